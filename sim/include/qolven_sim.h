@@ -1,0 +1,153 @@
+// Control API of the simulated bridge library (libqolven_d2xx_sim).
+//
+// The simulated library exports the FT_* functions of the D2XX bridge library
+// and answers them from virtual devices.  Behind every virtual device sits a
+// virtual board that speaks the board packet protocol.  Tests and tools use
+// this API to attach devices, inject faults and look at what went over the
+// wire.  All functions are safe to call from one thread at a time.
+#ifndef QOLVEN_SIM_H
+#define QOLVEN_SIM_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace qolven_sim {
+
+// Statuses the simulated bridge returns (same codes as the real library).
+enum Status : uint32_t {
+    FT_OK_ = 0, FT_INVALID_HANDLE_ = 1, FT_DEVICE_NOT_FOUND_ = 2, FT_DEVICE_NOT_OPENED_ = 3,
+    FT_IO_ERROR_ = 4, FT_INSUFFICIENT_RESOURCES_ = 5, FT_INVALID_PARAMETER_ = 6
+};
+
+// Everything that describes one virtual device and its board.  Fields left at
+// their defaults give a plain single-channel amplifier (board type 2).
+struct BoardConfig {
+    std::string serial = "SIM0001";
+    std::string description = "QOLVEN USB SIM";
+    uint32_t deviceType = 5;        // D2XX device-type code reported by FT_GetDeviceInfo
+    int boardType = 2;
+    int hardwareVersion = 1;
+    int firmwareVersion = 4;
+    int firmwareYear = 11;          // 0..15, high nibble of the date byte
+    int firmwareMonth = 1;          // 0..15, low nibble
+    unsigned answerDelayUs = 1500;  // time from request to answer; 0 for fast unit tests
+    unsigned resetDelayMs = 200;    // time from reset acknowledgement to the announcement; 0 = same read
+    unsigned completionDelayMs = 50;// acknowledgement to completion answer (0x2C, 0x2D); 0 = same read
+    // Live signal in counts: offset + amplitude * sin(2 pi t / period) + uniform noise.
+    double signalOffset = 8388608.0;
+    double signalAmplitude = 100000.0;
+    double signalPeriodS = 10.0;
+    double signalNoise = 20.0;
+    uint32_t seed = 1;              // noise and random faults
+    int activeChannels = 1;         // board type 9: channels that fast data cycles over (1..4)
+};
+
+enum class Fault {
+    None,
+    NoAnswer,        // the request is swallowed
+    Late,            // the answer arrives after `delayUs`
+    Partial,         // only the first `arg` bytes of the answer arrive (default: half)
+    WrongNumber,     // packet number + 1
+    WrongSize,       // size byte + 1
+    WrongCommand,    // command byte replaced by `arg` (default 0x7F)
+    WrongEnd,        // end byte 0x00
+    BoardError,      // 5-byte error report with command `arg` (0x4C..0x4F, default 0x4D)
+    LeadingFF,       // the answer preceded by one 0xFF byte
+    Split,           // the answer in two pieces, the second `delayUs` after the first
+    ExtraBytes,      // `arg` bytes of garbage after the answer (default 3)
+    // fast-data answers only
+    FastEmpty,       // size byte 0
+    FastTwoPieces,   // the packet in two pieces (size byte tells the whole length)
+    FastRefusal,     // kind byte `arg` (0x4C..0x4F, default 0x4D)
+    FastShort,       // announces more bytes than arrive
+};
+
+enum class FaultMode {
+    Next,      // the next answer only
+    EveryNth,  // every `every`-th answer, counting from the injection
+    Random,    // each answer with probability `probability`, from the device seed
+};
+
+struct FaultSpec {
+    Fault kind = Fault::None;
+    FaultMode mode = FaultMode::Next;
+    int arg = -1;            // fault-specific, -1 = default
+    unsigned delayUs = 0;    // Late, Split, FastTwoPieces
+    int every = 1;           // EveryNth
+    double probability = 0;  // Random
+};
+
+struct CallRecord {
+    std::string function;             // e.g. "FT_SetTimeouts"
+    std::vector<uint64_t> args;       // integer arguments in order (handles and buffers left out)
+    uint32_t status;                  // status returned
+};
+
+// ---- bridge level
+void reset();                                    // detach all devices, clear all logs and injections
+void attach(const BoardConfig &config);          // replaces a device with the same serial number
+bool detach(const std::string &serial);          // unplug: open handles then fail with FT_IO_ERROR
+std::vector<std::string> serials();              // attached devices in index order
+// Load devices from a description file (one device per line, key=value pairs separated by
+// commas or spaces, e.g. "serial=SIM0009 type=9 fw=5 delay_us=0"; '#' starts a comment).
+// Returns false and fills error when the file cannot be read or a line is malformed.
+bool load_description(const std::string &path, std::string *error);
+
+// Inject a status for calls of `function` ("FT_Read", "FT_Write", "FT_GetStatus", "FT_OpenEx",
+// "FT_ListDevices", ...) on any device: the next `count` calls return `status`.
+void inject_status(const std::string &function, uint32_t status, int count = 1);
+
+// Log of every FT_* call on the bridge, oldest first.
+std::vector<CallRecord> calls();
+void clear_calls();
+
+// ---- device level (by serial number); functions on an unknown serial do nothing / return empty
+void set_fault(const std::string &serial, const FaultSpec &fault);
+void clear_faults(const std::string &serial);
+void set_answer_delay_us(const std::string &serial, unsigned delayUs);
+void set_board_type(const std::string &serial, int boardType);
+BoardConfig config(const std::string &serial);
+
+// Bytes the host wrote, one entry per FT_Write.
+std::vector<std::vector<uint8_t>> writes(const std::string &serial);
+void clear_writes(const std::string &serial);
+// Put raw bytes into the receive queue, visible `delayUs` from now (after what is already queued).
+void queue_rx(const std::string &serial, const std::vector<uint8_t> &bytes, unsigned delayUs = 0);
+// Bytes waiting in the receive queue (visible or not yet visible).
+size_t rx_pending(const std::string &serial);
+// When true the board does not answer requests at all (raw-bytes tests).
+void set_board_silent(const std::string &serial, bool silent);
+// Diagnostics of requests the board did not recognise, oldest first.
+std::vector<std::string> diagnostics(const std::string &serial);
+
+// Board storage.  EEPROM registers are 16-bit (high, low); channel, memory and TEDS registers
+// are one byte.  Channel 0..3, address 0..255.
+uint16_t eeprom(const std::string &serial, int address);
+void set_eeprom(const std::string &serial, int address, uint16_t value);
+uint8_t channel_register(const std::string &serial, int channel, int address);
+void set_channel_register(const std::string &serial, int channel, int address, uint8_t value);
+uint8_t memory_register(const std::string &serial, int address);
+void set_memory_register(const std::string &serial, int address, uint8_t value);
+uint8_t teds_register(const std::string &serial, int address);
+void set_teds_register(const std::string &serial, int address, uint8_t value);
+std::vector<uint8_t> page(const std::string &serial, int page);   // 129 bytes
+void set_page(const std::string &serial, int page, const std::vector<uint8_t> &bytes);
+std::string display_page(const std::string &serial);               // 64 characters
+void set_display_page(const std::string &serial, const std::string &text);
+void set_internal_register(const std::string &serial, int reg, uint32_t value24);
+void set_log_record(const std::string &serial, int number, const std::vector<uint8_t> &eightBytes);
+std::vector<int> key_presses(const std::string &serial);          // key codes pressed, oldest first
+int reset_count(const std::string &serial);
+
+// Fast data: the board's sample generator sequence number of the next sample (for loss checks).
+uint32_t next_sample_sequence(const std::string &serial);
+
+// Persist and restore the stored registers of every attached device (EEPROM, channel, memory,
+// TEDS registers and pages) so that a later process sees what an earlier one wrote.
+bool save_state(const std::string &path);
+bool load_state(const std::string &path);
+
+} // namespace qolven_sim
+
+#endif

@@ -1,0 +1,75 @@
+#include <cstdio>
+#include <cstring>
+
+#include "core/internal.h"
+
+namespace _QOLVEN_USB_DLL {
+namespace detail {
+
+const char *const kError = "Error";
+const char *const kOk = "0";
+const char *const kFinished = "Finished";
+const char *const kInvalidTypeOfBoard = "Invalid Type of Board";
+
+void setError(QOLVEN_USB_DLL &d, const char *text) {
+    std::strncpy(d.lastErrorText, text, sizeof d.lastErrorText - 1);
+    d.lastErrorText[sizeof d.lastErrorText - 1] = 0;
+}
+
+std::string fail(QOLVEN_USB_DLL &d, const char *text) {
+    setError(d, text);
+    return kError;
+}
+
+void transportFailure(QOLVEN_USB_DLL &d, uint32_t status) {
+    d.lastStatus = status;
+    d.GetErrorDescription(status);
+}
+
+bool exchanged(const QOLVEN_USB_DLL &d) { return d.writeStatus == kFinished && d.readStatus == kFinished; }
+
+std::string decimal(long long value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "%lld", value);
+    return text;
+}
+
+std::string offlineEntry(const QOLVEN_USB_DLL &d, int entry) {
+    if (entry < 1 || entry > QOLVEN_USB_DLL::OFFLINE_VALUES) return kOk;
+    return decimal(d.offlineValues[entry - 1]);
+}
+
+} // namespace detail
+} // namespace _QOLVEN_USB_DLL
+
+namespace _QOLVEN_USB_DLL {
+namespace detail {
+
+std::string hexText(const unsigned char *bytes, size_t count) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text(count * 2, '0');
+    for (size_t i = 0; i < count; ++i) {
+        text[2 * i] = digits[bytes[i] >> 4];
+        text[2 * i + 1] = digits[bytes[i] & 15];
+    }
+    return text;
+}
+
+const char *boardErrorText(unsigned char code) {
+    switch (code) {
+    case 0x4C: return "TEDS Error";
+    case 0x4D: return "Command Error";
+    case 0x4E: return "Packet Frame Error";
+    case 0x4F: return "Packet Command Error";
+    default: return nullptr;
+    }
+}
+
+} // namespace detail
+} // namespace _QOLVEN_USB_DLL
+
+namespace _QOLVEN_USB_DLL {
+namespace detail {
+std::string notBuilt(QOLVEN_USB_DLL &d) { return fail(d, "Not Implemented"); }
+} // namespace detail
+} // namespace _QOLVEN_USB_DLL
