@@ -1,12 +1,133 @@
-#include "core/internal.h"
+#include <algorithm>
+#include <cstring>
 
-#pragma GCC diagnostic ignored "-Wunused-parameter"
+#include "core/timing.h"
+#include "measurement/fast_data.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
 
-void QOLVEN_USB_DLL::ReadFastPacket(double limit) { notBuilt(*this); }
-void QOLVEN_USB_DLL::ReadFastPacketFragment(double limit) { notBuilt(*this); }
-void QOLVEN_USB_DLL::Delay2(double milliseconds) { notBuilt(*this); }
+namespace {
+
+constexpr size_t kBufferSize = sizeof(QOLVEN_FTD2XX::readBuffer);
+
+// Busy-polls the receive queue until ready(rxBytes) holds.  False after the
+// limit (queues purged, "Timeout Error") or a transport failure.
+template <class Ready>
+bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
+    QOLVEN_FTD2XX &a = d.adapter;
+    MonotonicStopwatch clock;
+    for (;;) {
+        if (double(clock.elapsedWholeMillis()) >= limit) {
+            a.QOLVEN_FT_Purge();
+            setError(d, "Timeout Error");
+            return false;
+        }
+        a.QOLVEN_FT_GetStatus();
+        if (a.ftStatus != 0) {
+            transportFailure(d, a.ftStatus);
+            return false;
+        }
+        if (ready(a.rxBytes)) return true;
+    }
+}
+
+bool readQueued(QOLVEN_USB_DLL &d, size_t count) {
+    d.adapter.QOLVEN_FT_Read(unsigned(count));
+    if (d.adapter.ftStatus == 0) return true;
+    transportFailure(d, d.adapter.ftStatus);
+    return false;
+}
+
+// The missing piece of a packet whose first piece (expectedSize bytes) is
+// in readBuffer; on success the joined packet is there instead.
+bool readFragment(QOLVEN_USB_DLL &d, double limit) {
+    unsigned char *b = d.adapter.readBuffer;
+    std::memcpy(d.fragmentBuffer, b, d.expectedSize);
+    d.fragmentFirstSize = d.expectedSize;
+    d.fragmentRemainder = (unsigned char)(b[1] - d.expectedSize);
+    const unsigned remainder = d.fragmentRemainder;
+    // Exactly the missing bytes: anything else is not this packet's tail.
+    if (!awaitQueue(d, limit, [remainder](uint32_t rx) { return rx == remainder; })) return false;
+    d.expectedSize = (unsigned char)remainder;
+    if (!readQueued(d, remainder)) return false;
+    std::memcpy(d.fragmentBuffer + d.fragmentFirstSize, b, remainder);
+    const size_t joined = size_t(d.fragmentFirstSize) + remainder;
+    std::memcpy(b, d.fragmentBuffer, joined);
+    d.expectedSize = (unsigned char)joined;
+    return true;
+}
+
+bool reject(QOLVEN_USB_DLL &d, const char *text) {
+    setError(d, text);
+    return false;
+}
+
+bool endByteMatches(QOLVEN_USB_DLL &d) {
+    if (d.expectedSize != 0 && d.adapter.readBuffer[d.expectedSize - 1] == d.endOfPacket) return true;
+    return reject(d, "End Of Packet Error");
+}
+
+// Checks the packet just read; a data packet that came in two pieces is
+// completed first.  False with the reason in lastErrorText.
+bool acceptFastPacket(QOLVEN_USB_DLL &d, double limit, int width) {
+    const unsigned char *b = d.adapter.readBuffer;
+    if (b[1] == 0) return reject(d, "Empty Buffer Error");
+    switch (b[2]) {
+    case 0x01:
+        if (b[0] != d.expectedNumber) return reject(d, "Packet Number Error");
+        if (b[1] != d.expectedSize) return reject(d, "Packet Size Error");
+        return endByteMatches(d);
+    case 0x43:
+    case 0x53:
+        if (b[0] != d.expectedNumber) return reject(d, "Packet Number Error");
+        if (b[1] != d.expectedSize) {
+            // Only a longer packet of whole samples can still be completed.
+            if (b[1] < d.expectedSize || (b[1] - kFastFraming) % width != 0) return reject(d, "Packet Size Error");
+            if (!readFragment(d, limit)) return false;
+            if (b[1] != d.expectedSize) return reject(d, "Packet Size Error");
+        }
+        return endByteMatches(d);
+    default:
+        const char *text = boardErrorText(b[2]);
+        return reject(d, text ? text : "Command Number Error");
+    }
+}
+
+} // namespace
+
+void QOLVEN_USB_DLL::ReadFastPacket(double limit) {
+    if (offline(*this)) return;
+    const int width = fastSampleWidth(boardType, samplingRateCode);
+    fastReadStatus.clear();
+    if (width == 0) {
+        setError(*this, kInvalidTypeOfBoard);
+        return;
+    }
+    // More than one packet can hold means stale bytes ahead of the answer:
+    // take what fits and say so rather than wait for a count that cannot come.
+    auto ready = [width](uint32_t rx) {
+        return rx > uint32_t(kLargestFastPacket) || (rx >= uint32_t(kFastFraming) && (rx - kFastFraming) % width == 0);
+    };
+    if (!awaitQueue(*this, limit, ready)) return;
+    const uint32_t queued = adapter.rxBytes;
+    if (queued > uint32_t(kLargestFastPacket)) {
+        if (readQueued(*this, std::min<size_t>(queued, kBufferSize))) reject(*this, "Packet Size Error");
+        return;
+    }
+    expectedSize = (unsigned char)queued;
+    if (!readQueued(*this, queued)) return;
+    if (!acceptFastPacket(*this, limit, width)) return;
+    GetPacketReceived();
+    fastReadStatus = kFinished;
+}
+
+void QOLVEN_USB_DLL::ReadFastPacketFragment(double limit) { readFragment(*this, limit); }
+
+void QOLVEN_USB_DLL::Delay2(double milliseconds) {
+    MonotonicStopwatch clock;
+    while (double(clock.elapsedWholeMillis()) < milliseconds) {
+    }
+}
 
 } // namespace _QOLVEN_USB_DLL

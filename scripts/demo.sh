@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the library and the qolven tool and shows them on the simulated
+# bridge: a virtual board is identified, read, and streamed into a CSV file.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset default -DQOLVEN_BUILD_TESTS=OFF >/dev/null
+cmake --build --preset default -j"$(nproc)" --target qolven
+q=build/default/bin/qolven
+set -x
+$q --simulate list
+$q --simulate info
+$q --simulate read --count 3
+$q --simulate get all
+$q --simulate stream --seconds 2 --output build/default/stream.csv
+head -5 build/default/stream.csv

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the 32-bit target, x86-64, and the x86-64 suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
+# targets for a bounded time.  Usage: scripts/test.sh [--quick]
+#   --quick  skips the sanitizer build and the fuzzing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+run_preset() {
+  local preset=$1
+  echo "=== $preset: configure, build, test"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+}
+
+run_preset i386
+file build/i386/lib/libqolven_usb.so.1* | grep -q "ELF 32-bit" || { echo "i386 library is not ELF 32-bit"; exit 1; }
+run_preset default
+if [ $quick -eq 0 ]; then
+  run_preset sanitize
+  if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh --ci; fi
+fi
+echo "=== all tests passed"

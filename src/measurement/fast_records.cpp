@@ -1,0 +1,89 @@
+#include <ctime>
+
+#include "measurement/fast_data.h"
+
+namespace _QOLVEN_USB_DLL {
+namespace detail {
+
+int fastSampleWidth(int boardType, unsigned char rateCode) {
+    switch (boardType) {
+    case 1: case 2: case 3: case 6: case 7: case 11: case 12: case 13: case 16:
+        return rateCode <= 13 ? 3 : 2;
+    case 4: case 14:
+        return rateCode <= 12 ? 3 : 2;
+    case 8:
+        return 3;
+    case 9:
+        return rateCode <= 13 ? 4 : 3;  // channel byte first
+    default:
+        return 0;
+    }
+}
+
+void takeTimeStamp(QOLVEN_USB_DLL &d) {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[80];
+    const std::string *formats[] = {&d.dateFormat, &d.timeFormat, &d.dateTimeFormat};
+    std::string *results[] = {&d.dateText, &d.timeText, &d.dateTimeText};
+    for (int i = 0; i < 3; ++i) {
+        size_t length = std::strftime(text, sizeof text, formats[i]->c_str(), &local);
+        results[i]->assign(text, length);
+    }
+}
+
+void RecordWriter::field(long long value) {
+    text_ += decimal(value);
+    text_ += sep_;
+}
+
+// The three empty fields, then date and time.
+void RecordWriter::tail() {
+    text_.append(3, sep_);
+    text_ += d_.dateText;
+    text_ += sep_;
+    text_ += d_.timeText;
+    text_ += sep_;
+}
+
+int RecordWriter::nextNumber(int channel) {
+    d_.lastSampleNumber = d_.sampleCounters[slot_][channel]++;
+    return d_.lastSampleNumber;
+}
+
+void RecordWriter::store(int channel, int position, int number, int total, int count) {
+    d_.sampleNumbers[slot_][channel][position] = number;
+    d_.samplesPerPacket[slot_][channel][position] = total;
+    d_.sampleCounts[slot_][channel][position] = count;
+    d_.sampleTimes[slot_][channel][position] = d_.dateTimeText;
+}
+
+void RecordWriter::sample(int channel, bool channelField, int position, int total, int count) {
+    // A channel the tables have no room for gets no running number (-1)
+    // and no entry, nor does a position past their end; the host still
+    // sees the sample in the text.
+    int number = -1;
+    if (channel >= 0 && channel < QOLVEN_USB_DLL::CHANNELS) {
+        number = nextNumber(channel);
+        if (position < QOLVEN_USB_DLL::POSITIONS) store(channel, position, number, total, count);
+    }
+    field(number);
+    field(total);
+    if (channelField) field(channel);
+    field(count);
+    tail();
+}
+
+void RecordWriter::offline() {
+    const int value = d_.offlineValues[5];
+    const int number = nextNumber(0);
+    store(0, 0, number, 1, value);
+    field(number);
+    field(1);
+    field(value);
+    tail();
+}
+
+} // namespace detail
+} // namespace _QOLVEN_USB_DLL
