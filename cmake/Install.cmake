@@ -1,0 +1,158 @@
+# Installation, the CMake package, pkg-config files and the Debian packages.
+#
+# Components: runtime (the versioned library and the udev rules), dev
+# (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
+# with its header, CMake targets and qolven_d2xx_sim.pc) and tools (installed
+# by tools/ itself).
+include(CMakePackageConfigHelpers)
+
+set(QOLVEN_INSTALL_CMAKEDIR "" CACHE STRING "Where the CMake package files go (default: LIBDIR/cmake/QolvenUsb)")
+if(NOT QOLVEN_INSTALL_CMAKEDIR)
+  # Follows a changed prefix, which may move the library directory.
+  set(QOLVEN_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/QolvenUsb)
+endif()
+set(QOLVEN_INSTALL_UDEVDIR lib/udev/rules.d
+    CACHE STRING "Where the udev rules go, relative to the prefix")
+set(QOLVEN_PACKAGE_MAINTAINER "Qolven USB driver maintainers <qolven-usb@qolven.invalid>"
+    CACHE STRING "Maintainer field of the Debian packages")
+set(QOLVEN_PACKAGE_RELEASE 1 CACHE STRING "Debian revision of the packages")
+
+# The .pc files are written at install time: the prefix is only known then
+# (cmake --install --prefix, or /usr when CPack stages a package).
+function(qolven_install_pkgconfig name component)
+  foreach(dir LIBDIR INCLUDEDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+      set(pc_${dir} "${CMAKE_INSTALL_${dir}}")
+    else()
+      set(pc_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+  endforeach()
+  set(generated ${PROJECT_BINARY_DIR}/pkgconfig/${name}.pc)
+  install(CODE "
+    set(QOLVEN_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    set(QOLVEN_PC_LIBDIR [[${pc_LIBDIR}]])
+    set(QOLVEN_PC_INCLUDEDIR [[${pc_INCLUDEDIR}]])
+    set(QOLVEN_PC_VERSION ${PROJECT_VERSION})
+    configure_file([[${PROJECT_SOURCE_DIR}/cmake/${name}.pc.in]] [[${generated}]] @ONLY)
+  " COMPONENT ${component})
+  install(FILES ${generated} DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT ${component})
+endfunction()
+
+# ---- the driver library
+install(TARGETS qolven_usb EXPORT QolvenUsbTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+install(FILES ${PROJECT_SOURCE_DIR}/include/QOLVEN_USB_DLL.h ${PROJECT_SOURCE_DIR}/include/QOLVEN_FTD2XX.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
+install(EXPORT QolvenUsbTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
+qolven_install_pkgconfig(qolven_usb dev)
+
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/QolvenUsbConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfig.cmake
+  INSTALL_DESTINATION ${QOLVEN_INSTALL_CMAKEDIR})
+# Not architecture-independent: a 64-bit consumer must not pick up the i386 package.
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfig.cmake ${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfigVersion.cmake
+  DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
+
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-qolven-usb.rules
+  DESTINATION ${QOLVEN_INSTALL_UDEVDIR} COMPONENT runtime)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/99-qolven-usb-unbind.rules.example
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libqolven-usb${PROJECT_VERSION_MAJOR} COMPONENT runtime)
+
+# ---- the simulated bridge: everything a host's own tests need in one component
+if(TARGET qolven_d2xx_sim)
+  install(TARGETS qolven_d2xx_sim EXPORT QolvenUsbSimTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim NAMELINK_COMPONENT sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(EXPORT QolvenUsbSimTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT sim)
+  qolven_install_pkgconfig(qolven_d2xx_sim sim)
+endif()
+
+# ---- Debian packages
+# Only components that have something to install get a package (tools/ may be
+# switched off or not there yet).
+get_cmake_property(_qolven_components COMPONENTS)
+set(CPACK_COMPONENTS_ALL)
+foreach(component runtime dev sim tools)
+  if(component IN_LIST _qolven_components)
+    list(APPEND CPACK_COMPONENTS_ALL ${component})
+  endif()
+endforeach()
+
+if(NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+  endif()
+endif()
+
+# dpkg-shlibdeps cannot be used: it resolves 32-bit libraries of a multilib
+# host to the wrong packages, and it knows nothing of our own sonames.  The
+# floors are the C library and compiler we build with.
+execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _qolven_glibc OUTPUT_STRIP_TRAILING_WHITESPACE
+                ERROR_QUIET)
+string(REGEX MATCH "[0-9]+\\.[0-9]+" _qolven_glibc "${_qolven_glibc}")
+if(NOT _qolven_glibc)
+  set(_qolven_glibc 2.31)
+endif()
+string(REGEX MATCH "^[0-9]+" _qolven_gcc "${CMAKE_CXX_COMPILER_VERSION}")
+set(_qolven_cxx_depends "libc6 (>= ${_qolven_glibc}), libstdc++6 (>= ${_qolven_gcc}), libgcc-s1")
+set(_qolven_exact "(= ${PROJECT_VERSION}-${QOLVEN_PACKAGE_RELEASE})")
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME qolven-usb)
+set(CPACK_PACKAGE_VENDOR "Qolven")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_RELEASE ${QOLVEN_PACKAGE_RELEASE})
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QOLVEN_PACKAGE_MAINTAINER}")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+# shlibs files for both libraries; CPack adds ldconfig calls to the packages
+# that have no postinst of their own.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
+
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libqolven-usb${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${_qolven_cxx_depends}")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+string(JOIN "\n" CPACK_COMPONENT_RUNTIME_DESCRIPTION
+  "Driver library for Qolven strain-gauge amplifier boards"
+  "Drives amplifier boards, USB modules and handheld displays behind an FTDI"
+  "USB-to-serial bridge (0403:6001). The FTDI D2XX library is not a dependency:"
+  "the host program supplies it. Includes udev rules for the bridges.")
+
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqolven-usb-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} ${_qolven_exact}")
+string(JOIN "\n" CPACK_COMPONENT_DEV_DESCRIPTION
+  "Development files of the Qolven strain-gauge driver library"
+  "Headers, the CMake package QolvenUsb (target QolvenUsb::qolven_usb) and the"
+  "pkg-config file qolven_usb.pc.")
+
+set(CPACK_DEBIAN_SIM_PACKAGE_NAME libqolven-d2xx-sim)
+set(CPACK_DEBIAN_SIM_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_SIM_PACKAGE_DEPENDS "${_qolven_cxx_depends}")
+set(CPACK_DEBIAN_SIM_PACKAGE_RECOMMENDS "${CPACK_DEBIAN_DEV_PACKAGE_NAME} ${_qolven_exact}")
+string(JOIN "\n" CPACK_COMPONENT_SIM_DESCRIPTION
+  "Simulated FTDI bridge with virtual Qolven boards"
+  "A stand-in for the D2XX library that answers from virtual devices, so that"
+  "a host can run its own tests without hardware. CMake target"
+  "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc.")
+
+set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME qolven-tools)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} ${_qolven_exact}, ${_qolven_cxx_depends}")
+# The tool loads the simulated bridge for --simulate.
+set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "${CPACK_DEBIAN_SIM_PACKAGE_NAME} ${_qolven_exact}")
+string(JOIN "\n" CPACK_COMPONENT_TOOLS_DESCRIPTION
+  "Command-line tool for Qolven strain-gauge amplifier boards"
+  "The qolven program lists bridges, identifies boards, reads and streams"
+  "counts and reads and writes parameters.")
+
+include(CPack)
