@@ -41,6 +41,8 @@ struct BoardConfig {
     double signalNoise = 20.0;
     uint32_t seed = 1;              // noise and random faults
     int activeChannels = 1;         // board type 9: channels that fast data cycles over (1..4)
+    // Added: shaft speed of the rotation input (board types 8, 11, 14), revolutions per minute.
+    double rotationRpm = 60.0;
 };
 
 enum class Fault {
@@ -82,6 +84,17 @@ struct CallRecord {
     std::string function;             // e.g. "FT_SetTimeouts"
     std::vector<uint64_t> args;       // integer arguments in order (handles and buffers left out)
     uint32_t status;                  // status returned
+    // Added: serial number of the device the call addressed (empty for bridge-level calls
+    // and for calls on handles that are not open).
+    std::string serial;
+};
+
+// Added: transport settings the host applied to a device since it was last opened.
+struct DeviceSettings {
+    uint32_t readTimeoutMs = 0, writeTimeoutMs = 0;    // FT_SetTimeouts (0 = never set)
+    uint32_t usbInSize = 4096, usbOutSize = 4096;       // FT_SetUSBParameters
+    uint8_t latencyMs = 16;                             // FT_SetLatencyTimer
+    std::vector<std::string> order;                     // configuration calls in call order
 };
 
 // ---- bridge level
@@ -120,6 +133,9 @@ size_t rx_pending(const std::string &serial);
 void set_board_silent(const std::string &serial, bool silent);
 // Diagnostics of requests the board did not recognise, oldest first.
 std::vector<std::string> diagnostics(const std::string &serial);
+// Added: transport settings of a device (see DeviceSettings) and whether it is open.
+DeviceSettings device_settings(const std::string &serial);
+bool is_open(const std::string &serial);
 
 // Board storage.  EEPROM registers are 16-bit (high, low); channel, memory and TEDS registers
 // are one byte.  Channel 0..3, address 0..255.

@@ -1,0 +1,277 @@
+// The C++ control API of qolven_sim.h (bridge level and device level).
+#include "sim_internal.h"
+
+namespace qolven_sim {
+
+using namespace detail;
+
+// ---- bridge level
+void reset() {
+    Guard g;
+    reset_locked(g.b);
+}
+
+void attach(const BoardConfig &config) {
+    Guard g;
+    attach_locked(g.b, config, {});
+}
+
+bool detach(const std::string &serial) {
+    Guard g;
+    return detach_locked(g.b, serial);
+}
+
+std::vector<std::string> serials() {
+    Guard g;
+    std::vector<std::string> out;
+    for (auto &d : g.b.devices) out.push_back(d->cfg.serial);
+    return out;
+}
+
+bool load_description(const std::string &path, std::string *error) {
+    Guard g;
+    return load_description_locked(g.b, path, error);
+}
+
+void inject_status(const std::string &function, uint32_t status, int count) {
+    Guard g;
+    if (count <= 0) g.b.injections.erase(function);
+    else g.b.injections[function] = {status, count};
+}
+
+std::vector<CallRecord> calls() {
+    Guard g;
+    return std::vector<CallRecord>(g.b.calls.begin(), g.b.calls.end());
+}
+
+void clear_calls() {
+    Guard g;
+    g.b.calls.clear();
+}
+
+// ---- device level
+namespace {
+template <class F> void with_device(const std::string &serial, F f) {
+    Guard g;
+    if (DevicePtr d = find_device(g.b, serial)) f(*d);
+}
+} // namespace
+
+void set_fault(const std::string &serial, const FaultSpec &fault) {
+    with_device(serial, [&](Device &d) {
+        // A rule of the same kind replaces the earlier one; different kinds add up.
+        for (auto &r : d.faults) {
+            if (r.rule.kind == fault.kind) {
+                r.rule = fault;
+                r.counter = 0;
+                return;
+            }
+        }
+        d.faults.push_back({fault, 0});
+    });
+}
+
+void clear_faults(const std::string &serial) {
+    with_device(serial, [](Device &d) { d.faults.clear(); });
+}
+
+void set_answer_delay_us(const std::string &serial, unsigned delayUs) {
+    with_device(serial, [&](Device &d) { d.cfg.answerDelayUs = delayUs; });
+}
+
+void set_board_type(const std::string &serial, int boardType) {
+    // The board becomes a fresh board of the new type: storage back to that type's
+    // defaults (and the description file's register values), display and menu state
+    // cleared; handles, queues, logs (writes, key presses, diagnostics) stay.
+    with_device(serial, [&](Device &d) {
+        d.cfg.boardType = boardType;
+        TimePoint now = Clock::now();
+        init_storage(d);
+        apply_overrides(d);
+        fast_restart(d, now);
+        d.rotationPulses = 0;
+        d.rotationLast = now;
+        d.displayOverride.reset();
+        d.lastKey = -1;
+        d.menuOpen = false;
+        d.menuItem = 0;
+    });
+}
+
+BoardConfig config(const std::string &serial) {
+    BoardConfig c;
+    bool found = false;
+    with_device(serial, [&](Device &d) { c = d.cfg; found = true; });
+    if (!found) {
+        c = BoardConfig();
+        c.serial.clear();
+    }
+    return c;
+}
+
+std::vector<std::vector<uint8_t>> writes(const std::string &serial) {
+    std::vector<std::vector<uint8_t>> out;
+    with_device(serial, [&](Device &d) { out = d.writes; });
+    return out;
+}
+
+void clear_writes(const std::string &serial) {
+    with_device(serial, [](Device &d) { d.writes.clear(); });
+}
+
+void queue_rx(const std::string &serial, const std::vector<uint8_t> &bytes, unsigned delayUs) {
+    with_device(serial, [&](Device &d) {
+        TimePoint t = Clock::now() + std::chrono::microseconds(delayUs);
+        if (!d.rx.empty() && d.rx.back().visibleAt > t) t = d.rx.back().visibleAt;
+        if (!bytes.empty()) d.rx.push_back({t, bytes, 0});
+    });
+}
+
+size_t rx_pending(const std::string &serial) {
+    size_t n = 0;
+    with_device(serial, [&](Device &d) {
+        for (auto &c : d.rx) n += c.remaining();
+    });
+    return n;
+}
+
+void set_board_silent(const std::string &serial, bool silent) {
+    with_device(serial, [&](Device &d) { d.silent = silent; });
+}
+
+std::vector<std::string> diagnostics(const std::string &serial) {
+    std::vector<std::string> out;
+    with_device(serial, [&](Device &d) { out = d.diagnostics; });
+    return out;
+}
+
+DeviceSettings device_settings(const std::string &serial) {
+    DeviceSettings s;
+    with_device(serial, [&](Device &d) { s = d.settings; });
+    return s;
+}
+
+bool is_open(const std::string &serial) {
+    bool open = false;
+    with_device(serial, [&](Device &d) { open = d.open; });
+    return open;
+}
+
+// ---- storage
+uint16_t eeprom(const std::string &serial, int address) {
+    uint16_t v = 0;
+    with_device(serial, [&](Device &d) { v = d.st.eeprom[address & 0xFF]; });
+    return v;
+}
+
+void set_eeprom(const std::string &serial, int address, uint16_t value) {
+    with_device(serial, [&](Device &d) { d.st.eeprom[address & 0xFF] = value; });
+}
+
+uint8_t channel_register(const std::string &serial, int channel, int address) {
+    uint8_t v = 0;
+    with_device(serial, [&](Device &d) { v = d.st.channel[channel & 3][address & 0xFF]; });
+    return v;
+}
+
+void set_channel_register(const std::string &serial, int channel, int address, uint8_t value) {
+    with_device(serial, [&](Device &d) { d.st.channel[channel & 3][address & 0xFF] = value; });
+}
+
+uint8_t memory_register(const std::string &serial, int address) {
+    uint8_t v = 0;
+    with_device(serial, [&](Device &d) { v = d.st.memory[address & 0xFF]; });
+    return v;
+}
+
+void set_memory_register(const std::string &serial, int address, uint8_t value) {
+    with_device(serial, [&](Device &d) { d.st.memory[address & 0xFF] = value; });
+}
+
+// TEDS addresses are 16-bit (high, low): 0..65535.
+uint8_t teds_register(const std::string &serial, int address) {
+    uint8_t v = 0;
+    with_device(serial, [&](Device &d) { v = d.st.teds[address & 0xFFFF]; });
+    return v;
+}
+
+void set_teds_register(const std::string &serial, int address, uint8_t value) {
+    with_device(serial, [&](Device &d) { d.st.teds[address & 0xFFFF] = value; });
+}
+
+std::vector<uint8_t> page(const std::string &serial, int pageNumber) {
+    std::vector<uint8_t> out;
+    with_device(serial, [&](Device &d) {
+        auto it = d.st.pages.begin() + (pageNumber & 0xFF) * kPageSize;
+        out.assign(it, it + kPageSize);
+    });
+    return out;
+}
+
+void set_page(const std::string &serial, int pageNumber, const std::vector<uint8_t> &bytes) {
+    with_device(serial, [&](Device &d) {
+        auto it = d.st.pages.begin() + (pageNumber & 0xFF) * kPageSize;
+        for (int i = 0; i < kPageSize; ++i) it[i] = i < static_cast<int>(bytes.size()) ? bytes[i] : 0;
+    });
+}
+
+std::string display_page(const std::string &serial) {
+    std::string s;
+    with_device(serial, [&](Device &d) { s = current_display_page(d, Clock::now()); });
+    return s;
+}
+
+void set_display_page(const std::string &serial, const std::string &text) {
+    with_device(serial, [&](Device &d) {
+        std::string t = text;
+        t.resize(64, ' ');
+        d.displayOverride = t;
+    });
+}
+
+void set_internal_register(const std::string &serial, int reg, uint32_t value24) {
+    with_device(serial, [&](Device &d) { d.st.internal[reg & 0xFF] = value24 & 0xFFFFFF; });
+}
+
+void set_log_record(const std::string &serial, int number, const std::vector<uint8_t> &eightBytes) {
+    with_device(serial, [&](Device &d) {
+        std::vector<uint8_t> r = eightBytes;
+        r.resize(8, 0);
+        d.st.logs[number & 0xFFFF] = r;
+    });
+}
+
+std::vector<int> key_presses(const std::string &serial) {
+    std::vector<int> out;
+    with_device(serial, [&](Device &d) { out = d.keys; });
+    return out;
+}
+
+int reset_count(const std::string &serial) {
+    int n = 0;
+    with_device(serial, [&](Device &d) { n = d.resets; });
+    return n;
+}
+
+uint32_t next_sample_sequence(const std::string &serial) {
+    uint32_t s = 0;
+    with_device(serial, [&](Device &d) {
+        TimePoint now = Clock::now();
+        fast_set_rate(d, rate_for_code(adc_config_byte(d, 0) & 0x0F), now);
+        fast_catch_up(d, now);
+        s = d.fast.seq;
+    });
+    return s;
+}
+
+bool save_state(const std::string &path) {
+    Guard g;
+    return save_state_locked(g.b, path);
+}
+
+bool load_state(const std::string &path) {
+    Guard g;
+    return load_state_locked(g.b, path);
+}
+
+} // namespace qolven_sim
