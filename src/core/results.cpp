@@ -1,4 +1,4 @@
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 
 #include "core/internal.h"
@@ -28,10 +28,11 @@ void transportFailure(QOLVEN_USB_DLL &d, uint32_t status) {
 
 bool exchanged(const QOLVEN_USB_DLL &d) { return d.writeStatus == kFinished && d.readStatus == kFinished; }
 
+// Every number a reading returns and every fast-data field passes through
+// here: to_chars is the same text as "%lld" at a fraction of printf's cost.
 std::string decimal(long long value) {
     char text[24];
-    std::snprintf(text, sizeof text, "%lld", value);
-    return text;
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
 std::string offlineEntry(const QOLVEN_USB_DLL &d, int entry) {

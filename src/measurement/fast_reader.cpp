@@ -12,23 +12,27 @@ namespace {
 constexpr size_t kBufferSize = sizeof(QOLVEN_FTD2XX::readBuffer);
 
 // Busy-polls the receive queue until ready(rxBytes) holds.  False after the
-// limit (queues purged, "Timeout Error") or a transport failure.
+// limit (queues purged, "Timeout Error") or a transport failure.  The queue
+// is looked at once more after the limit: the limit runs on the wall clock,
+// and a thread the scheduler held up past it must not throw away a packet
+// that came in time.
 template <class Ready>
 bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
     QOLVEN_FTD2XX &a = d.adapter;
     MonotonicStopwatch clock;
     for (;;) {
-        if (double(clock.elapsedWholeMillis()) >= limit) {
-            a.QOLVEN_FT_Purge();
-            setError(d, "Timeout Error");
-            return false;
-        }
+        const bool late = double(clock.elapsedWholeMillis()) >= limit;
         a.QOLVEN_FT_GetStatus();
         if (a.ftStatus != 0) {
             transportFailure(d, a.ftStatus);
             return false;
         }
         if (ready(a.rxBytes)) return true;
+        if (late) {
+            a.QOLVEN_FT_Purge();
+            setError(d, "Timeout Error");
+            return false;
+        }
     }
 }
 
