@@ -1,0 +1,410 @@
+// Runs the qolven program against the virtual boards and checks its output,
+// its exit codes and, through --trace, the bytes it puts on the wire.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+    int code = -1;
+    std::string out, err;
+};
+
+std::string slurp(const fs::path &file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    fs::path dir;
+
+    void SetUp() override {
+        char pattern[] = "/tmp/qolven-cli-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Runs the program with a state file of this test only; `env` adds or overrides variables.
+    Outcome qolven(const std::vector<std::string> &args, const std::map<std::string, std::string> &env = {}) {
+        std::vector<std::string> argv;
+        std::istringstream emulator(QOLVEN_CLI_EMULATOR);
+        for (std::string word; emulator >> word;) argv.push_back(word);
+        argv.push_back(QOLVEN_CLI);
+        argv.insert(argv.end(), args.begin(), args.end());
+        fs::path out = dir / "stdout", err = dir / "stderr";
+        pid_t pid = fork();
+        if (pid == 0) {
+            unsetenv("QOLVEN_SIM_CONFIG");
+            unsetenv("QOLVEN_D2XX_LIBRARY");
+            setenv("QOLVEN_SIM_STATE", (dir / "state").c_str(), 1);
+            setenv("XDG_STATE_HOME", (dir / "xdg").c_str(), 1);
+            for (const auto &e : env) setenv(e.first.c_str(), e.second.c_str(), 1);
+            int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char *> raw;
+            for (auto &a : argv) raw.push_back(&a[0]);
+            raw.push_back(nullptr);
+            execv(raw[0], raw.data());
+            _exit(127);
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Outcome r;
+        r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        r.out = slurp(out);
+        r.err = slurp(err);
+        return r;
+    }
+
+    Outcome sim(const std::string &board, std::vector<std::string> args) {
+        args.insert(args.begin(), {"--simulate", board});
+        return qolven(args);
+    }
+
+    // The frames of a --trace run, in order, without the "trace: " prefix.
+    static std::vector<std::string> frames(const Outcome &r) {
+        std::vector<std::string> result;
+        for (const std::string &line : lines(r.err))
+            if (line.rfind("trace: tx ", 0) == 0 || line.rfind("trace: rx ", 0) == 0) result.push_back(line.substr(7));
+        return result;
+    }
+};
+
+TEST_F(Cli, HelpOfTheProgramAndOfEveryCommand) {
+    Outcome r = qolven({"--help"}, {{"QOLVEN_SIM_STATE", ""}});
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("State file of --simulate: " + (dir / "xdg").string() + "/qolven/sim-state"), std::string::npos);
+    for (const char *command : {"list", "info", "read", "get", "set", "stream", "registers", "backup", "restore",
+                                "key", "display", "reset"}) {
+        Outcome c = qolven({command, "--help"});
+        EXPECT_EQ(c.code, 0) << command;
+        EXPECT_EQ(c.out.rfind(std::string("usage: qolven [OPTIONS] ") + command, 0), 0u) << command << c.out;
+    }
+    EXPECT_NE(qolven({"get", "--help"}).out.find("pulses-per-rotation"), std::string::npos);
+}
+
+TEST_F(Cli, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"frobnicate"},
+        {"--simulate", "get", "no-such-parameter"},
+        {"--simulate", "info", "--seconds", "1"},
+        {"--simulate", "get", "source-mac", "x"},
+        {"--simulate", "set", "source-mac", "00:11:22:33:44:55"},
+        {"--simulate", "set", "decimal-point", "three"},
+        {"--simulate", "type=13", "set", "dest-ip", "192.168.1"},
+        {"--simulate", "key", "fly"},
+        {"--simulate", "get", "loading-point"},
+        {"--simulate", "registers", "eeprom", "256"},
+        {"--simulate", "--channel"},
+        {"--simulate=type=2;;type=9", "list"},
+        {"--simulate=type", "list"},
+    };
+    for (const auto &args : cases) {
+        Outcome r = qolven(args);
+        EXPECT_EQ(r.code, 2) << ::testing::PrintToString(args) << r.err;
+        EXPECT_EQ(r.err.rfind("qolven: ", 0), 0u) << r.err;
+    }
+}
+
+TEST_F(Cli, MissingD2xxLibraryNamesSimulate) {
+    Outcome r = qolven({"list"}, {{"QOLVEN_D2XX_LIBRARY", (dir / "nonexistent.so").string()}});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("nonexistent.so"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("--simulate"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+    // Without the variable and with an empty search path the default names are not found either
+    // (unless the machine has FTDI's library installed, in which case list must just work).
+    Outcome d = qolven({"list"}, {{"LD_LIBRARY_PATH", ""}});
+    EXPECT_TRUE(d.code == 3 || d.code == 0) << d.err;
+}
+
+TEST_F(Cli, LibraryWithoutTheBridgeFunctionsIsRefused) {
+    Outcome r = qolven({"list"}, {{"QOLVEN_D2XX_LIBRARY", "libm.so.6"}});
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("lacks FT_ListDevices"), std::string::npos) << r.err;
+}
+
+TEST_F(Cli, ListShowsIndexAndSerial) {
+    Outcome r = sim("type=2,serial=SIMA;type=9,serial=SIMB", {"list"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "0 SIMA\n1 SIMB\n");
+    Outcome j = sim("type=2,serial=SIMA;type=9", {"--json", "list"});
+    EXPECT_EQ(j.out, "[\n  {\"index\": 0, \"serial\": \"SIMA\"},\n  {\"index\": 1, \"serial\": \"SIM0002\"}\n]\n");
+}
+
+TEST_F(Cli, InfoReportsIdentityAndActivity) {
+    Outcome r = sim("type=9,serial=SIM0009,hw=3,fw=5,year=12,month=6", {"info"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "serial SIM0009\nboard-type 9\nhardware-version 3\nfirmware-version 5\nfirmware-year 12\n"
+              "firmware-month 6\nanswers yes\n");
+    Outcome j = sim("type=9,serial=SIM0009,fw=5", {"--json", "info"});
+    EXPECT_NE(j.out.find("\"board-type\": 9,"), std::string::npos) << j.out;
+    EXPECT_NE(j.out.find("\"answers\": \"yes\"\n}"), std::string::npos) << j.out;
+}
+
+TEST_F(Cli, DeviceChoice) {
+    const std::string two = "type=2,serial=SIMA;type=9,serial=SIMB";
+    Outcome several = sim(two, {"info"});
+    EXPECT_EQ(several.code, 4);
+    EXPECT_NE(several.err.find("SIMA, SIMB"), std::string::npos) << several.err;
+    Outcome chosen = sim(two, {"--serial", "SIMB", "info"});
+    EXPECT_EQ(chosen.code, 0) << chosen.err;
+    EXPECT_NE(chosen.out.find("board-type 9\n"), std::string::npos);
+    Outcome missing = sim(two, {"--serial", "SIMC", "info"});
+    EXPECT_EQ(missing.code, 1);
+    EXPECT_NE(missing.err.find("open SIMC: "), std::string::npos) << missing.err;
+}
+
+// Each parameter is written by one run and read back by the next through the state file.
+TEST_F(Cli, SetThenGetAcrossRuns) {
+    struct Case {
+        const char *board;
+        std::vector<std::string> target;  // name [point] and options
+        const char *value;
+        const char *shown;  // what get prints after the name
+    };
+    const std::vector<Case> cases = {
+        {"type=2", {"decimal-point"}, "3", "3"},
+        {"type=2", {"unit-code"}, "0x0c", "12"},
+        {"type=0", {"unit-code"}, "12", "12"},
+        {"type=2", {"calibration-day"}, "5", "5"},
+        {"type=2", {"sensitivity"}, "2", "2"},
+        {"type=2", {"shunt"}, "1193046", "1193046"},
+        {"type=9", {"decimal-point", "--channel", "2"}, "4", "4"},
+        {"type=9", {"load-of-loading-point", "4", "--channel", "2"}, "1000", "1000"},
+        {"type=2", {"loading-point.2"}, "-5", "-5"},
+        {"type=8", {"pulses-per-rotation"}, "360", "360"},
+        {"type=14", {"active-page"}, "5", "5"},
+        {"type=9", {"crosstalk"}, "1", "1"},
+        {"type=13", {"dest-ip"}, "192.168.1.10", "192.168.1.10"},
+        {"type=13", {"dest-mac"}, "00:11:22:aa:bb:cc", "00:11:22:aa:bb:cc"},
+        {"type=13", {"source-port"}, "5000", "5000"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> set = {"set"}, get = {"get"};
+        set.insert(set.end(), c.target.begin(), c.target.end());
+        set.push_back(c.value);
+        get.insert(get.end(), c.target.begin(), c.target.end());
+        Outcome w = sim(c.board, set);
+        ASSERT_EQ(w.code, 0) << c.board << " " << c.target[0] << ": " << w.err;
+        Outcome r = sim(c.board, get);
+        EXPECT_EQ(r.code, 0) << r.err;
+        std::string name = c.target[0];
+        if (c.target.size() > 1 && c.target[1][0] != '-') name += "." + c.target[1];
+        EXPECT_EQ(r.out, name + " " + c.shown + "\n") << c.board;
+    }
+}
+
+TEST_F(Cli, ResetStateForgetsWrittenValues) {
+    ASSERT_EQ(sim("type=2", {"set", "calibration-year", "99"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"get", "calibration-year"}).out, "calibration-year 99\n");
+    Outcome fresh = qolven({"--simulate", "type=2", "--reset-state", "get", "calibration-year"});
+    EXPECT_EQ(fresh.code, 0) << fresh.err;
+    EXPECT_NE(fresh.out, "calibration-year 99\n");
+    // --state names the file instead of the environment.
+    ASSERT_EQ(qolven({"--simulate", "--state", (dir / "other").string(), "set", "direction", "7"}).code, 0);
+    EXPECT_EQ(qolven({"--simulate", "--state", (dir / "other").string(), "get", "direction"}).out, "direction 7\n");
+    EXPECT_NE(qolven({"--simulate", "get", "direction"}).out, "direction 7\n");
+}
+
+// The library refuses, the tool passes its text on.
+TEST_F(Cli, LibraryRefusalsExitWithOne) {
+    struct Case {
+        const char *board;
+        std::vector<std::string> args;
+        const char *text;
+    };
+    const std::vector<Case> cases = {
+        {"type=15", {"get", "decimal-point"}, "get decimal-point: Invalid Type of Board"},
+        {"type=2", {"set", "decimal-point", "256"}, "set decimal-point: Invalid Decimal Point"},
+        {"type=2", {"set", "sensitivity", "4"}, "Invalid Sensitivity"},
+        {"type=2", {"set", "sampling-rate", "16"}, "Invalid Sampling Rate"},
+        {"type=13", {"set", "dest-port", "65536"}, "Invalid Port Number"},
+        {"type=2", {"get", "crosstalk"}, "Invalid Type of Board"},
+        {"type=2", {"key", "menu"}, "key menu: Invalid Type of Board"},
+        {"type=15", {"stream", "--samples", "1"}, "Invalid Type of Board"},
+        // Processor-time limits: the identification or the activity inquiry runs out first.
+        {"type=2,delay_us=300000", {"info"}, "Timeout Error"},
+    };
+    for (const Case &c : cases) {
+        Outcome r = sim(c.board, c.args);
+        EXPECT_EQ(r.code, 1) << c.board << " " << c.args[0] << r.err;
+        EXPECT_NE(r.err.find(c.text), std::string::npos) << c.board << ": " << r.err;
+    }
+}
+
+TEST_F(Cli, TraceShowsTheExactFrames) {
+    Outcome r = sim("type=2", {"--trace", "set", "decimal-point", "3"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    // Identification, then EEPROM register 114 written as (0xFF, 3).
+    std::vector<std::string> got = frames(r);
+    ASSERT_EQ(got.size(), 4u) << r.err;
+    EXPECT_EQ(got[0], "tx 010444aa");
+    EXPECT_EQ(got[1], "rx 010844020104b1aa");
+    EXPECT_EQ(got[2], "tx 02078372ff03aa");
+    EXPECT_EQ(got[3], "rx 020401aa");
+}
+
+TEST_F(Cli, BackupRestoreKeyAndResetFrames) {
+    struct Case {
+        const char *board;
+        std::vector<std::string> args;
+        const char *request;  // the frame after identification
+    };
+    const std::vector<Case> cases = {
+        {"type=9", {"backup", "--from", "2", "--to", "3"}, "tx 0206590203aa"},
+        {"type=1", {"backup", "--from", "2", "--to", "3"}, "tx 02054902aa"},
+        {"type=9", {"restore", "--from", "2", "--to", "3"}, "tx 02065a0302aa"},
+        {"type=1", {"restore", "--from", "2", "--to", "3"}, "tx 02054a02aa"},
+        {"type=10", {"key", "menu"}, "tx 020464aa"},
+        {"type=5", {"key", "up"}, "tx 020461aa"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--trace");
+        Outcome r = sim(c.board, args);
+        EXPECT_EQ(r.code, 0) << c.board << r.err;
+        std::vector<std::string> got = frames(r);
+        ASSERT_GE(got.size(), 4u) << r.err;
+        EXPECT_EQ(got[2], c.request) << c.board << " " << c.args[0];
+        EXPECT_EQ(got[3], "rx 020401aa");
+    }
+    Outcome reset = sim("type=2,reset_delay_ms=0", {"--trace", "reset"});
+    EXPECT_EQ(reset.code, 0) << reset.err;
+    std::vector<std::string> got = frames(reset);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0], "tx 010445aa");
+}
+
+TEST_F(Cli, ReadGivesReferencesAndLiveCounts) {
+    Outcome r = sim("type=2", {"read", "--count", "3", "--interval", "0.01"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), 7u) << r.out;
+    const char *names[] = {"offset-count ", "fullscale-count ", "offset-load ", "fullscale-load "};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(got[i].rfind(names[i], 0), 0u) << got[i];
+    for (int i = 4; i < 7; ++i) {
+        ASSERT_EQ(got[i].rfind("count ", 0), 0u) << got[i];
+        long count = std::strtol(got[i].c_str() + 6, nullptr, 10);
+        EXPECT_GT(count, 8388608 - 200000);  // the virtual signal swings 100000 around mid-scale
+        EXPECT_LT(count, 8388608 + 200000);
+    }
+    Outcome j = sim("type=2", {"--json", "read", "--count", "2", "--interval", "0"});
+    EXPECT_NE(j.out.find("\"count\": ["), std::string::npos) << j.out;
+    // Boards without stored loads still give their counts.
+    Outcome keys = sim("type=10", {"read"});
+    EXPECT_EQ(keys.code, 0) << keys.err;
+    EXPECT_EQ(keys.out.find("offset-load"), std::string::npos);
+}
+
+TEST_F(Cli, GetAllFollowsTheBoardType) {
+    Outcome two = sim("type=2", {"get", "all"});
+    EXPECT_EQ(two.code, 0) << two.err;
+    EXPECT_EQ(two.out.rfind("decimal-point ", 0), 0u) << two.out;
+    EXPECT_NE(two.out.find("loading-point.0 "), std::string::npos);
+    EXPECT_EQ(two.out.find("crosstalk"), std::string::npos);
+    EXPECT_EQ(two.out.find("dest-ip"), std::string::npos);
+    Outcome network = sim("type=13", {"get", "all"});
+    EXPECT_EQ(network.code, 0) << network.err;
+    EXPECT_NE(network.out.find("\ndest-ip "), std::string::npos);
+    Outcome none = sim("type=15", {"get", "all"});
+    EXPECT_EQ(none.code, 0) << none.err;
+    EXPECT_EQ(none.out, "");
+}
+
+TEST_F(Cli, RegistersReadWriteAndPage) {
+    ASSERT_EQ(sim("type=2", {"registers", "eeprom", "114", "0xff05"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"registers", "eeprom", "114"}).out, "eeprom 114 0xff05\n");
+    EXPECT_EQ(sim("type=2", {"get", "decimal-point"}).out, "decimal-point 5\n");
+    EXPECT_EQ(sim("type=2", {"--json", "registers", "eeprom", "114-115"}).out.find("\"eeprom 114\": 65285"), 4u);
+
+    ASSERT_EQ(sim("type=9", {"--channel", "1", "registers", "channel", "114", "6"}).code, 0);
+    EXPECT_EQ(sim("type=9", {"--channel", "1", "get", "decimal-point"}).out, "decimal-point 6\n");
+    ASSERT_EQ(sim("type=2", {"registers", "memory", "35", "17"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"registers", "memory", "35"}).out, "memory 35 0x11\n");
+    ASSERT_EQ(sim("type=2", {"registers", "teds", "0x0102", "9"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"registers", "teds", "258"}).out, "teds 258 0x09\n");
+    EXPECT_EQ(sim("type=2,internal.5=66051", {"registers", "internal", "5"}).out, "internal 5 66051\n");
+
+    Outcome page = sim("type=2", {"registers", "page", "1"});
+    EXPECT_EQ(page.code, 0) << page.err;
+    std::vector<std::string> rows = lines(page.out);
+    ASSERT_EQ(rows.size(), 9u);  // 129 bytes, 16 a row
+    EXPECT_EQ(rows[8].rfind("page 1 128: ", 0), 0u) << rows[8];
+    EXPECT_EQ(rows[8].size(), std::string("page 1 128: 00").size());
+}
+
+TEST_F(Cli, DisplayShowsFourLines) {
+    ASSERT_EQ(sim("type=10", {"key", "menu"}).code, 0);
+    Outcome r = sim("type=10", {"display"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::vector<std::string> got = lines(r.out);
+    ASSERT_EQ(got.size(), 4u) << r.out;
+    for (const std::string &line : got) EXPECT_EQ(line.size(), 16u) << line;
+    EXPECT_EQ(got[0].rfind("LOAD", 0), 0u) << got[0];
+}
+
+// Reads the CSV of a stream and checks that each channel's sample numbers run without gaps.
+TEST_F(Cli, StreamWritesCsvWithRunningSampleNumbers) {
+    struct Case {
+        const char *board;
+        int channels;
+    };
+    for (const Case &c : {Case{"type=2", 1}, Case{"type=9,channels=2", 2}}) {
+        ASSERT_EQ(sim(c.board, {"set", "sampling-rate", "12"}).code, 0);  // 300 samples a second
+        fs::path csv = dir / "samples.csv";
+        Outcome r = sim(c.board, {"stream", "--samples", "40", "--output", csv.string()});
+        ASSERT_EQ(r.code, 0) << c.board << r.err;
+        EXPECT_EQ(r.err, "");  // no progress line when stderr is not a terminal
+        std::vector<std::string> rows = lines(slurp(csv));
+        ASSERT_EQ(rows.size(), 41u);
+        EXPECT_EQ(rows[0], "sample,channel,count,time");
+        std::map<int, int> next;
+        double lastTime = 0;
+        for (size_t i = 1; i < rows.size(); ++i) {
+            int sample, channel;
+            long count;
+            double time;
+            ASSERT_EQ(std::sscanf(rows[i].c_str(), "%d,%d,%ld,%lf", &sample, &channel, &count, &time), 4) << rows[i];
+            EXPECT_LT(channel, c.channels);
+            if (next.count(channel)) EXPECT_EQ(sample, next[channel]) << rows[i];
+            next[channel] = sample + 1;
+            EXPECT_GE(time, lastTime);
+            lastTime = time;
+        }
+        EXPECT_EQ(static_cast<int>(next.size()), c.channels);
+    }
+    Outcome out = sim("type=2", {"stream", "--samples", "3"});
+    EXPECT_EQ(out.code, 0) << out.err;
+    EXPECT_EQ(lines(out.out).size(), 4u) << out.out;
+}
+
+} // namespace
