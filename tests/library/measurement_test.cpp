@@ -42,17 +42,13 @@ TEST(CountDecoding, TwentyFourAndSixteenBitCounts) {
     EXPECT_EQ(d->Calculate_ADC_Value_Fast_Data_Request2(1, 2), "0");
 }
 
+// The virtual board answers the offset and full-scale requests with the
+// stored entries of the first and last loading point, byte for byte.
 class Readings : public BoardTest {
 protected:
-    // Answers the reading request (after the identification) with four data bytes.
-    void answerReading(int type, unsigned char command, Bytes data) {
-        Bytes ident = {1, 8, 0x44, (unsigned char)type, 1, 4, 0xB1, 0xAA};
-        Bytes reading = {2, 8, command};
-        reading.insert(reading.end(), data.begin(), data.end());
-        reading.push_back(0xAA);
-        qolven_sim::set_board_silent(serial, true);
-        qolven_sim::queue_rx(serial, ident);
-        qolven_sim::queue_rx(serial, reading, 2000);
+    void storeEntry(int point, Bytes entry) {
+        qolven_sim::set_eeprom(serial, 4 * point + 2, uint16_t(entry[0] << 8 | entry[1]));
+        qolven_sim::set_eeprom(serial, 4 * point, uint16_t(entry[2] << 8 | entry[3]));
     }
 };
 
@@ -84,16 +80,17 @@ TEST_F(Readings, OffsetAndFullScaleCommands) {
 }
 
 TEST_F(Readings, DecodingPerBoardType) {
-    answerReading(9, 0x52, {0x05, 0x80, 0x00, 0x00});
-    EXPECT_EQ(dev.Normal_Data_Request(h, 0), "8388608");
+    useBoard(9);
+    // Type 9: the first data byte is not part of the count, which is unsigned.
+    for (int reg = 0; reg < 4; ++reg) qolven_sim::set_channel_register(serial, 0, reg, reg == 2 ? 0x80 : 0);
+    qolven_sim::set_channel_register(serial, 0, 3, 0x05);
+    EXPECT_EQ(dev.Get_Offset_Value(h, 0), "8388608");
     useBoard(2);
-    answerReading(2, 0x42, {0x01, 0xFF, 0xFF, 0xFE});
-    EXPECT_EQ(dev.Normal_Data_Request(h, 0), "-2");
-    useBoard(2);
-    answerReading(2, 0x42, {0x03, 0, 0, 0});
-    EXPECT_EQ(dev.Normal_Data_Request(h, 0), "Positive Overflow");
-    useBoard(2);
-    answerReading(2, 0x41, {0, 0, 0, 0});
+    storeEntry(0, {0x01, 0xFF, 0xFF, 0xFE});
+    EXPECT_EQ(dev.Get_Offset_Value(h, 0), "-2");
+    storeEntry(0, {0x03, 0, 0, 0});
+    EXPECT_EQ(dev.Get_Offset_Value(h, 0), "Positive Overflow");
+    storeEntry(15, {0, 0, 0, 0});
     EXPECT_EQ(dev.Get_Fullscale_Value(h, 0), "Error");
     EXPECT_STREQ(dev.lastErrorText, "");
 }
