@@ -16,6 +16,7 @@ set(QOLVEN_INSTALL_UDEVDIR lib/udev/rules.d
 set(QOLVEN_PACKAGE_MAINTAINER "Qolven USB driver maintainers <qolven-usb@qolven.invalid>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(QOLVEN_PACKAGE_RELEASE 1 CACHE STRING "Debian revision of the packages")
+set(_qolven_runtime_package libqolven-usb${PROJECT_VERSION_MAJOR})
 
 # The .pc files are written at install time: the prefix is only known then
 # (cmake --install --prefix, or /usr when CPack stages a package).
@@ -58,7 +59,7 @@ install(FILES ${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfig.cmake ${PROJECT_BINARY
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-qolven-usb.rules
   DESTINATION ${QOLVEN_INSTALL_UDEVDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/99-qolven-usb-unbind.rules.example
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/libqolven-usb${PROJECT_VERSION_MAJOR} COMPONENT runtime)
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_qolven_runtime_package} COMPONENT runtime)
 
 # ---- the simulated bridge: everything a host's own tests need in one component
 if(TARGET qolven_d2xx_sim)
@@ -94,11 +95,13 @@ endif()
 execute_process(COMMAND getconf GNU_LIBC_VERSION OUTPUT_VARIABLE _qolven_glibc OUTPUT_STRIP_TRAILING_WHITESPACE
                 ERROR_QUIET)
 string(REGEX MATCH "[0-9]+\\.[0-9]+" _qolven_glibc "${_qolven_glibc}")
-if(NOT _qolven_glibc)
-  set(_qolven_glibc 2.31)
-endif()
 string(REGEX MATCH "^[0-9]+" _qolven_gcc "${CMAKE_CXX_COMPILER_VERSION}")
-set(_qolven_cxx_depends "libc6 (>= ${_qolven_glibc}), libstdc++6 (>= ${_qolven_gcc}), libgcc-s1")
+if(_qolven_glibc)
+  set(_qolven_cxx_depends "libc6 (>= ${_qolven_glibc})")
+else()
+  set(_qolven_cxx_depends "libc6")
+endif()
+string(APPEND _qolven_cxx_depends ", libstdc++6 (>= ${_qolven_gcc}), libgcc-s1")
 set(_qolven_exact "(= ${PROJECT_VERSION}-${QOLVEN_PACKAGE_RELEASE})")
 
 set(CPACK_GENERATOR DEB)
@@ -116,7 +119,7 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 
-set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libqolven-usb${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_qolven_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${_qolven_cxx_depends}")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
@@ -154,5 +157,9 @@ string(JOIN "\n" CPACK_COMPONENT_TOOLS_DESCRIPTION
   "Command-line tool for Qolven strain-gauge amplifier boards"
   "The qolven program lists bridges, identifies boards, reads and streams"
   "counts and reads and writes parameters.")
+
+# `make package_source`: the tracked sources, not the build trees beside them.
+set(CPACK_SOURCE_GENERATOR TXZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/")
 
 include(CPack)
