@@ -99,6 +99,14 @@ void reset_locked(Bridge &b) {
 }
 
 void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d) {
+    if (!b.calls.empty()) {
+        CallRecord &last = b.calls.back();
+        if (last.function == fn && last.function == "FT_GetStatus" && last.status == status && last.args == args &&
+            last.serial == (d ? d->cfg.serial : std::string())) {
+            ++last.repeat;
+            return;
+        }
+    }
     CallRecord r;
     r.function = fn;
     r.args = std::move(args);

@@ -84,9 +84,12 @@ struct CallRecord {
     std::string function;             // e.g. "FT_SetTimeouts"
     std::vector<uint64_t> args;       // integer arguments in order (handles and buffers left out)
     uint32_t status;                  // status returned
-    // Added: serial number of the device the call addressed (empty for bridge-level calls
+    // Serial number of the device the call addressed (empty for bridge-level calls
     // and for calls on handles that are not open).
     std::string serial;
+    // A busy poll repeats the same FT_GetStatus call thousands of times: identical
+    // consecutive polls are one record with this count, so the log keeps what matters.
+    uint32_t repeat = 1;
 };
 
 // Added: transport settings the host applied to a device since it was last opened.
