@@ -26,7 +26,12 @@ void transportFailure(QOLVEN_USB_DLL &d, uint32_t status) {
     d.GetErrorDescription(status);
 }
 
-bool exchanged(const QOLVEN_USB_DLL &d) { return d.writeStatus == kFinished && d.readStatus == kFinished; }
+bool exchanged(const QOLVEN_USB_DLL &d) {
+    // Asked several times per exchange; against a std::string the sizes are
+    // compared first, against a char pointer every call measures it.
+    static const std::string finished = kFinished;
+    return d.writeStatus == finished && d.readStatus == finished;
+}
 
 // Every number a reading returns and every fast-data field passes through
 // here: to_chars is the same text as "%lld" at a fraction of printf's cost.

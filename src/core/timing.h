@@ -11,19 +11,19 @@ namespace detail {
 
 // Microseconds of processor time used by this process.
 int64_t processorMicros();
-// Microseconds since an arbitrary fixed point, never going backwards.
-int64_t monotonicMicros();
+// Nanoseconds since an arbitrary fixed point, never going backwards.
+int64_t monotonicNanos();
 
 // Elapsed whole milliseconds between two readings: the difference is
 // truncated, not each reading, so a 1 ms limit is a real millisecond.
-inline int64_t wholeMillisBetween(int64_t startMicros, int64_t nowMicros) {
-    return (nowMicros - startMicros) / 1000;
+inline int64_t wholeMillisBetween(int64_t startNanos, int64_t nowNanos) {
+    return (nowNanos - startNanos) / 1000000;
 }
 
 class MonotonicStopwatch {
 public:
-    MonotonicStopwatch() : start_(monotonicMicros()) {}
-    int64_t elapsedWholeMillis() const { return wholeMillisBetween(start_, monotonicMicros()); }
+    MonotonicStopwatch() : start_(monotonicNanos()) {}
+    int64_t elapsedWholeMillis() const { return wholeMillisBetween(start_, monotonicNanos()); }
 
 private:
     int64_t start_;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <new>
@@ -15,6 +16,11 @@
 #include "qolven_sim.h"
 
 using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+inline double millisSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
 using _QOLVEN_USB_DLL::QOLVEN_USB_DLL;
 
 class BoardTest : public ::testing::Test {

@@ -6,11 +6,6 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-double millisSince(Clock::time_point t) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-
 class Protocol : public BoardTest {
 protected:
     // The board stays quiet; the test writes the answers itself.
