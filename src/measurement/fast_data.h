@@ -3,6 +3,7 @@
 #ifndef QOLVEN_FAST_DATA_H
 #define QOLVEN_FAST_DATA_H
 
+#include <initializer_list>
 #include <string>
 
 #include "core/internal.h"
@@ -28,7 +29,8 @@ void takeTimeStamp(QOLVEN_USB_DLL &d);
 // of one slot.  The slot must already be checked.
 class RecordWriter {
 public:
-    RecordWriter(QOLVEN_USB_DLL &d, char separator, int slot) : d_(d), sep_(separator), slot_(slot) {}
+    // Every record of a call ends alike: built once, after the time stamp.
+    RecordWriter(QOLVEN_USB_DLL &d, char separator, int slot, int records);
     // One sample of a packet of `total` samples at `position`; the channel
     // field is written for the channel board only.
     void sample(int channel, bool channelField, int position, int total, int count);
@@ -39,12 +41,12 @@ public:
 private:
     int nextNumber(int channel);
     void store(int channel, int position, int number, int total, int count);
-    void field(long long value);
-    void tail();
+    void record(std::initializer_list<long long> fields);
     QOLVEN_USB_DLL &d_;
     char sep_;
     int slot_;
     std::string text_;
+    std::string tail_;
 };
 
 } // namespace detail

@@ -1,3 +1,4 @@
+#include <charconv>
 #include <ctime>
 
 #include "measurement/fast_data.h"
@@ -33,18 +34,28 @@ void takeTimeStamp(QOLVEN_USB_DLL &d) {
     }
 }
 
-void RecordWriter::field(long long value) {
-    text_ += decimal(value);
-    text_ += sep_;
+RecordWriter::RecordWriter(QOLVEN_USB_DLL &d, char separator, int slot, int records)
+    : d_(d), sep_(separator), slot_(slot) {
+    // The three empty fields, then date and time.
+    tail_.append(3, sep_);
+    tail_ += d_.dateText;
+    tail_ += sep_;
+    tail_ += d_.timeText;
+    tail_ += sep_;
+    text_.reserve(size_t(records) * (4 * 12 + tail_.size()));
 }
 
-// The three empty fields, then date and time.
-void RecordWriter::tail() {
-    text_.append(3, sep_);
-    text_ += d_.dateText;
-    text_ += sep_;
-    text_ += d_.timeText;
-    text_ += sep_;
+// One record: the numeric fields, each followed by the separator, then the
+// common tail.  Formatted on the stack and appended in two pieces.
+void RecordWriter::record(std::initializer_list<long long> fields) {
+    char line[4 * 24];
+    char *end = line;
+    for (long long value : fields) {
+        end = std::to_chars(end, line + sizeof line - 1, value).ptr;
+        *end++ = sep_;
+    }
+    text_.append(line, size_t(end - line));
+    text_ += tail_;
 }
 
 int RecordWriter::nextNumber(int channel) {
@@ -68,21 +79,15 @@ void RecordWriter::sample(int channel, bool channelField, int position, int tota
         number = nextNumber(channel);
         if (position < QOLVEN_USB_DLL::POSITIONS) store(channel, position, number, total, count);
     }
-    field(number);
-    field(total);
-    if (channelField) field(channel);
-    field(count);
-    tail();
+    if (channelField) record({number, total, channel, count});
+    else record({number, total, count});
 }
 
 void RecordWriter::offline() {
     const int value = d_.offlineValues[5];
     const int number = nextNumber(0);
     store(0, 0, number, 1, value);
-    field(number);
-    field(1);
-    field(value);
-    tail();
+    record({number, 1, value});
 }
 
 } // namespace detail

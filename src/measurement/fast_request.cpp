@@ -23,13 +23,16 @@ double offlinePause(const std::string &rateText) {
 
 std::string offlineRecord(QOLVEN_USB_DLL &d, char separator, int slot, const std::string &rateText) {
     takeTimeStamp(d);
-    RecordWriter records(d, separator, slot);
+    RecordWriter records(d, separator, slot, 1);
     records.offline();
     if (double pause = offlinePause(rateText)) d.Delay2(pause);
     return std::move(records.text());
 }
 
-// Count of the sample at `at` and the channel it names.
+// Count of the sample at `at` and the channel it names: the value of
+// Calculate_ADC_Value_Fast_Data_Request (three count bytes) or of its
+// 16-bit form, whose missing low byte is taken as 128; computed as a
+// number, since the record and the table both want the number.
 int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, int &channel) {
     std::memcpy(d.packetData, at, size_t(width));
     const unsigned char *c = d.packetData;
@@ -39,9 +42,7 @@ int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, int &cha
         ++c;
         --width;
     }
-    std::string text = width == 3 ? d.Calculate_ADC_Value_Fast_Data_Request(c[0], c[1], c[2])
-                                  : d.Calculate_ADC_Value_Fast_Data_Request2(c[0], c[1]);
-    return int(std::strtol(text.c_str(), nullptr, 10));
+    return c[0] * 65536 + c[1] * 256 + (width == 3 ? c[2] : 128);
 }
 
 } // namespace
@@ -81,7 +82,7 @@ std::string QOLVEN_USB_DLL::Fast_Data_Request(void *handle, int separatorChoice,
 
     const int width = fastSampleWidth(boardType, samplingRateCode);
     const int total = (expectedSize - kFastFraming) / width;
-    RecordWriter records(*this, separator, slot);
+    RecordWriter records(*this, separator, slot, total);
     for (int j = 0; j < total; ++j) {
         int sampleChannel = 0;
         int count = decodeSample(*this, adapter.readBuffer + 3 + j * width, width, sampleChannel);
