@@ -8,9 +8,13 @@ cmake --preset default -DQOLVEN_BUILD_TESTS=OFF >/dev/null
 cmake --build --preset default -j"$(nproc)" --target qolven
 q=build/default/bin/qolven
 set -x
-$q --simulate list
+$q --simulate --reset-state list
 $q --simulate info
 $q --simulate read --count 3
 $q --simulate get all
+$q --simulate set decimal-point 3
+$q --simulate get decimal-point
+$q --simulate set sampling-rate 13
 $q --simulate stream --seconds 2 --output build/default/stream.csv
 head -5 build/default/stream.csv
+wc -l build/default/stream.csv

@@ -34,9 +34,6 @@ inline bool offline(const QOLVEN_USB_DLL &d) { return d.offlineMode != 0; }
 // Offline answer: entry (1-based) of the offline table, or "0" for entry 0.
 std::string offlineEntry(const QOLVEN_USB_DLL &d, int entry);
 
-// Placeholder result of a method whose family is not built yet.
-std::string notBuilt(QOLVEN_USB_DLL &d);
-
 // ---- board-type sets: bit t stands for board type t (0..16)
 using TypeSet = uint32_t;
 constexpr TypeSet typeSet(std::initializer_list<int> types) {

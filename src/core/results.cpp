@@ -73,9 +73,3 @@ const char *boardErrorText(unsigned char code) {
 
 } // namespace detail
 } // namespace _QOLVEN_USB_DLL
-
-namespace _QOLVEN_USB_DLL {
-namespace detail {
-std::string notBuilt(QOLVEN_USB_DLL &d) { return fail(d, "Not Implemented"); }
-} // namespace detail
-} // namespace _QOLVEN_USB_DLL
