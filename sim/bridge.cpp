@@ -70,6 +70,15 @@ struct Call {
         dev = it->second.get();
         return dev->detached ? FT_IO_ERROR_ : FT_OK_;
     }
+    // The common start of a call on an open handle: an injected status
+    // wins, then an invalid or unplugged handle.  True when the call ends
+    // here, with its logged status in `out`.
+    bool refused(FT_HANDLE h, FT_STATUS &out) {
+        uint32_t hs = handle(h), st;
+        if (injected(st)) return out = ret(st), true;
+        if (hs) return out = ret(hs), true;
+        return false;
+    }
 };
 
 void copy_text(char *dst, size_t cap, const std::string &s) {
@@ -193,9 +202,8 @@ QOLVEN_EXPORT FT_STATUS FT_Close(FT_HANDLE h) {
 
 QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfo(FT_HANDLE h, DWORD *type, DWORD *id, char *serial, char *desc, void *) {
     Call c("FT_GetDeviceInfo", {});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (type) *type = c.dev->cfg.deviceType;
     if (id) *id = (c.g.b.vid << 16) | (c.g.b.pid & 0xFFFF);
     copy_text(serial, 16, c.dev->cfg.serial);
@@ -242,9 +250,8 @@ QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfoList(void *nodes, DWORD *num) {
 
 QOLVEN_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE h, DWORD *rx, DWORD *tx, DWORD *event) {
     Call c("FT_GetStatus", {});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (!rx) return c.ret(FT_INVALID_PARAMETER_);
     *rx = static_cast<DWORD>(visible_bytes(*c.dev, Clock::now()));
     if (tx) *tx = 0;
@@ -254,9 +261,8 @@ QOLVEN_EXPORT FT_STATUS FT_GetStatus(FT_HANDLE h, DWORD *rx, DWORD *tx, DWORD *e
 
 QOLVEN_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE h, DWORD readMs, DWORD writeMs) {
     Call c("FT_SetTimeouts", {readMs, writeMs});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     c.dev->settings.readTimeoutMs = readMs;
     c.dev->settings.writeTimeoutMs = writeMs;
     c.dev->settings.order.push_back(c.fn);
@@ -265,9 +271,8 @@ QOLVEN_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE h, DWORD readMs, DWORD writeMs)
 
 QOLVEN_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE h, DWORD inSize, DWORD outSize) {
     Call c("FT_SetUSBParameters", {inSize, outSize});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     c.dev->settings.usbInSize = inSize;
     c.dev->settings.usbOutSize = outSize;
     c.dev->settings.order.push_back(c.fn);
@@ -276,9 +281,8 @@ QOLVEN_EXPORT FT_STATUS FT_SetUSBParameters(FT_HANDLE h, DWORD inSize, DWORD out
 
 QOLVEN_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE h, unsigned char ms) {
     Call c("FT_SetLatencyTimer", {ms});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (ms < 2) return c.ret(FT_INVALID_PARAMETER_);
     c.dev->settings.latencyMs = ms;
     c.dev->settings.order.push_back(c.fn);
@@ -287,9 +291,8 @@ QOLVEN_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE h, unsigned char ms) {
 
 QOLVEN_EXPORT FT_STATUS FT_GetLatencyTimer(FT_HANDLE h, unsigned char *ms) {
     Call c("FT_GetLatencyTimer", {});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (!ms) return c.ret(FT_INVALID_PARAMETER_);
     *ms = c.dev->settings.latencyMs;
     return c.ret(FT_OK_);
@@ -316,9 +319,8 @@ QOLVEN_EXPORT FT_STATUS FT_GetVIDPID(DWORD *vid, DWORD *pid) {
 
 QOLVEN_EXPORT FT_STATUS FT_Read(FT_HANDLE h, void *buffer, DWORD count, DWORD *returned) {
     Call c("FT_Read", {count});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (!returned || (!buffer && count > 0)) return c.ret(FT_INVALID_PARAMETER_);
     TimePoint now = Clock::now();
     auto &rx = c.dev->rx;
@@ -338,9 +340,8 @@ QOLVEN_EXPORT FT_STATUS FT_Read(FT_HANDLE h, void *buffer, DWORD count, DWORD *r
 
 QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *written) {
     Call c("FT_Write", {count});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (!buffer || count == 0 || !written) {
         if (written) *written = 0;
         return c.ret(FT_INVALID_PARAMETER_);
@@ -359,9 +360,8 @@ QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *
 
 QOLVEN_EXPORT FT_STATUS FT_Purge(FT_HANDLE h, DWORD mask) {
     Call c("FT_Purge", {mask});
-    uint32_t hs = c.handle(h), st;
-    if (c.injected(st)) return c.ret(st);
-    if (hs) return c.ret(hs);
+    FT_STATUS refused;
+    if (c.refused(h, refused)) return refused;
     if (mask & ~3u) return c.ret(FT_INVALID_PARAMETER_);
     if (mask & 1) c.dev->rx.clear();  // received bytes, visible or still on their way
     // mask & 2: the transmit queue is always empty
