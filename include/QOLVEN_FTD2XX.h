@@ -9,9 +9,14 @@
 
 #include <cstdint>
 
+// The library exports its public classes and functions only.
+#ifndef QOLVEN_API
+#define QOLVEN_API __attribute__((visibility("default")))
+#endif
+
 namespace _QOLVEN_USB_DLL {
 
-class QOLVEN_FTD2XX {
+class QOLVEN_API QOLVEN_FTD2XX {
 public:
     uint32_t ftDevice;
     void *ftHandle;

@@ -29,7 +29,7 @@ struct NETWORK_SETTINGS {
     unsigned char sourcePortNumber[2];
 };
 
-class QOLVEN_USB_DLL {
+class QOLVEN_API QOLVEN_USB_DLL {
 public:
     enum { SLOTS = 16, CHANNELS = 4, POSITIONS = 65, FRAGMENT_BUFFER_SIZE = 512,
            ADDITIONAL_PACKET_SIZE = 257, OFFLINE_VALUES = 25 };

@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-cmake --preset default -DQOLVEN_BUILD_TESTS=OFF >/dev/null
+# The same configuration as scripts/test.sh: only the tool is built here.
+cmake --preset default -DQOLVEN_BUILD_TESTS=ON -DQOLVEN_BUILD_TOOLS=ON >/dev/null
 cmake --build --preset default -j"$(nproc)" --target qolven
 q=build/default/bin/qolven
 set -x

@@ -13,7 +13,9 @@ quick=0
 run_preset() {
   local preset=$1
   echo "=== $preset: configure, build, test"
-  cmake --preset "$preset" >/dev/null
+  # Explicit, so that a build directory configured by the demo (or by hand)
+  # cannot leave the tests or the tool out.
+  cmake --preset "$preset" -DQOLVEN_BUILD_TESTS=ON -DQOLVEN_BUILD_TOOLS=ON >/dev/null
   cmake --build --preset "$preset" -j"$jobs"
   ctest --preset "$preset" -j"$jobs"
 }
