@@ -6,11 +6,13 @@
 //
 // Per N it prints one row of a Markdown table: samples/s per device (mean
 // and the slowest device), lost samples counted from the sequence bits every
-// sample carries and from the generator's own count, failed calls, the
-// process's CPU in cores, and the wall time of a call (median, p99).  The
-// samples the generator made that were neither received nor lost are those
-// still queued when the window closed, minus those queued when it opened: a
-// few per device.
+// sample carries, the samples the generator's own count says were made but
+// neither received nor counted lost (a sample or two per device are still
+// queued at the window's edges; more means losses of 16 or more in a row,
+// which the 4 sequence bits cannot see), failed calls, the process's CPU in
+// cores, the wall time of a call (median, p99), and the longest interval
+// between two calls of one device: the board keeps 64 samples, so a host
+// away longer than 64 ms loses some.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -47,42 +49,63 @@ double percentile(std::vector<double> &v, double p) {
     return v[at];
 }
 
-// One device's thread: calls back to back; what it counts while the window
-// is open (as seen when a call starts) is the figure.
+// One device's thread: calls back to back.  Its window opens after the
+// first call that sees `open` and closes after the first that no longer
+// does; the generator's count is read at both edges, right after a call
+// emptied the board's queue, so that received + lost balances it to a
+// sample or two.
 struct Device {
     std::unique_ptr<qbench::Board> board;
     qbench::SequenceGaps gaps;
-    long samples = 0, failed = 0, lostAtOpen = -1, lostAtClose = 0;
+    long samples = 0, failed = 0, lostAtOpen = 0, lostAtClose = 0;
+    uint32_t sequenceAtOpen = 0, sequenceAtClose = 0;
+    double windowS = 0, longestIntervalUs = 0;
     std::string firstFailure;
     std::vector<double> wallUs;
 
     void run(const std::atomic<bool> &open, const std::atomic<bool> &stop) {
         qbench::QOLVEN_USB_DLL &dev = board->dev();
+        const std::string &serial = board->serial();
         const std::string rate = std::to_string(kRateCode);
+        enum { Before, Measuring, Done } state = Before;
+        Clock::time_point opened, previousStart;
         while (!stop) {
-            const bool measured = open;
-            if (measured && lostAtOpen < 0) lostAtOpen = gaps.lost();
             const auto t0 = Clock::now();
             const std::string text = dev.Fast_Data_Request(board->handle(), 1, kSlot, "2", rate, "4", 0);
-            const double wall = std::chrono::duration<double, std::micro>(Clock::now() - t0).count();
-            if (text == "Error") {
-                if (measured && failed++ == 0) firstFailure = dev.lastErrorText;
+            const auto t1 = Clock::now();
+            int n = 0;
+            if (text != "Error") {
+                n = text.empty() ? 0 : std::min(dev.samplesPerPacket[kSlot][0][0], int(dev.POSITIONS));
+                for (int i = 0; i < n; ++i) gaps.add(dev.sampleCounts[kSlot][0][i]);
+            }
+            if (state == Before && open) {
+                state = Measuring;
+                sequenceAtOpen = qolven_sim::next_sample_sequence(serial);
+                lostAtOpen = gaps.lost();
+                opened = previousStart = Clock::now();
                 continue;
             }
-            const int n = text.empty() ? 0 : std::min(dev.samplesPerPacket[kSlot][0][0], int(dev.POSITIONS));
-            for (int i = 0; i < n; ++i) gaps.add(dev.sampleCounts[kSlot][0][i]);
-            if (!measured) continue;
+            if (state != Measuring) continue;
+            longestIntervalUs =
+                std::max(longestIntervalUs, std::chrono::duration<double, std::micro>(t0 - previousStart).count());
+            previousStart = t0;
+            wallUs.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+            if (text == "Error" && failed++ == 0) firstFailure = dev.lastErrorText;
             samples += n;
-            lostAtClose = gaps.lost();
-            wallUs.push_back(wall);
+            if (!open) {
+                state = Done;
+                sequenceAtClose = qolven_sim::next_sample_sequence(serial);
+                lostAtClose = gaps.lost();
+                windowS = std::chrono::duration<double>(Clock::now() - opened).count();
+            }
         }
     }
 };
 
 struct Row {
     int devices;
-    double seconds, perDeviceMean, perDeviceMin, cores, medianUs, p99Us;
-    long lostSequence, lostGenerator, failed;
+    double perDeviceMean = 0, perDeviceMin = 1e18, cores = 0, medianUs = 0, p99Us = 0, longestIntervalMs = 0;
+    long lostSequence = 0, unaccounted = 0, failed = 0;
     std::string firstFailure;
 };
 
@@ -115,8 +138,6 @@ bool runOnce(int n, double seconds, Row &row) {
 
     // Settle: the boards' queues filled while nobody asked.
     std::this_thread::sleep_for(std::chrono::duration<double>(kSettleS));
-    std::vector<uint32_t> first;
-    for (Device &d : devices) first.push_back(qolven_sim::next_sample_sequence(d.board->serial()));
     const double cpu0 = cpuSeconds();
     const auto start = Clock::now();
     open = true;
@@ -124,26 +145,29 @@ bool runOnce(int n, double seconds, Row &row) {
     open = false;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpu = cpuSeconds() - cpu0;
-    long generated = 0;
-    for (size_t i = 0; i < devices.size(); ++i)
-        generated += long(qolven_sim::next_sample_sequence(devices[i].board->serial()) - first[i]);
     stop = true;
     for (std::thread &t : threads) t.join();
 
-    row = Row{n, elapsed, 0, 1e18, cpu / elapsed, 0, 0, 0, 0, 0, ""};
+    row = Row{};
+    row.devices = n;
+    row.cores = cpu / elapsed;
     std::vector<double> wall;
-    long received = 0;
     for (Device &d : devices) {
-        const double rate = double(d.samples) / elapsed;
+        if (d.windowS <= 0) {
+            std::fprintf(stderr, "%s: no call saw the window close\n", d.board->serial().c_str());
+            return false;
+        }
+        const double rate = double(d.samples) / d.windowS;
         row.perDeviceMean += rate / n;
         row.perDeviceMin = std::min(row.perDeviceMin, rate);
-        received += d.samples;
-        if (d.lostAtOpen >= 0) row.lostSequence += d.lostAtClose - d.lostAtOpen;
+        const long lost = d.lostAtClose - d.lostAtOpen;
+        row.lostSequence += lost;
+        row.unaccounted += long(d.sequenceAtClose - d.sequenceAtOpen) - d.samples - lost;
         row.failed += d.failed;
         if (row.firstFailure.empty()) row.firstFailure = d.firstFailure;
+        row.longestIntervalMs = std::max(row.longestIntervalMs, d.longestIntervalUs / 1000);
         wall.insert(wall.end(), d.wallUs.begin(), d.wallUs.end());
     }
-    row.lostGenerator = generated - received;
     row.medianUs = percentile(wall, 0.5);
     row.p99Us = percentile(wall, 0.99);
     return true;
@@ -167,17 +191,17 @@ int main(int argc, char **argv) {
     std::printf("fast data, board type 2, rate code %d (1000 samples/s), answer delay %u us, %.0f s per row;"
                 " load average before: %.2f %.2f %.2f\n\n",
                 kRateCode, qolven_sim::BoardConfig().answerDelayUs, seconds, load[0], load[1], load[2]);
-    std::printf("| devices | samples/s per device, mean / slowest | lost (sequence bits) / generated − received | failed calls"
-                " | process CPU, cores (per device) | call wall time, median / p99 |\n");
-    std::printf("|---|---|---|---|---|---|\n");
+    std::printf("| devices | samples/s per device, mean / slowest | lost (sequence bits) | not accounted for | failed calls"
+                " | process CPU, cores (per device) | call wall time, median / p99 | longest interval between calls |\n");
+    std::printf("|---|---|---|---|---|---|---|---|\n");
     bool ok = true;
     for (int n : counts) {
         Row r;
         if (!runOnce(n, seconds, r)) return 1;
-        std::printf("| %d | %.0f / %.0f | %ld / %ld | %ld%s%s%s | %.2f (%.3f) | %.0f / %.0f us |\n", r.devices,
-                    r.perDeviceMean, r.perDeviceMin, r.lostSequence, r.lostGenerator, r.failed,
+        std::printf("| %d | %.0f / %.0f | %ld | %ld | %ld%s%s%s | %.2f (%.3f) | %.0f / %.0f us | %.1f ms |\n", r.devices,
+                    r.perDeviceMean, r.perDeviceMin, r.lostSequence, r.unaccounted, r.failed,
                     r.failed ? " (\"" : "", r.firstFailure.c_str(), r.failed ? "\")" : "", r.cores, r.cores / n,
-                    r.medianUs, r.p99Us);
+                    r.medianUs, r.p99Us, r.longestIntervalMs);
         std::fflush(stdout);
         ok = ok && r.perDeviceMin > 0;
     }
