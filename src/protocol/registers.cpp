@@ -8,7 +8,7 @@ using namespace detail;
 std::string QOLVEN_USB_DLL::Read_EEPROM_Register(void *handle, unsigned char address) {
     clearError(*this);
     if (offlineMode == 1) return kOk;
-    if (!exchange(*this, handle, plainRequest(0x82, {address}, 7, 0x82, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::ReadEeprom, {address}))) return kError;
     eepromHighByte = packetData[1];
     eepromLowByte = packetData[2];
     return std::string{char(eepromHighByte), char(eepromLowByte)};
@@ -18,13 +18,13 @@ std::string QOLVEN_USB_DLL::Write_EEPROM_Register(void *handle, unsigned char ad
                                                   unsigned char low) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    return exchange(*this, handle, plainRequest(0x83, {address, high, low}, 4, kAck, 100)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::WriteEeprom, {address, high, low})) ? kOk : kError;
 }
 
 std::string QOLVEN_USB_DLL::Read_Channel_Register(void *handle, unsigned char channel, unsigned char address) {
     clearError(*this);
     if (offlineMode == 1) return kOk;
-    if (!exchange(*this, handle, plainRequest(0x86, {channel, address}, 7, 0x86, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::ReadChannel, {channel, address}))) return kError;
     return std::string(1, char(packetData[2]));
 }
 
@@ -32,26 +32,26 @@ std::string QOLVEN_USB_DLL::Write_Channel_Register(void *handle, unsigned char c
                                                    unsigned char value) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    return exchange(*this, handle, plainRequest(0x87, {channel, address, value}, 4, kAck, 100)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::WriteChannel, {channel, address, value})) ? kOk : kError;
 }
 
 std::string QOLVEN_USB_DLL::Read_Memory_Register(void *handle, unsigned char address) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!exchange(*this, handle, plainRequest(0x80, {address}, 6, 0x80, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::ReadMemory, {address}))) return kError;
     return decimal(packetData[1]);
 }
 
 std::string QOLVEN_USB_DLL::Write_Memory_Register(void *handle, unsigned char address, unsigned char value) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    return exchange(*this, handle, plainRequest(0x81, {address, value}, 4, kAck, 100)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::WriteMemory, {address, value})) ? kOk : kError;
 }
 
 std::string QOLVEN_USB_DLL::Read_TEDS_Register(void *handle, unsigned char highAddress, unsigned char lowAddress) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!exchange(*this, handle, plainRequest(0x84, {highAddress, lowAddress}, 7, 0x84, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::ReadTeds, {highAddress, lowAddress}))) return kError;
     return decimal(packetData[2]);
 }
 
@@ -59,14 +59,13 @@ std::string QOLVEN_USB_DLL::Write_TEDS_Register(void *handle, unsigned char high
                                                 unsigned char value) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    return exchange(*this, handle, plainRequest(0x85, {highAddress, lowAddress, value}, 4, kAck, 200)) ? kOk
-                                                                                                      : kError;
+    return exchange(*this, handle, request(Command::WriteTeds, {highAddress, lowAddress, value})) ? kOk : kError;
 }
 
 std::string QOLVEN_USB_DLL::Read_Page_Register(void *handle, unsigned char page) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    return exchange(*this, handle, plainRequest(0x88, {page}, 133, 0x88, 50)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::ReadPage, {page})) ? kOk : kError;
 }
 
 } // namespace _QOLVEN_USB_DLL
