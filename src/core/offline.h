@@ -1,5 +1,5 @@
 // The entries of offlineValues, the table that answers for the device in
-// offline mode, by name and in their order.
+// offline mode: each by name, in order, with what a new object holds.
 #ifndef QOLVEN_OFFLINE_H
 #define QOLVEN_OFFLINE_H
 
@@ -9,42 +9,45 @@
 namespace _QOLVEN_USB_DLL {
 namespace detail {
 
+// clang-format off
+#define QOLVEN_OFFLINE_ENTRIES(X)         \
+    X(OffsetCount, 8386698)               \
+    X(FullscaleCount, 12530488)           \
+    X(OffsetLoad, 0)                      \
+    X(FullscaleLoad, 2)                   \
+    X(NumberOfLoadingPoints, 1)           \
+    X(FastSample, 10458593)               \
+    X(PgaSetting, 7)                      \
+    X(SamplingRate, 0)                    \
+    X(UnitCode, 34)                       \
+    X(Direction, 0)                       \
+    X(ShuntValue, 2986902)                \
+    X(DecimalPoint, 0)                    \
+    X(CalibrationCode, 0)                 \
+    X(CalibrationDay, 21)                 \
+    X(CalibrationMonth, 7)                \
+    X(CalibrationYear, 11)                \
+    X(PulsesPerRotation, 360)             \
+    X(VoltageOutput, 0)                   \
+    X(AverageSetting, 34)                 \
+    X(BoardType, 2)                       \
+    X(HardwareVersion, 1)                 \
+    X(FirmwareVersion, 4)                 \
+    X(FirmwareYear, 11)                   \
+    X(FirmwareMonth, 1)                   \
+    /* bytes of additionalPacket cleared before a second answer is awaited */ \
+    X(SecondAnswerClear, 257)
+// clang-format on
+
+#define QOLVEN_OFFLINE_NAME(name, value) name,
+#define QOLVEN_OFFLINE_VALUE(name, value) value,
 enum class Offline : uint8_t {
-    OffsetCount,
-    FullscaleCount,
-    OffsetLoad,
-    FullscaleLoad,
-    NumberOfLoadingPoints,
-    FastSample,
-    PgaSetting,
-    SamplingRate,
-    UnitCode,
-    Direction,
-    ShuntValue,
-    DecimalPoint,
-    CalibrationCode,
-    CalibrationDay,
-    CalibrationMonth,
-    CalibrationYear,
-    PulsesPerRotation,
-    VoltageOutput,
-    AverageSetting,
-    BoardType,
-    HardwareVersion,
-    FirmwareVersion,
-    FirmwareYear,
-    FirmwareMonth,
-    SecondAnswerClear,  // bytes of additionalPacket cleared before a second answer is awaited
-    Count,
+    QOLVEN_OFFLINE_ENTRIES(QOLVEN_OFFLINE_NAME) Count,
     None = Count  // a value without an entry: answered "0"
 };
-
-// What a new object holds, in the order above.
-constexpr int kOfflineDefaults[] = {
-    8386698, 12530488, 0, 2, 1, 10458593, 7, 0, 34, 0, 2986902, 0, 0,
-    21, 7, 11, 360, 0, 34, 2, 1, 4, 11, 1, 257,
-};
-static_assert(sizeof kOfflineDefaults / sizeof(int) == size_t(Offline::Count), "one default per entry");
+constexpr int kOfflineDefaults[] = {QOLVEN_OFFLINE_ENTRIES(QOLVEN_OFFLINE_VALUE)};
+#undef QOLVEN_OFFLINE_NAME
+#undef QOLVEN_OFFLINE_VALUE
 
 } // namespace detail
 } // namespace _QOLVEN_USB_DLL

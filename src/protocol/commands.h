@@ -13,52 +13,6 @@
 namespace _QOLVEN_USB_DLL {
 namespace detail {
 
-enum class Command : uint8_t {
-    SlaveActivity,
-    SensorIdentification,
-    CalibrationRegister,
-    LoadingPoint,
-    LoadOfLoadingPoint,
-    SensorConfiguration,
-    LoadSwitch,
-    NumberOfLoadingPoints,
-    AdcConfiguration,
-    AverageSetting,
-    VoltageOutput,
-    DigitalComponents,
-    CalibrationMode,
-    OffsetValue,
-    FullscaleValue,
-    NormalData,
-    FastData,
-    VersionOfBoard,
-    ResetBoard,
-    DisplayPage,
-    InternalRegister,
-    DataLogging,
-    CreateBackUp,
-    RestoreBackUp,
-    RotationValues,
-    KeyBatteryEnter,  // the eight keys in front-panel order
-    KeyTareUp,
-    KeyDisplayBack,
-    KeyResetLeft,
-    KeyMenu,
-    KeyUnitRight,
-    KeyShuntExit,
-    KeyHoldDown,
-    ReadMemory,
-    WriteMemory,
-    ReadEeprom,
-    WriteEeprom,
-    ReadTeds,
-    WriteTeds,
-    ReadChannel,
-    WriteChannel,
-    ReadPage,
-    Count
-};
-
 // How a multi-channel board takes a command: as every other board does, with
 // the channel byte after the code, or with two page numbers as its data
 // (backup and restore); both of the latter under a code 0x10 higher.
@@ -77,7 +31,60 @@ struct CommandRow {
     int secondAnswerMs;       // > 0: a completion packet follows the acknowledgement within this
 };
 
+// clang-format off
+// The command table: a name, then the fields of CommandRow in their order.
+//   name                   code  data form         size answer time-out completion
+#define QOLVEN_COMMANDS(X)                                                      \
+    X(SlaveActivity,         0x01, 0, None,        4,   Ack,  10,   0)     \
+    X(SensorIdentification,  0x20, 3, ChannelByte, 4,   Ack,  300,  0)     \
+    X(CalibrationRegister,   0x23, 3, None,        4,   Ack,  300,  0)     \
+    X(LoadingPoint,          0x24, 1, ChannelByte, 4,   Ack,  300,  0)     \
+    X(LoadOfLoadingPoint,    0x25, 3, ChannelByte, 4,   Ack,  300,  0)     \
+    X(SensorConfiguration,   0x26, 1, ChannelByte, 4,   Ack,  300,  0)     \
+    X(LoadSwitch,            0x27, 1, None,        4,   Ack,  300,  0)     \
+    X(NumberOfLoadingPoints, 0x28, 1, ChannelByte, 4,   Ack,  300,  0)     \
+    X(AdcConfiguration,      0x29, 1, ChannelByte, 4,   Ack,  2000, 0)     \
+    X(AverageSetting,        0x2A, 1, ChannelByte, 4,   Ack,  300,  0)     \
+    X(VoltageOutput,         0x2B, 1, None,        4,   Ack,  300,  0)     \
+    X(DigitalComponents,     0x2C, 3, None,        4,   Ack,  300,  3000)  \
+    X(CalibrationMode,       0x2D, 2, None,        4,   Ack,  300,  3000)  \
+    X(OffsetValue,           0x40, 0, ChannelByte, 8,   Echo, 10,   0)     \
+    X(FullscaleValue,        0x41, 0, ChannelByte, 8,   Echo, 10,   0)     \
+    X(NormalData,            0x42, 0, ChannelByte, 8,   Echo, 10,   0)     \
+    X(FastData,              0x43, 0, ChannelByte, 0,   Echo, 0,    0)     \
+    X(VersionOfBoard,        0x44, 0, None,        8,   Echo, 100,  0)     \
+    X(ResetBoard,            0x45, 0, None,        4,   Ack,  1000, 10000) \
+    X(DisplayPage,           0x46, 0, None,        68,  Echo, 50,   0)     \
+    X(InternalRegister,      0x47, 1, None,        7,   Echo, 50,   0)     \
+    X(DataLogging,           0x48, 2, None,        12,  Echo, 50,   0)     \
+    X(CreateBackUp,          0x49, 1, TwoPages,    4,   Ack,  200,  0)     \
+    X(RestoreBackUp,         0x4A, 1, TwoPages,    4,   Ack,  200,  0)     \
+    X(RotationValues,        0x4B, 0, None,        10,  Echo, 10,   0)     \
+    X(KeyBatteryEnter,       0x60, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyTareUp,             0x61, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyDisplayBack,        0x62, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyResetLeft,          0x63, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyMenu,               0x64, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyUnitRight,          0x65, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyShuntExit,          0x66, 0, None,        4,   Ack,  50,   0)     \
+    X(KeyHoldDown,           0x67, 0, None,        4,   Ack,  50,   0)     \
+    X(ReadMemory,            0x80, 1, None,        6,   Echo, 50,   0)     \
+    X(WriteMemory,           0x81, 2, None,        4,   Ack,  100,  0)     \
+    X(ReadEeprom,            0x82, 1, None,        7,   Echo, 50,   0)     \
+    X(WriteEeprom,           0x83, 3, None,        4,   Ack,  100,  0)     \
+    X(ReadTeds,              0x84, 2, None,        7,   Echo, 50,   0)     \
+    X(WriteTeds,             0x85, 3, None,        4,   Ack,  200,  0)     \
+    X(ReadChannel,           0x86, 2, None,        7,   Echo, 50,   0)     \
+    X(WriteChannel,          0x87, 3, None,        4,   Ack,  100,  0)     \
+    X(ReadPage,              0x88, 1, None,        133, Echo, 50,   0)
+// clang-format on
+
+#define QOLVEN_COMMAND_NAME(name, ...) name,
+enum class Command : uint8_t { QOLVEN_COMMANDS(QOLVEN_COMMAND_NAME) Count };
+#undef QOLVEN_COMMAND_NAME
+
 const CommandRow &command(Command c);
+
 
 // Packet codes that are not requests.
 constexpr unsigned char kAckCode = 0x01;

@@ -5,6 +5,15 @@ using namespace detail;
 
 // Raw register access.  Arguments are bytes, so every value is in range.
 
+namespace {
+// Offline "0"; otherwise one exchange, "0" when it succeeded.
+std::string acknowledged(QOLVEN_USB_DLL &d, void *handle, const Request &r) {
+    if (offline(d)) return kOk;
+    clearError(d);
+    return exchange(d, handle, r) ? kOk : kError;
+}
+} // namespace
+
 std::string QOLVEN_USB_DLL::Read_EEPROM_Register(void *handle, unsigned char address) {
     clearError(*this);
     if (offlineMode == 1) return kOk;
@@ -16,9 +25,7 @@ std::string QOLVEN_USB_DLL::Read_EEPROM_Register(void *handle, unsigned char add
 
 std::string QOLVEN_USB_DLL::Write_EEPROM_Register(void *handle, unsigned char address, unsigned char high,
                                                   unsigned char low) {
-    if (offline(*this)) return kOk;
-    clearError(*this);
-    return exchange(*this, handle, request(Command::WriteEeprom, {address, high, low})) ? kOk : kError;
+    return acknowledged(*this, handle, request(Command::WriteEeprom, {address, high, low}));
 }
 
 std::string QOLVEN_USB_DLL::Read_Channel_Register(void *handle, unsigned char channel, unsigned char address) {
@@ -30,9 +37,7 @@ std::string QOLVEN_USB_DLL::Read_Channel_Register(void *handle, unsigned char ch
 
 std::string QOLVEN_USB_DLL::Write_Channel_Register(void *handle, unsigned char channel, unsigned char address,
                                                    unsigned char value) {
-    if (offline(*this)) return kOk;
-    clearError(*this);
-    return exchange(*this, handle, request(Command::WriteChannel, {channel, address, value})) ? kOk : kError;
+    return acknowledged(*this, handle, request(Command::WriteChannel, {channel, address, value}));
 }
 
 std::string QOLVEN_USB_DLL::Read_Memory_Register(void *handle, unsigned char address) {
@@ -43,9 +48,7 @@ std::string QOLVEN_USB_DLL::Read_Memory_Register(void *handle, unsigned char add
 }
 
 std::string QOLVEN_USB_DLL::Write_Memory_Register(void *handle, unsigned char address, unsigned char value) {
-    if (offline(*this)) return kOk;
-    clearError(*this);
-    return exchange(*this, handle, request(Command::WriteMemory, {address, value})) ? kOk : kError;
+    return acknowledged(*this, handle, request(Command::WriteMemory, {address, value}));
 }
 
 std::string QOLVEN_USB_DLL::Read_TEDS_Register(void *handle, unsigned char highAddress, unsigned char lowAddress) {
@@ -57,15 +60,12 @@ std::string QOLVEN_USB_DLL::Read_TEDS_Register(void *handle, unsigned char highA
 
 std::string QOLVEN_USB_DLL::Write_TEDS_Register(void *handle, unsigned char highAddress, unsigned char lowAddress,
                                                 unsigned char value) {
-    if (offline(*this)) return kOk;
-    clearError(*this);
-    return exchange(*this, handle, request(Command::WriteTeds, {highAddress, lowAddress, value})) ? kOk : kError;
+    return acknowledged(*this, handle, request(Command::WriteTeds, {highAddress, lowAddress, value}));
 }
 
+// The page stays in readBuffer for the caller.
 std::string QOLVEN_USB_DLL::Read_Page_Register(void *handle, unsigned char page) {
-    if (offline(*this)) return kOk;
-    clearError(*this);
-    return exchange(*this, handle, request(Command::ReadPage, {page})) ? kOk : kError;
+    return acknowledged(*this, handle, request(Command::ReadPage, {page}));
 }
 
 } // namespace _QOLVEN_USB_DLL
