@@ -9,11 +9,13 @@ using C = BoardClass;
 constexpr uint32_t kRegisterBoard = kParameters | kStoredSettings | kCalibrationReadable;
 constexpr uint32_t kStreaming = kRegisterBoard | kFastData;
 constexpr uint8_t kNever = 255;  // no rate code drops the low count byte
+} // namespace
 
 // clang-format off
-// By type code.
-//      class            families                                                       width full wait rate point angle
-constexpr BoardType kTypes[kLastBoardType + 1] = {
+// By type code; the figures: fast-data width, last full rate, fast wait (ms),
+// last rate code, last loading point, angle register.
+//       class            families                                                      figures
+const BoardType kBoardTypes[kLastBoardType + 1] = {
     /* 0 */ {C::OwnLayout,    kRegisterBoard | kLoadSwitch,                                  0, 0,     1, 15, 19, 0},
     /* 1 */ {C::Eeprom,       kStreaming | kLoadSwitch,                                      3, 13,    1, 15, 15, 0},
     /* 2 */ {C::Eeprom,       kStreaming | kLoadSwitch,                                      3, 13,    1, 15, 15, 0},
@@ -35,8 +37,9 @@ constexpr BoardType kTypes[kLastBoardType + 1] = {
     /* 16 */ {C::Eeprom,      kStreaming | kLoadSwitch | kSensorBlock | kDigitalComponents,  3, 13,    1, 15, 15, 0},
 };
 // clang-format on
-constexpr BoardType kUnknown = {C::Refused, 0, 0, 0, 1, 15, 15, 0};
+const BoardType kUnknownBoardType = {C::Refused, 0, 0, 0, 1, 15, 15, 0};
 
+namespace {
 struct Described {
     const char *name;
     const char *meaning;
@@ -66,8 +69,6 @@ constexpr Described kFamilies[] = {
 };
 static_assert(sizeof kFamilies / sizeof kFamilies[0] == kFamilyCount, "one text per family");
 } // namespace
-
-const BoardType &boardTypeRow(int code) { return code >= 0 && code <= kLastBoardType ? kTypes[code] : kUnknown; }
 
 const char *className(BoardClass c) { return c < BoardClass::Count ? kClasses[size_t(c)].name : ""; }
 const char *classMeaning(BoardClass c) { return c < BoardClass::Count ? kClasses[size_t(c)].meaning : ""; }

@@ -57,7 +57,11 @@ struct BoardType {
 // Type codes 0..kLastBoardType have a row; any other code (255 after a
 // failed identification) gets the refused row.
 constexpr int kLastBoardType = 16;
-const BoardType &boardTypeRow(int code);
+extern const BoardType kBoardTypes[kLastBoardType + 1];
+extern const BoardType kUnknownBoardType;
+inline const BoardType &boardTypeRow(int code) {
+    return code >= 0 && code <= kLastBoardType ? kBoardTypes[code] : kUnknownBoardType;
+}
 
 inline bool serves(int code, uint32_t family) { return (boardTypeRow(code).families & family) != 0; }
 inline bool multiChannel(int code) { return boardTypeRow(code).boardClass == BoardClass::MultiChannel; }

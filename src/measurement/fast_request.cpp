@@ -27,15 +27,16 @@ std::string offlineRecord(QOLVEN_USB_DLL &d, char separator, int slot, const std
     return std::move(records.text());
 }
 
-// Count of the sample at `at` and the channel it names: the value of
+// Count of the sample at `at` and the channel it names (a multi-channel
+// board sends the channel byte first): the value of
 // Calculate_ADC_Value_Fast_Data_Request (three count bytes) or of its
 // 16-bit form, whose missing low byte is taken as 128; computed as a
 // number, since the record and the table both want the number.
-int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, int &channel) {
+int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, bool channelByte, int &channel) {
     std::memcpy(d.packetData, at, size_t(width));
     const unsigned char *c = d.packetData;
     channel = 0;
-    if (multiChannel(d.boardType)) {
+    if (channelByte) {
         channel = c[0];
         ++c;
         --width;
@@ -83,7 +84,7 @@ std::string QOLVEN_USB_DLL::Fast_Data_Request(void *handle, int separatorChoice,
     RecordWriter records(*this, separator, slot, total);
     for (int j = 0; j < total; ++j) {
         int sampleChannel = 0;
-        int count = decodeSample(*this, adapter.readBuffer + 3 + j * width, width, sampleChannel);
+        int count = decodeSample(*this, adapter.readBuffer + 3 + j * width, width, channels, sampleChannel);
         records.sample(sampleChannel, channels, j, total, count);
     }
     std::memset(adapter.readBuffer, 0, 128);

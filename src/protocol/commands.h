@@ -83,7 +83,13 @@ struct CommandRow {
 enum class Command : uint8_t { QOLVEN_COMMANDS(QOLVEN_COMMAND_NAME) Count };
 #undef QOLVEN_COMMAND_NAME
 
-const CommandRow &command(Command c);
+#define QOLVEN_COMMAND_ROW(name, code, data, form, size, answer, timeout, completion) \
+    {code, data, ChannelForm::form, size, Answer::answer, timeout, completion},
+// In the header so that a request by a constant name is built at compile time.
+inline constexpr CommandRow kCommandRows[] = {QOLVEN_COMMANDS(QOLVEN_COMMAND_ROW)};
+#undef QOLVEN_COMMAND_ROW
+static_assert(sizeof kCommandRows / sizeof kCommandRows[0] == size_t(Command::Count), "one row per command");
+constexpr const CommandRow &command(Command c) { return kCommandRows[size_t(c)]; }
 
 
 // Packet codes that are not requests.
@@ -108,11 +114,37 @@ struct Request {
     int timeoutMs;
 };
 
+namespace request_detail {
+inline Request build(const CommandRow &row, unsigned char code, unsigned char dataBytes,
+                     std::initializer_list<unsigned char> data) {
+    Request r{code, 0, 0, {}, dataBytes, row.answerSize, row.answer == Answer::Ack ? kAckCode : code, row.timeoutMs};
+    unsigned char i = 0;
+    for (unsigned char byte : data)
+        if (i < dataBytes) r.data[i++] = byte;
+    return r;
+}
+} // namespace request_detail
+
 // The plain form of a command.
-Request request(Command c, std::initializer_list<unsigned char> data = {});
+inline Request request(Command c, std::initializer_list<unsigned char> data = {}) {
+    const CommandRow &row = command(c);
+    return request_detail::build(row, row.code, row.dataBytes, data);
+}
+
 // The form the board takes: the channel form on a multi-channel board when
 // the command has one.
-Request request(Command c, bool channelBoard, unsigned char channel, std::initializer_list<unsigned char> data = {});
+inline Request request(Command c, bool channelBoard, unsigned char channel,
+                       std::initializer_list<unsigned char> data = {}) {
+    const CommandRow &row = command(c);
+    if (!channelBoard || row.channelForm == ChannelForm::None)
+        return request_detail::build(row, row.code, row.dataBytes, data);
+    const unsigned char code = row.code + kChannelFormOffset;
+    if (row.channelForm == ChannelForm::TwoPages) return request_detail::build(row, code, 2, data);
+    Request r = request_detail::build(row, code, row.dataBytes, data);
+    r.layout = 1;
+    r.channel = channel;
+    return r;
+}
 
 } // namespace detail
 } // namespace _QOLVEN_USB_DLL
