@@ -75,6 +75,8 @@ std::string quote(const std::string &text);
 std::string printable(const std::string &text);
 
 // Numbers on the command line: decimal (leading zeros too), or hexadecimal with 0x.
+// integerProblem says what is wrong with the text ("" when it is a number in range).
+std::string integerProblem(const std::string &text, long long low, long long high, long long *value);
 long long parseInteger(const std::string &text, const std::string &what, long long low, long long high);
 int parseInt(const std::string &text, const std::string &what);  // any 32-bit value
 unsigned char parseByte(const std::string &text, const std::string &what);

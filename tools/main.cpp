@@ -166,7 +166,7 @@ std::string programHelp(const Options &o) {
         std::snprintf(line, sizeof line, "  %-10s %s\n", c.name, c.summary);
         text += line;
     }
-    text += "\nOptions (anywhere on the line; a command's own options after its name):\n" + optionLines(globalOptions());
+    text += "\nOptions (anywhere on the line):\n" + optionLines(globalOptions());
     text += "\nState file of --simulate: " + stateFile(o) +
             "\n\nEnvironment: QOLVEN_D2XX_LIBRARY (path of libftd2xx.so), QOLVEN_SIM_LIBRARY (path of the\n"
             "simulated bridge), QOLVEN_SIM_STATE (state file), QOLVEN_SIM_CONFIG (device description file).\n"
@@ -208,12 +208,10 @@ CLI::Validator validatorFor(const OptionSpec &spec) {
             std::string normal = text;
             std::string problem;
             if (spec.kind == Kind::Integer) {
-                try {
-                    normal = std::to_string(parseInteger(text, "", static_cast<long long>(spec.low),
-                                                         static_cast<long long>(spec.high)));
-                } catch (const Failure &f) {
-                    problem = std::string(f.what()).substr(2);  // without the empty name and ": "
-                }
+                long long value = 0;
+                problem = integerProblem(text, static_cast<long long>(spec.low), static_cast<long long>(spec.high),
+                                         &value);
+                normal = std::to_string(value);
             } else if (spec.kind == Kind::Real) {
                 problem = realProblem(text, spec, &normal);
             } else if (spec.check) {
@@ -261,11 +259,12 @@ std::vector<std::string> joinSimulate(int argc, char **argv) {
     return words;
 }
 
-std::string optionOwners(const std::string &option) {
+// The commands whose rows list the option, e.g. "read, stream".
+std::string optionOwners(const std::string &name) {
     std::string owners;
     for (const Command &c : commands())
         for (const OptionSpec &spec : c.options)
-            if (option == std::string("--") + spec.name) owners += (owners.empty() ? "" : ", ") + std::string(c.name);
+            if (name == spec.name) owners += (owners.empty() ? "" : ", ") + std::string(c.name);
     return owners;
 }
 
@@ -287,13 +286,23 @@ void checkExtras(const std::vector<std::string> &extras, const Options &o) {
         if (o.command.empty()) throw usageError("unknown command " + quote(word) + " (qolven --help lists them)");
         throw usageError(o.command + ": unexpected " + quote(word));
     }
-    std::string option = word.substr(0, word.find('='));
-    std::string owners = optionOwners(option);
-    if (owners.empty()) throw usageError("unknown option " + quote(option) + " (qolven --help lists them)");
-    if (o.command.empty()) throw usageError(option + " belongs to a command (" + owners + ")");
-    if (owners.find(o.command) != std::string::npos)
-        throw usageError(option + " must follow the command name: qolven " + o.command + " " + option);
-    throw usageError(o.command + " takes no " + option + " (" + owners + " do)");
+    throw usageError("unknown option " + quote(word.substr(0, word.find('='))) + " (qolven --help lists them)");
+}
+
+// Every option may stand anywhere on the line, but only its command takes it.
+void checkCommandOptions(const Options &o, const Command *command) {
+    for (const auto &entry : o.values) {
+        bool global = false;
+        for (const OptionSpec &spec : globalOptions()) global = global || entry.first == spec.name;
+        if (global) continue;
+        bool own = false;
+        if (command)
+            for (const OptionSpec &spec : command->options) own = own || entry.first == spec.name;
+        if (own) continue;
+        std::string owners = optionOwners(entry.first);
+        if (!command) throw usageError("--" + entry.first + " belongs to a command (" + owners + ")");
+        throw usageError(o.command + " takes no --" + entry.first + " (" + owners + " do)");
+    }
 }
 
 Options parseCommandLine(int argc, char **argv) {
@@ -302,13 +311,18 @@ Options parseCommandLine(int argc, char **argv) {
     app.set_help_flag();
     app.allow_extras();
     app.require_subcommand(0, 1);
-    addOptions(app, globalOptions(), o);
+    // One CLI11 option per name, on the program: a command's subcommand hands it on.
+    std::vector<OptionSpec> all = globalOptions();
+    for (const Command &c : commands())
+        for (const OptionSpec &spec : c.options)
+            if (std::none_of(all.begin(), all.end(), [&](const OptionSpec &known) { return !std::strcmp(known.name, spec.name); }))
+                all.push_back(spec);
+    addOptions(app, all, o);
     std::vector<std::pair<CLI::App *, const Command *>> subcommands;
     for (const Command &c : commands()) {
         CLI::App *sub = app.add_subcommand(c.name, c.summary);
         sub->fallthrough();
         sub->add_option("arguments", o.arguments);
-        addOptions(*sub, c.options, o);
         subcommands.emplace_back(sub, &c);
     }
     std::vector<std::string> words = joinSimulate(argc, argv);
@@ -324,7 +338,10 @@ Options parseCommandLine(int argc, char **argv) {
     o.json = o.has("json");
     o.trace = o.has("trace");
     o.resetState = o.has("reset-state");
-    if (!o.has("help")) checkExtras(app.remaining(), o);
+    if (!o.has("help")) {
+        checkExtras(app.remaining(), o);
+        checkCommandOptions(o, o.command.empty() ? nullptr : findCommand(o.command));
+    }
     return o;
 }
 

@@ -1,6 +1,8 @@
 #include "backend.h"
 #include "cli.h"
 
+#include <qolven.h>
+
 #include <cerrno>
 #include <cmath>
 #include <csignal>
@@ -38,41 +40,20 @@ std::string printable(const std::string &text) {
     return text.size() <= 64 ? text : quote(text);
 }
 
-namespace {
-
-int digitValue(char c, int base) {
-    int v = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : 99;
-    return v < base ? v : -1;
+std::string integerProblem(const std::string &text, long long low, long long high, long long *value) {
+    // The library's own reading of numbers, so that the tool and its interfaces agree.
+    int64_t parsed = 0;
+    char why[256] = "";
+    if (qolven_parse_integer(text.c_str(), low, high, &parsed, why, sizeof why) != QOLVEN_OK)
+        return why[0] ? why : quote(text) + " is not a number";
+    *value = parsed;
+    return "";
 }
 
-std::string rangeText(long long low, long long high) { return std::to_string(low) + ".." + std::to_string(high); }
-
-} // namespace
-
 long long parseInteger(const std::string &text, const std::string &what, long long low, long long high) {
-    size_t i = 0;
-    bool negative = false;
-    if (!text.empty() && (text[0] == '-' || text[0] == '+')) negative = text[i++] == '-';
-    int base = 10;
-    if (text.size() > i + 2 && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
-        base = 16;
-        i += 2;
-    }
-    if (i == text.size())
-        throw usageError(what + ": " + quote(text) + " is not a number (decimal, or hexadecimal with 0x)");
-    unsigned long long magnitude = 0;
-    bool tooLarge = false;
-    for (; i < text.size(); ++i) {
-        int digit = digitValue(text[i], base);
-        if (digit < 0)
-            throw usageError(what + ": " + quote(text) + " is not a number (decimal, or hexadecimal with 0x)");
-        if (magnitude > (1ULL << 62) / base) tooLarge = true;
-        if (!tooLarge) magnitude = magnitude * base + digit;
-    }
-    long long value = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
-    if (tooLarge || value < low || value > high)
-        throw usageError(what + ": " + (text.size() <= 24 ? text : text.substr(0, 20) + "...") + " is outside " +
-                         rangeText(low, high));
+    long long value = 0;
+    std::string problem = integerProblem(text, low, high, &value);
+    if (!problem.empty()) throw usageError(what + ": " + problem);
     return value;
 }
 
