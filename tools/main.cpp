@@ -134,7 +134,7 @@ std::string stateFile(const Options &o) {
 std::string rangeText(const OptionSpec &spec) {
     char text[96];
     if (spec.aboveLow)
-        std::snprintf(text, sizeof text, "more than %.15g, at most %.15g", spec.low, spec.high);
+        std::snprintf(text, sizeof text, "the range above %.15g up to %.15g", spec.low, spec.high);
     else
         std::snprintf(text, sizeof text, "%.15g..%.15g", spec.low, spec.high);
     return text;
@@ -229,7 +229,7 @@ void addOptions(CLI::App &app, const std::vector<OptionSpec> &specs, Options &o)
         std::string name = spec.name;
         if (name == "help") flag = "-h,--help";
         if (name == "simulate") {
-            // The description is optional: bare --simulate takes no value (see joinSimulate).
+            // The description is optional: bare --simulate takes no value (see commandLineWords).
             app.add_flag("--simulate{}", o.simulateDevices, spec.help)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
         } else if (spec.kind == Kind::Flag) {
             app.add_flag_function(flag, [&o, name](int64_t) { o.values[name] = ""; }, spec.help);
@@ -244,7 +244,7 @@ void addOptions(CLI::App &app, const std::vector<OptionSpec> &specs, Options &o)
 
 // `--simulate type=9` gives the description as the next word; a command name or an
 // option after a bare --simulate does not belong to it.
-std::vector<std::string> joinSimulate(int argc, char **argv) {
+std::vector<std::string> commandLineWords(int argc, char **argv) {
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
@@ -254,6 +254,11 @@ std::vector<std::string> joinSimulate(int argc, char **argv) {
         }
         if (word == "--simulate" && i + 1 < argc && std::strchr(argv[i + 1], '=') && argv[i + 1][0] != '-')
             word += std::string("=") + argv[++i];
+        // CLI11 reads "--serial=" as "--serial" taking the next word: keep the empty value.
+        if (word.size() > 3 && word.compare(0, 2, "--") == 0 && word.back() == '=' && word.find('=') == word.size() - 1) {
+            words.push_back(word.substr(0, word.size() - 1));
+            word.clear();
+        }
         words.push_back(word);
     }
     return words;
@@ -301,7 +306,7 @@ void checkCommandOptions(const Options &o, const Command *command) {
         if (own) continue;
         std::string owners = optionOwners(entry.first);
         if (!command) throw usageError("--" + entry.first + " belongs to a command (" + owners + ")");
-        throw usageError(o.command + " takes no --" + entry.first + " (" + owners + " do)");
+        throw usageError(o.command + " takes no --" + entry.first + " (it belongs to " + owners + ")");
     }
 }
 
@@ -325,7 +330,7 @@ Options parseCommandLine(int argc, char **argv) {
         sub->add_option("arguments", o.arguments);
         subcommands.emplace_back(sub, &c);
     }
-    std::vector<std::string> words = joinSimulate(argc, argv);
+    std::vector<std::string> words = commandLineWords(argc, argv);
     std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last first
     try {
         app.parse(words);
@@ -485,9 +490,12 @@ int runCommand(const Command &command, Session &s, Output &out) {
         if (interrupted()) throw Failure(kExitSignal + interruptingSignal(), interruptionText());
         out.finish();
     } catch (const Failure &f) {
-        out.abandon(f.what());
-        report(f.what());
-        code = f.code;
+        // After a signal the bridge refuses every call: that failure is the signal's.
+        bool bySignal = interrupted() && f.code < kExitSignal;
+        std::string message = bySignal ? interruptionText() : f.what();
+        out.abandon(message);
+        report(message);
+        code = bySignal ? kExitSignal + interruptingSignal() : f.code;
     }
     if (s.handle) s.dev->Close_Device_Connection(s.handle);
     if (s.options->simulate) {
@@ -498,7 +506,7 @@ int runCommand(const Command &command, Session &s, Output &out) {
         }
     }
     try {
-        flushOutput();
+        if (code != kExitWrite) flushOutput();
     } catch (const Failure &f) {
         report(f.what());
         if (code == kExitOk) code = f.code;
@@ -547,10 +555,7 @@ int run(int argc, char **argv) {
 int main(int argc, char **argv) {
     try {
         int code = qolven_tool::run(argc, argv);
-        if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-            std::fprintf(stderr, "qolven: cannot write standard output: %s\n", std::strerror(errno));
-            return qolven_tool::kExitWrite;
-        }
+        if (code == qolven_tool::kExitOk) qolven_tool::flushOutput();  // help and version
         return code;
     } catch (const qolven_tool::Failure &f) {
         qolven_tool::report(f.what());

@@ -83,13 +83,16 @@ struct Progress {
     }
 };
 
-// The CSV must not overwrite the file that keeps the virtual boards' registers.
-void refuseStateFile(const Session &s, const std::string &path) {
+// Refuses a directory, and the file that keeps the virtual boards' registers:
+// the CSV must not overwrite it.
+void checkOutput(const Session &s, const std::string &path) {
     struct stat out, state;
-    if (s.stateFile.empty() || stat(path.c_str(), &out) != 0 || stat(s.stateFile.c_str(), &state) != 0) return;
+    if (stat(path.c_str(), &out) != 0) return;  // a new file
+    if (S_ISDIR(out.st_mode)) throw usageError("--output: " + printable(path) + " is a directory; name a file");
+    if (s.stateFile.empty() || stat(s.stateFile.c_str(), &state) != 0) return;
     if (out.st_dev == state.st_dev && out.st_ino == state.st_ino)
-        throw usageError("--output: " + path + " is the virtual boards' state file (" + s.stateFile +
-                         "); name another file");
+        throw usageError("--output: " + printable(path) + " is the virtual boards' state file (" +
+                         printable(s.stateFile) + "); name another file");
 }
 
 } // namespace
@@ -100,7 +103,7 @@ int commandStream(Session &s, Output &) {
     double seconds = s.options->real("seconds", s.options->has("samples") ? 0 : 10);
     long long limit = s.options->integer("samples", 0);
     std::string path = s.options->text("output", "");
-    if (!path.empty()) refuseStateFile(s, path);
+    if (!path.empty()) checkOutput(s, path);
     Device &d = *s.dev;
 
     // The fast-data request takes the board's identity as texts.

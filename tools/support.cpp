@@ -131,7 +131,7 @@ bool Session::refusedBoardType() const { return std::string(dev->lastErrorText) 
 // ---- output
 
 void writeFailure(const std::string &what, int error) {
-    throw Failure(kExitWrite, "cannot write " + what + ": " + (error ? std::strerror(error) : "write error"));
+    throw Failure(kExitWrite, "cannot write " + printable(what) + ": " + (error ? std::strerror(error) : "write error"));
 }
 
 void flushOutput() {
