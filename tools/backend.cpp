@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
 
 typedef void *FT_HANDLE;
 typedef uint32_t FT_STATUS;
@@ -225,44 +224,6 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
     }
     result.message = reasons;
     return result;
-}
-
-bool simulatorDescription(const std::string &text, std::string *lines, std::string *error) {
-    std::istringstream devices(text);
-    std::string device;
-    int position = 0;
-    lines->clear();
-    while (std::getline(devices, device, ';')) {
-        ++position;
-        std::istringstream pairs(device);
-        std::string pair, line;
-        bool hasSerial = false;
-        while (std::getline(pairs, pair, ',')) {
-            if (pair.empty()) continue;
-            size_t eq = pair.find('=');
-            if (eq == 0 || eq == std::string::npos || pair.find(' ') != std::string::npos) {
-                *error = "device " + std::to_string(position) + ": \"" + pair + "\" is not key=value";
-                return false;
-            }
-            if (pair.compare(0, eq, "serial") == 0) hasSerial = true;
-            line += (line.empty() ? "" : " ") + pair;
-        }
-        if (line.empty()) {
-            *error = "device " + std::to_string(position) + " is empty";
-            return false;
-        }
-        if (!hasSerial) {
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "SIM%04d", position);
-            line += std::string(" serial=") + serial;
-        }
-        *lines += line + "\n";
-    }
-    if (position == 0) {
-        *error = "no device described";
-        return false;
-    }
-    return true;
 }
 
 } // namespace qolven_tool

@@ -38,8 +38,6 @@ std::string simulatorTakeError();
 // the driver library ends; safe to call from a signal handler.
 void cancelTransfers();
 
-bool simulatorDescription(const std::string &text, std::string *lines, std::string *error);  // TEMPORARY
-
 // When set, every frame written and read is shown in hexadecimal, and every
 // failing FT_* call with its status.
 void setTrace(std::FILE *stream);

@@ -252,6 +252,7 @@ std::vector<std::string> commandLineWords(int argc, char **argv) {
             words.insert(words.end(), argv + i, argv + argc);
             break;
         }
+        if (word == "--simulate=") throw usageError("--simulate: the description is empty (bare --simulate gives the default device)");
         if (word == "--simulate" && i + 1 < argc && std::strchr(argv[i + 1], '=') && argv[i + 1][0] != '-')
             word += std::string("=") + argv[++i];
         // CLI11 reads "--serial=" as "--serial" taking the next word: keep the empty value.
@@ -426,26 +427,13 @@ void loadBridge(const Options &o, const std::string &state) {
     if (!r.ok)
         throw Failure(kExitBackend, "the simulated bridge (libqolven_d2xx_sim.so) cannot be loaded: " + r.message +
                                         "\nSet QOLVEN_SIM_LIBRARY to its path.");
-    if (!simulatorHasControl()) {  // TEMPORARY until the simulator's C entry points land
-        setenv("QOLVEN_SIM_STATE", state.c_str(), 1);
-        if (!o.simulateDevices.empty()) {
-            std::string lines, error;
-            if (!simulatorDescription(o.simulateDevices, &lines, &error)) throw usageError("--simulate: " + error);
-            static char name[] = "/tmp/qolven-devices-XXXXXX";
-            int fd = mkstemp(name);
-            if (write(fd, lines.data(), lines.size()) < 0) {}
-            close(fd);
-            setenv("QOLVEN_SIM_CONFIG", name, 1);
-            std::atexit([] { std::remove(name); });
-        } else if (!configFile.empty()) setenv("QOLVEN_SIM_CONFIG", configFile.c_str(), 1);
-        return;
+    if (!simulatorHasControl())
         throw Failure(kExitBackend, r.path + " lacks the simulator's control functions (qolven_sim_configure)");
-    }
     std::string error;
     if (!description.empty() && !simulatorConfigure(description, &error))
-        throw usageError((o.simulateDevices.empty() ? "QOLVEN_SIM_CONFIG " + configFile : std::string("--simulate")) +
+        throw usageError((o.simulateDevices.empty() ? "QOLVEN_SIM_CONFIG " + printable(configFile) : std::string("--simulate")) +
                          ": " + error);
-    if (!simulatorUseStateFile(state, &error)) throw Failure(kExitDevice, stateSource(o) + " " + state + ": " + error);
+    if (!simulatorUseStateFile(state, &error)) throw Failure(kExitDevice, "state of the virtual boards: " + error);
 }
 
 std::string joined(const std::vector<std::string> &serials) {
@@ -502,7 +490,7 @@ int runCommand(const Command &command, Session &s, Output &out) {
         std::string saveError = simulatorTakeError();
         if (!saveError.empty()) {
             report("the virtual boards' state was not saved: " + saveError);
-            if (code == kExitOk) code = kExitWrite;
+            if (code == kExitOk || code == kExitDevice) code = kExitWrite;
         }
     }
     try {

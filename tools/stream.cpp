@@ -51,7 +51,6 @@ struct Tally {
     long long packet = 0;    // most samples seen in one answer: what may still wait in the board
 
     void add(size_t samples, Clock::time_point at) {
-        packet = std::max<long long>(packet, static_cast<long long>(samples));
         if (!started) {
             if (samples == 0) return;
             started = true;
@@ -59,6 +58,7 @@ struct Tally {
             return;
         }
         received += static_cast<long long>(samples);
+        packet = std::max<long long>(packet, static_cast<long long>(samples));
     }
     double elapsed(Clock::time_point now) const {
         return started ? std::chrono::duration<double>(now - since).count() : 0.0;

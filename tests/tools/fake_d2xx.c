@@ -1,10 +1,12 @@
 /* A stand-in for FTDI's D2XX library on a machine where it reaches no USB
  * device: every call answers QOLVEN_FAKE_D2XX_STATUS (default 18, "Other
  * Errors", what FTDI's library answers without a USB file system); with 0 it
- * reports no device attached.  FT_OpenEx aborts, as FTDI's does in a
- * container, so a program that opens without counting first fails loudly. */
+ * lists the serial numbers of QOLVEN_FAKE_D2XX_SERIALS (comma-separated, none
+ * by default).  FT_OpenEx aborts, as FTDI's does in a container, so a program
+ * that opens without counting first fails loudly. */
 #include <stdint.h>
 #include <stdlib.h>
+#include <string.h>
 
 typedef uint32_t DWORD;
 typedef uint32_t FT_STATUS;
@@ -15,10 +17,32 @@ static FT_STATUS status(void) {
     return text ? (FT_STATUS)atoi(text) : 18;
 }
 
-FT_STATUS FT_ListDevices(void *count, void *buffer, DWORD flags) {
-    (void)buffer;
-    if (status() == 0 && flags == 0x80000000u && count) *(DWORD *)count = 0; /* FT_LIST_NUMBER_ONLY */
-    return status();
+/* The n-th serial number of the list into `out` (16 bytes); the count of them. */
+static DWORD serial(DWORD n, char *out) {
+    const char *list = getenv("QOLVEN_FAKE_D2XX_SERIALS");
+    DWORD index = 0;
+    while (list && *list) {
+        size_t length = strcspn(list, ",");
+        if (index == n && out) {
+            memset(out, 0, 16);
+            memcpy(out, list, length < 15 ? length : 15);
+        }
+        ++index;
+        list += length + (list[length] == ',');
+    }
+    return index;
+}
+
+FT_STATUS FT_ListDevices(void *arg, void *buffer, DWORD flags) {
+    if (status() != 0) return status();
+    if (flags == 0x80000000u) { /* FT_LIST_NUMBER_ONLY */
+        *(DWORD *)arg = serial(0, NULL);
+        return 0;
+    }
+    DWORD index = (DWORD)(uintptr_t)arg;
+    if (index >= serial(0, NULL)) return 2; /* FT_DEVICE_NOT_FOUND */
+    serial(index, (char *)buffer);
+    return 0;
 }
 FT_STATUS FT_OpenEx(void *arg, DWORD flags, FT_HANDLE *handle) {
     (void)arg, (void)flags, (void)handle;
