@@ -458,7 +458,13 @@ void openDevice(Session &s) {
     std::vector<char> text(serial.begin(), serial.end());
     text.push_back(0);
     d.Open_Device_Connection(text.data());
-    if (!d.DeviceHandle) throw Failure(kExitDevice, "open " + printable(serial) + ": " + d.lastErrorText + transportHint(s));
+    if (!d.DeviceHandle) {
+        // A bridge opens for one process at a time; the simulated one alike.
+        std::string held = d.lastStatus == 3 ? " (another program has it open, or on real hardware the kernel's "
+                                                "ftdi_sio driver holds it)"
+                                              : "";
+        throw Failure(kExitDevice, "open " + printable(serial) + ": " + d.lastErrorText + held + transportHint(s));
+    }
     s.handle = d.DeviceHandle;
     s.serial = serial;
 }
