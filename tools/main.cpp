@@ -354,26 +354,29 @@ Options parseCommandLine(int argc, char **argv) {
 // ---- the state file of the virtual boards
 
 // What names the state file, for messages.
-std::string stateSource(const Options &o) { return o.has("state") ? "--state" : "the state file"; }
+std::string stateSource(const Options &o) {
+    if (o.has("state")) return "--state";
+    const char *own = std::getenv("QOLVEN_SIM_STATE");
+    return own && *own ? "QOLVEN_SIM_STATE" : "the state file";
+}
 
 void checkStateFile(const Options &o, const std::string &path) {
     if (path.empty()) throw usageError(stateSource(o) + ": empty; give a file name");
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
-        throw usageError(stateSource(o) + ": " + path + " is a directory; name a file");
+        throw usageError(stateSource(o) + ": " + printable(path) + " is a directory; name a file");
 }
 
-void resetState(const Options &o, const std::string &path) {
+void resetState(const std::string &path) {
     struct stat st;
     if (lstat(path.c_str(), &st) != 0) {
         if (errno == ENOENT) return;  // nothing stored yet
-        throw Failure(kExitWrite, "--reset-state: " + path + ": " + std::strerror(errno));
+        throw Failure(kExitWrite, "--reset-state: " + printable(path) + ": " + std::strerror(errno));
     }
     if (!S_ISREG(st.st_mode))
-        throw usageError("--reset-state: " + path + " is not a regular file; nothing was removed");
+        throw usageError("--reset-state: " + printable(path) + " is not a regular file; nothing was removed");
     if (unlink(path.c_str()) != 0)
-        throw Failure(kExitWrite, "--reset-state: cannot remove " + path + ": " + std::strerror(errno));
-    (void)o;
+        throw Failure(kExitWrite, "--reset-state: cannot remove " + printable(path) + ": " + std::strerror(errno));
 }
 
 void makeParentDirectories(const std::string &file) {
@@ -526,7 +529,7 @@ int run(int argc, char **argv) {
     std::string state = stateFile(o);
     if (o.simulate || o.resetState) checkStateFile(o, state);
     if (o.resetState) {
-        resetState(o, state);
+        resetState(state);
         if (!command) return kExitOk;  // nothing else asked for
     }
     if (!command) throw usageError("name a command (qolven --help lists them)");
