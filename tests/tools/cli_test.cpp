@@ -69,6 +69,9 @@ protected:
         argv.insert(argv.end(), args.begin(), args.end());
         std::string out = launch.stdoutFile.empty() ? (dir / "stdout").string() : launch.stdoutFile;
         fs::path err = dir / "stderr";
+        // Emptied here, not in the child: a waiting test must not read the last run's output.
+        std::ofstream(err, std::ios::trunc);
+        if (launch.stdoutFile.empty()) std::ofstream(out, std::ios::trunc);
         pid_t pid = fork();
         if (pid == 0) {
             unsetenv("QOLVEN_SIM_CONFIG");
