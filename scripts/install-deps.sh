@@ -3,7 +3,7 @@
 # (only those missing).  Needs root or sudo.
 set -euo pipefail
 packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev googletest
-          libbenchmark-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils)
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
