@@ -48,6 +48,7 @@ struct Functions {
 };
 
 Functions g_ft;
+void *g_library = nullptr;
 std::FILE *g_trace = nullptr;
 
 void traceStatus(const char *name, FT_STATUS status) {
@@ -159,6 +160,7 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
             continue;
         }
         g_ft = found;
+        g_library = library;
         result.ok = true;
         result.path = file;
         return result;
@@ -166,6 +168,8 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
     result.message = reasons;
     return result;
 }
+
+void *backendSymbol(const char *name) { return g_library ? dlsym(g_library, name) : nullptr; }
 
 bool simulatorDescription(const std::string &text, std::string *lines, std::string *error) {
     std::istringstream devices(text);

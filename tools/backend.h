@@ -26,6 +26,9 @@ std::vector<std::string> d2xxCandidates();
 // Loads the first candidate that opens and provides every FT_* function.
 BackendResult loadBackend(const std::vector<std::string> &candidates);
 
+// A further function of the loaded library (the simulated bridge's controls), or null.
+void *backendSymbol(const char *name);
+
 // Turns the --simulate text "type=9,serial=SIM0009;type=2" into description-file
 // lines, one device per line; a device without a serial number gets SIMnnnn by
 // its position.  Returns false with a reason for an empty or malformed device.

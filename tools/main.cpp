@@ -44,14 +44,17 @@ const std::vector<Command> &commands() {
          "press a front-panel key (board types 5 and 10)", {}},
         {"display", commandDisplay, true, "display", "the four lines the display shows", {}},
         {"reset", commandReset, true, "reset", "restart the board and wait until it answers again", {}},
+        {"serve", commandServe, false, "serve [--port N] [--bind ADDRESS] [--token TOKEN]",
+         "browser page and JSON API for the attached devices, until Ctrl-C", {"port", "bind", "token"}},
     };
     return table;
 }
 
 // Options every command takes.
 const std::set<std::string> kGlobalValueOptions = {"serial", "channel", "state"};
-const std::set<std::string> kValueOptions = {"serial",  "channel", "state",  "count", "interval", "seconds",
-                                             "samples", "output",  "from",   "to",    "calibration-type"};
+const std::set<std::string> kValueOptions = {"serial", "channel", "state",  "count", "interval",
+                                             "seconds", "samples", "output", "from",  "to",
+                                             "calibration-type", "port", "bind", "token"};
 
 std::string stateFile(const Options &o) {
     if (o.has("state")) return o.text("state", "");
@@ -109,6 +112,12 @@ std::string commandHelp(const Command &c) {
     if (name == "registers")
         text += "\nEEPROM registers hold 16 bits (VALUE 0..65535), channel (with --channel), memory and TEDS\n"
                 "registers one byte; TEDS addresses run 0..65535.  A page is 129 bytes.\n";
+    if (name == "serve")
+        text += "\nServes a page with live view, settings, calibration wizard and maintenance, and the same\n"
+                "operations as a JSON API (docs/http-api.md).  --port 8080 by default (0: any free port);\n"
+                "--bind 127.0.0.1 by default.  Every request needs the token printed with the address (a new\n"
+                "one each start unless --token is given); --token \"\" turns it off, which only a loopback\n"
+                "address allows.  With --serial only that device is served.\n";
     if (name == "stream")
         text += "\ntime is seconds since the start of the stream at the packet's arrival.  When stderr is a\n"
                 "terminal a progress line shows samples, rate and samples lost (the shortfall against the\n"

@@ -377,4 +377,24 @@ int commandSet(Session &s, Output &out) {
     return kExitOk;
 }
 
+std::vector<ParameterDescription> parameterDescriptions() {
+    std::vector<ParameterDescription> list;
+    for (const Parameter &p : parameters())
+        list.push_back({p.name, p.indexed, p.get ? p.getTypes : 0, p.set ? p.setTypes : 0, p.syntax, p.meaning});
+    return list;
+}
+
+std::string readParameter(Device &d, void *handle, const std::string &name, unsigned char channel, int point) {
+    const Parameter &p = find(name);
+    if (!p.get) throw usageError(name + " cannot be read");
+    return p.get(d, Call{handle, channel, point, 0});
+}
+
+std::string writeParameter(Device &d, void *handle, const std::string &name, unsigned char channel, int point,
+                           const std::string &value) {
+    const Parameter &p = find(name);
+    if (!p.set) throw usageError(name + " cannot be written");
+    return p.set(d, Call{handle, channel, point, 0}, value);
+}
+
 } // namespace qolven_tool
