@@ -1,6 +1,8 @@
 #include "device_worker.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -267,8 +269,11 @@ void DeviceWorker::pollStream() {
         counts.push_back(x.valid ? Json(x.count) : Json());
         if (s.channelField) channels.push_back(x.channel);
     }
+    // "wall": when the samples reached the server, for the page to measure its lag.
+    auto wall = std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch());
     Json event = {{"first", nextIndex_},
                   {"t", std::chrono::duration<double, std::milli>(arrival - s.start).count()},
+                  {"wall", std::floor(wall.count())},
                   {"counts", std::move(counts)}};
     if (s.channelField) event["channels"] = std::move(channels);
     for (auto it = samples.rbegin(); it != samples.rend(); ++it)

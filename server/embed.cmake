@@ -1,10 +1,12 @@
 # Turns the page's files into a C++ source:
-#   cmake -DOUTPUT=file.cpp -DFILES="path|url|type;..." -P embed.cmake
+#   cmake -DOUTPUT=file.cpp -DMANIFEST=list -P embed.cmake
+# where each line of the list is "path|url|type"
 # (text types get "; charset=utf-8").
 set(text "// Generated from server/web and third_party by server/embed.cmake; do not edit.\n#include \"assets.h\"\n\nnamespace qolven_server {\nnamespace {\n")
 set(table "")
 set(index 0)
-foreach(entry ${FILES})
+file(STRINGS "${MANIFEST}" entries)
+foreach(entry ${entries})
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 path)
   list(GET parts 1 url)
