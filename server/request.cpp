@@ -15,7 +15,10 @@ std::string kind(const Json &value) {
     case Json::value_t::string: return "a text";
     case Json::value_t::array: return "a list";
     case Json::value_t::object: return "an object";
-    case Json::value_t::number_float: return "a fraction";
+    case Json::value_t::number_float: {
+        double v = value.get<double>();
+        return std::isfinite(v) && std::trunc(v) == v ? "a number out of range" : "a fraction";
+    }
     default: return "a number";
     }
 }

@@ -9,6 +9,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <cstring>
 #include <cmath>
@@ -749,6 +751,12 @@ void Server::start() {
     i.http.set_read_timeout(5, 0);
     i.http.set_write_timeout(5, 0);
     i.http.set_keep_alive_timeout(2);
+    // cpp-httplib's default also sets SO_REUSEPORT, with which a second server on the
+    // same port would silently share the requests with the first.
+    i.http.set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     i.routes();
     errno = 0;
     int port = o.port;
@@ -760,6 +768,11 @@ void Server::start() {
     i.port = port;
     i.policy = std::make_unique<AccessPolicy>(hostsFor(o.bind), port, o.token);
     i.listener = std::thread([&i] { i.http.listen_after_bind(); });
+    // stop() only reaches a server that runs: until then it would leave the listener in accept().
+    for (int wait = 0; !i.http.is_running(); ++wait) {
+        if (wait == 10000) throw std::runtime_error("the server did not start within 10 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
 }
 
 void Server::stop() {

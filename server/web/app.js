@@ -438,7 +438,8 @@ function setUpWizard() {
 async function pages(kind) {
   text("pages-status", "");
   try {
-    await api("POST", dev("/" + kind), { from: Number($("page-from").value), to: Number($("page-to").value) });
+    const page = Number($("page-from").value), backup = Number($("page-to").value);
+    await api("POST", dev("/" + kind), kind === "backup" ? { from: page, to: backup } : { from: backup, to: page });
     text("pages-status", kind === "backup" ? "backed up" : "restored");
     if (kind === "restore") loadSettings();
   } catch (e) {
