@@ -107,15 +107,9 @@ Reply DeviceWorker::run(Job job, bool changesBoard, std::chrono::milliseconds ti
 
 void DeviceWorker::wake() { cv_.notify_all(); }
 
-std::optional<LiveSample> DeviceWorker::latest() const {
-    std::lock_guard<std::mutex> lock(m_);
-    return latest_;
-}
-
 void DeviceWorker::setStreamChannel(unsigned char channel) {
     streamChannel_ = channel;
     std::lock_guard<std::mutex> lock(m_);
-    latest_.reset();
     streamStale_ = true;
 }
 
@@ -156,7 +150,6 @@ void DeviceWorker::loop() {
             lock.lock();
             if (pending->changesBoard) {
                 streamStale_ = true;
-                latest_.reset();
             }
             continue;
         }
@@ -276,12 +269,6 @@ void DeviceWorker::pollStream() {
                   {"wall", std::floor(wall.count())},
                   {"counts", std::move(counts)}};
     if (s.channelField) event["channels"] = std::move(channels);
-    for (auto it = samples.rbegin(); it != samples.rend(); ++it)
-        if (it->valid) {
-            std::lock_guard<std::mutex> lock(m_);
-            latest_ = LiveSample{it->count, it->channel, nextIndex_ + (samples.rend() - it) - 1};
-            break;
-        }
     nextIndex_ += static_cast<long long>(samples.size());
     s.received += static_cast<long long>(samples.size());
     s.receivedThisSecond += static_cast<long long>(samples.size());

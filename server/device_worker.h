@@ -32,13 +32,6 @@ struct Reply {
 };
 Reply failure(int status, const std::string &message);
 
-// The latest sample of the live stream.
-struct LiveSample {
-    long long count = 0;
-    int channel = 0;
-    long long index = 0;  // running number of the sample since the server started
-};
-
 // Nominal samples per second of the sampling-rate codes 0..15.
 double nominalRate(int code);
 
@@ -68,7 +61,6 @@ public:
     // A reader subscribed: the stream starts at once.
     void wake();
 
-    std::optional<LiveSample> latest() const;
     unsigned char streamChannel() const { return streamChannel_; }
     void setStreamChannel(unsigned char channel);
 
@@ -90,7 +82,6 @@ private:
     std::deque<std::shared_ptr<Pending>> jobs_;
     bool stop_ = false;
     std::atomic<unsigned char> streamChannel_;
-    std::optional<LiveSample> latest_;  // guarded by m_
     bool streamStale_ = true;           // guarded by m_: board identity and rate to be read again
 
     // Device thread only.

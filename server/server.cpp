@@ -16,6 +16,7 @@
 #include <cmath>
 #include <map>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <thread>
 
@@ -236,20 +237,13 @@ Reply Server::Impl::identity(Entry &e) {
 }
 
 Reply Server::Impl::reading(Entry &e, int channel) {
-    std::optional<LiveSample> live = e.worker->latest();
-    if (live && live->channel != channel) live.reset();
-    return run(e, [&e, channel, live](Device &d, void *h) {
+    // A request of its own even while streaming: the stream's samples may carry less
+    // (two-byte samples at the fastest rates).
+    return run(e, [&e, channel](Device &d, void *h) {
         Json body = {{"channel", channel}};
         long long count = 0;
-        if (live) {
-            count = live->count;
-            body["source"] = "stream";
-        } else {
-            std::string text = d.Normal_Data_Request(h, static_cast<unsigned char>(channel));
-            if (!wholeNumber(text, count))
-                return failure(422, "reading: " + (text == "Error" ? libraryError(d) : text));
-            body["source"] = "request";
-        }
+        std::string text = d.Normal_Data_Request(h, static_cast<unsigned char>(channel));
+        if (!wholeNumber(text, count)) return failure(422, "reading: " + (text == "Error" ? libraryError(d) : text));
         body["count"] = count;
         CalibrationView &view = calibration(e, d, h, channel);
         body["decimalPoint"] = view.decimalPoint;
@@ -574,6 +568,15 @@ const char *reason(int status) {
     }
 }
 
+// A body must say it is JSON: a page elsewhere can send plain text without asking
+// first, JSON only with the server's consent (which it never gives).
+Json jsonBody(const httplib::Request &req, const std::set<std::string> &allowed) {
+    std::string type = req.get_header_value("Content-Type");
+    if (!req.body.empty() && type.compare(0, 16, "application/json") != 0)
+        throw BadRequest("body: send it as Content-Type: application/json, not \"" + type + "\"");
+    return parseBody(req.body, allowed);
+}
+
 } // namespace
 
 void Server::Impl::routes() {
@@ -637,7 +640,7 @@ void Server::Impl::routes() {
     }));
     s.Post(dev + "/average", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return average(e, parseBody(req.body, {"samples", "channel"}));
+        return average(e, jsonBody(req, {"samples", "channel"}));
     }));
     s.Get(dev + "/settings", guarded([this, query](const httplib::Request &req) {
         return settingsList(device(req.matches[1]), static_cast<int>(query(req, "channel", 0, kMaxChannel, 0)));
@@ -649,14 +652,14 @@ void Server::Impl::routes() {
     }));
     s.Put(dev + "/settings/([^/]+)", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return settingWrite(e, req.matches[2], parseBody(req.body, {"value", "channel", "point"}));
+        return settingWrite(e, req.matches[2], jsonBody(req, {"value", "channel", "point"}));
     }));
     s.Get(dev + "/calibration", guarded([this, query](const httplib::Request &req) {
         return calibrationRead(device(req.matches[1]), static_cast<int>(query(req, "channel", 0, kMaxChannel, 0)));
     }));
     s.Post(dev + "/calibration", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return calibrationWrite(e, parseBody(req.body, {"points", "channel", "date", "check"}));
+        return calibrationWrite(e, jsonBody(req, {"points", "channel", "date", "check"}));
     }));
     s.Get(dev + "/stream", [this](const httplib::Request &req, httplib::Response &res) {
         auto it = devices.find(req.matches[1]);
@@ -666,30 +669,30 @@ void Server::Impl::routes() {
     });
     s.Put(dev + "/stream", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return streamSettings(e, parseBody(req.body, {"rate", "channel"}));
+        return streamSettings(e, jsonBody(req, {"rate", "channel"}));
     }));
     s.Post(dev + "/backup", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return copyPage(e, parseBody(req.body, {"from", "to"}), true);
+        return copyPage(e, jsonBody(req, {"from", "to"}), true);
     }));
     s.Post(dev + "/restore", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return copyPage(e, parseBody(req.body, {"from", "to"}), false);
+        return copyPage(e, jsonBody(req, {"from", "to"}), false);
     }));
     s.Post(dev + "/reset", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        parseBody(req.body, {});
+        jsonBody(req, {});
         return reset(e);
     }));
     s.Get(dev + "/display", guarded([this](const httplib::Request &req) { return display(device(req.matches[1])); }));
     s.Post(dev + "/keys/([^/]+)", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        parseBody(req.body, {});
+        jsonBody(req, {});
         return key(e, req.matches[2]);
     }));
     s.Put(dev + "/simulation", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
-        return simulation(e, parseBody(req.body, {"offset", "amplitude", "period", "noise"}));
+        return simulation(e, jsonBody(req, {"offset", "amplitude", "period", "noise"}));
     }));
 
     // Refused before any handler runs, so nothing reaches a device.

@@ -226,11 +226,15 @@ function downloadCsv() {
 
 // ---- settings
 
+let settingsGeneration = 0;
+
 async function loadSettings() {
   const body = $("settings-table").tBodies[0];
+  const generation = ++settingsGeneration;
   text("settings-status", "reading…");
   try {
     const list = await api("GET", dev("/settings?channel=" + state.channel));
+    if (generation !== settingsGeneration) return;  // a later reading is under way
     body.textContent = "";
     for (const s of list.settings) body.appendChild(settingRow(s));
     text("settings-status", list.settings.length + " settings of board type " + list.boardType);
@@ -520,7 +524,7 @@ async function selectDevice(serial) {
   }
   connectStream();
   await loadCalibrationInfo();
-  loadSettings();
+  if (!$("tab-settings").hidden) loadSettings();
 }
 
 function setUpTabs() {
