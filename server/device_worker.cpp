@@ -126,6 +126,24 @@ void DeviceWorker::loop() {
     open();
     std::unique_lock<std::mutex> lock(m_);
     while (!stop_) {
+        const bool listened = hub_.size() > 0;
+        if (!listened && stream_.active) resetStream();
+        auto now = Clock::now();
+        if (listened && !stream_.active) {
+            stream_.active = true;
+            stream_.nextPoll = now;
+            stream_.nextStatus = now + std::chrono::seconds(1);
+        }
+        // The board keeps only about 64 samples: a due poll goes before waiting jobs.
+        if (stream_.active && now >= stream_.nextPoll) {
+            bool stale = streamStale_;
+            streamStale_ = false;
+            lock.unlock();
+            if (stale) refreshStream();
+            pollStream();
+            lock.lock();
+            continue;
+        }
         if (!jobs_.empty()) {
             auto pending = jobs_.front();
             jobs_.pop_front();
@@ -148,38 +166,26 @@ void DeviceWorker::loop() {
             }
             pending->cv.notify_all();
             lock.lock();
-            if (pending->changesBoard) {
-                streamStale_ = true;
-            }
+            if (pending->changesBoard) streamStale_ = true;
             continue;
         }
-        const bool listened = hub_.size() > 0;
-        if (!listened) {
-            if (stream_.active) resetStream();
+        if (!listened)
             cv_.wait(lock, [&] { return stop_ || !jobs_.empty() || hub_.size() > 0; });
-            continue;
-        }
-        auto now = Clock::now();
-        if (!stream_.active) {
-            stream_.active = true;
-            stream_.nextPoll = now;
-            stream_.nextStatus = now + std::chrono::seconds(1);
-        }
-        if (now < stream_.nextPoll) {
+        else
             cv_.wait_until(lock, stream_.nextPoll, [&] { return stop_ || !jobs_.empty(); });
-            continue;
-        }
-        bool stale = streamStale_;
-        streamStale_ = false;
-        lock.unlock();
-        if (stale) refreshStream();
-        pollStream();
-        now = Clock::now();
-        if (now >= stream_.nextStatus) publishStatus(now);
-        lock.lock();
     }
     lock.unlock();
     if (handle_) dev_->Close_Device_Connection(handle_);
+}
+
+void DeviceWorker::serviceStream() {
+    // Inside a job, on this thread: the stream's state is this thread's.
+    if (!stream_.active || stream_.failed || Clock::now() < stream_.nextPoll) return;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (streamStale_) return;  // the job may be changing what the stream needs to know
+    }
+    pollStream();
 }
 
 void DeviceWorker::resetStream() {
@@ -225,6 +231,7 @@ void DeviceWorker::refreshStream() {
 void DeviceWorker::pollStream() {
     Stream &s = stream_;
     auto now = Clock::now();
+    if (now >= s.nextStatus) publishStatus(now);
     if (s.failed) {
         // Nothing to read until the board changes; ask again now and then.
         s.nextPoll = now + std::chrono::seconds(2);

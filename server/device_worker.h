@@ -62,6 +62,10 @@ public:
     void wake();
 
     unsigned char streamChannel() const { return streamChannel_; }
+
+    // For long jobs, between their exchanges (device thread only): reads the
+    // stream when a poll is due, so that the board's small buffer does not overflow.
+    void serviceStream();
     void setStreamChannel(unsigned char channel);
 
 private:

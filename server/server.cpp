@@ -190,10 +190,12 @@ CalibrationView &Server::Impl::calibration(Entry &e, Device &d, void *h, int cha
                   {&view.day, &Device::Get_Calibration_Day},       {&view.month, &Device::Get_Calibration_Month},
                   {&view.year, &Device::Get_Calibration_Year}};
     for (Field &f : fields) {
+        e.worker->serviceStream();
         text = (d.*f.get)(h, ch);
         if (wholeNumber(text, value)) *f.target = static_cast<int>(value);
     }
     for (int p = 0; p < view.stored && static_cast<size_t>(p) < size; ++p) {
+        e.worker->serviceStream();
         long long count = 0, load = 0;
         std::string entry = d.Get_Loading_Point(h, p, ch, 0);
         if (!wholeNumber(entry, count)) {
@@ -264,9 +266,11 @@ Reply Server::Impl::reading(Entry &e, int channel) {
 Reply Server::Impl::average(Entry &e, const Json &request) {
     int samples = static_cast<int>(integerField(request, "samples", 1, 500, 20));
     int channel = static_cast<int>(integerField(request, "channel", 0, kMaxChannel, 0));
-    return run(e, [samples, channel](Device &d, void *h) {
+    DeviceWorker *worker = e.worker.get();
+    return run(e, [samples, channel, worker](Device &d, void *h) {
         std::vector<long long> counts;
         for (int i = 0; i < samples; ++i) {
+            worker->serviceStream();
             long long count = 0;
             std::string text = d.Normal_Data_Request(h, static_cast<unsigned char>(channel));
             if (!wholeNumber(text, count))
@@ -283,7 +287,8 @@ Reply Server::Impl::average(Entry &e, const Json &request) {
 Reply Server::Impl::settingsList(Entry &e, int channel) {
     std::vector<SettingInfo> table = options.settings.describe ? options.settings.describe() : std::vector<SettingInfo>();
     SettingsTable settings = options.settings;
-    return run(e, [table, settings, channel](Device &d, void *h) {
+    DeviceWorker *worker = e.worker.get();
+    return run(e, [table, settings, channel, worker](Device &d, void *h) {
         d.Get_Version_of_Board(h);
         if (d.boardTypeText == "Error") return failure(422, "identify the board: " + libraryError(d));
         int type = d.boardType;
@@ -299,6 +304,7 @@ Reply Server::Impl::settingsList(Entry &e, int channel) {
             bool readable = s.readTypes & bit, writable = s.writeTypes & bit;
             if (!readable && !writable) continue;
             for (int p = 0; p < (s.indexed ? points : 1); ++p) {
+                worker->serviceStream();
                 Json item = {{"name", s.name}, {"readable", readable}, {"writable", writable},
                              {"syntax", s.syntax}, {"meaning", s.meaning}, {"value", nullptr}, {"error", ""}};
                 if (s.indexed) item["point"] = p;
@@ -436,7 +442,7 @@ Reply Server::Impl::calibrationWrite(Entry &e, const Json &body) {
             steps.push_back({"calibration year", [&d, h, year, ch] { return d.Set_Calibration_Year(h, year, ch); }});
         }
         for (size_t i = 0; i < steps.size(); ++i)
-            if (steps[i].run() == "Error")
+            if (e.worker->serviceStream(), steps[i].run() == "Error")
                 return Reply{422, Json{{"error", steps[i].what + ": " + libraryError(d, "the board did not confirm")},
                                        {"stepsDone", i}, {"steps", steps.size()}}};
         CalibrationView &view = calibration(e, d, h, channel);

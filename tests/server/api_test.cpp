@@ -656,6 +656,45 @@ TEST_F(Api, StreamDeliversEverySampleInOrder) {
     EXPECT_EQ(reading.body["count"], static_cast<long long>(kSignal));
 }
 
+TEST_F(Api, StreamKeepsUpDuringLongRequests) {
+    // The board keeps 64 samples, 320 ms at 200 samples/s; averaging 500 readings takes
+    // longer than that, so the stream must be read between the readings.
+    sim::set_answer_delay_us("SIM0002", 1500);
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 10}}).status, 200);
+    EventReader reader;
+    std::atomic<bool> done{false};
+    std::thread listener([&] {
+        httplib::Client c("127.0.0.1", server->port());
+        c.set_read_timeout(30, 0);
+        c.Get("/api/devices/SIM0002/stream", auth(), [&](const char *data, size_t size) {
+            reader.feed(data, size);
+            return !done;
+        });
+    });
+    for (int i = 0; i < 400 && reader.samples() < 20; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto start = std::chrono::steady_clock::now();
+    Answer avg = send("POST", "/api/devices/SIM0002/average", Json{{"samples", 500}});
+    auto took = std::chrono::steady_clock::now() - start;
+    long long after = reader.samples() + 40;
+    for (int i = 0; i < 400 && reader.samples() < after; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    done = true;
+    listener.join();
+    ASSERT_EQ(avg.status, 200) << avg.text;
+    EXPECT_GT(took, std::chrono::milliseconds(320)) << "the request outlasted the board's buffer";
+    // The virtual board numbers its samples in the low byte: none may be missing.
+    long long previous = -1, checked = 0;
+    for (auto &e : reader.events) {
+        if (e.first != "samples") continue;
+        for (const Json &c : e.second["counts"]) {
+            long long sequence = c.get<long long>() & 0xFF;
+            if (previous >= 0) EXPECT_EQ(sequence, (previous + 1) & 0xFF) << "after sample " << checked;
+            previous = sequence;
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 100);
+}
+
 TEST_F(Api, LiveViewConnectionsAreBoundedAndLeaveRoomForRequests) {
     qolven_server::Options o = options();
     o.maxEventClients = 2;
