@@ -7,9 +7,10 @@ Usage: bench/serve_live.py [--seconds 60] [--qolven build/default/bin/qolven]
 Starts `qolven serve --simulate` (one type-2 board, answer delay 1.5 ms), sets
 the sampling-rate code 15 (1000 samples/s), opens the page in headless
 Chromium and measures in the page itself for the given time. Loss is counted
-twice, independently: from the virtual board's sample sequence number (at this
-rate the low nibble of each sample's second byte: bits 8..11 of the count)
-and from the server's running sample numbers. Figures: bench/README.md.
+three ways: the shortfall against the virtual board's exact 1000 samples/s
+between the first and the last packet; the board's sample sequence number (at
+this rate only four bits, bits 8..11 of the count, so gaps count modulo 16);
+and the server's running sample numbers (server to page). Figures: bench/README.md.
 """
 import argparse
 import json
@@ -28,12 +29,15 @@ from selenium.webdriver.support.ui import WebDriverWait
 # Runs in the page: a second listener next to the page's own that checks the
 # board's sequence numbers and the lag of every event.
 PROBE = """
-window.probe = {samples: 0, events: 0, seqGaps: 0, indexGaps: 0, lag: [], last: null, next: null};
+window.probe = {samples: 0, events: 0, seqGaps: 0, indexGaps: 0, lag: [], last: null, next: null,
+                firstWall: null, lastWall: null, samplesAfterFirst: 0};
 const source = new EventSource('/api/devices/SIM0002/stream');
 source.addEventListener('samples', (ev) => {
   const p = window.probe, e = JSON.parse(ev.data), now = Date.now();
   p.events++;
   p.lag.push(now - e.wall);
+  if (p.firstWall === null) p.firstWall = e.wall; else p.samplesAfterFirst += e.counts.length;
+  p.lastWall = e.wall;
   if (p.next !== null && e.first !== p.next) p.indexGaps += e.first - p.next;
   p.next = e.first + e.counts.length;
   for (const c of e.counts) {
@@ -87,7 +91,7 @@ def main():
         driver.execute_script(PROBE)
         time.sleep(3)  # the backlog of the board and the first packets settle
         driver.execute_script("Object.assign(window.probe, {samples: 0, events: 0, seqGaps: 0, indexGaps: 0,"
-                              " lag: []}); window.qolvenStats.lagMs = [];"
+                              " lag: [], firstWall: null, samplesAfterFirst: 0}); window.qolvenStats.lagMs = [];"
                               " window.qolvenStats.startReceived = window.qolvenStats.received;"
                               " window.qolvenStats.startLost = window.qolvenStats.pageLost;")
         cpu0, t0 = cpu_seconds(server.pid), time.monotonic()
@@ -106,8 +110,12 @@ def main():
     print("window            %.1f s, load average %.2f %.2f %.2f at start, %.2f %.2f %.2f at end" %
           ((elapsed,) + load0 + os.getloadavg()))
     print("samples received  %d (%.1f/s; nominal 1000/s)" % (probe["samples"], probe["samples"] / elapsed))
-    print("lost, board->page %d by the board's sequence numbers, %d by the server's sample numbers" %
-          (probe["seqGaps"], probe["indexGaps"]))
+    # The virtual board makes exactly 1000 samples/s: what arrived between the first and
+    # the last packet against that (one packet of slack) is what the board dropped.
+    span = (probe["lastWall"] - probe["firstWall"]) / 1000
+    shortfall = max(0, round(span * 1000) - probe["samplesAfterFirst"])
+    print("lost, board->page %d short of 1000/s over %.1f s between packets; sequence gaps %d (modulo 16);"
+          " %d by the server's sample numbers" % (shortfall, span, probe["seqGaps"], probe["indexGaps"]))
     print("page's own count  %d received, %d lost" %
           (page["received"] - page["startReceived"], page["pageLost"] - page["startLost"]))
     print("events            %.1f/s (%.1f samples per event)" %
