@@ -6,7 +6,7 @@
 
 namespace qolven_server {
 
-// "amplifier", "multi-channel board", "display", "module"; empty when not known.
+// The library's words for it ("single-channel amplifier", ...); empty when not known.
 std::string boardTypeMeaning(int code);
 
 } // namespace qolven_server

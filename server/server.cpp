@@ -153,12 +153,7 @@ void Server::Impl::findDevices() {
     }
 }
 
-std::optional<SettingInfo> Server::Impl::setting(const std::string &name) const {
-    if (options.settings.describe)
-        for (const SettingInfo &s : options.settings.describe())
-            if (s.name == name) return s;
-    return std::nullopt;
-}
+std::optional<SettingInfo> Server::Impl::setting(const std::string &name) const { return findSetting(name); }
 
 // ---- jobs
 
@@ -285,15 +280,15 @@ Reply Server::Impl::average(Entry &e, const Json &request) {
 }
 
 Reply Server::Impl::settingsList(Entry &e, int channel) {
-    std::vector<SettingInfo> table = options.settings.describe ? options.settings.describe() : std::vector<SettingInfo>();
-    SettingsTable settings = options.settings;
+    std::vector<SettingInfo> table = settingsTable();
     DeviceWorker *worker = e.worker.get();
-    return run(e, [table, settings, channel, worker](Device &d, void *h) {
+    return run(e, [table, channel, worker](Device &d, void *h) {
         d.Get_Version_of_Board(h);
         if (d.boardTypeText == "Error") return failure(422, "identify the board: " + libraryError(d));
         int type = d.boardType;
         if (type < 0 || type > 16) return failure(422, "board type " + std::to_string(type) + " is not known");
         auto ch = static_cast<unsigned char>(channel);
+        // Indexed settings: the points in use, at least one.
         int points = 1;
         long long stored = 0;
         if (wholeNumber(d.Get_Number_of_Loading_Points(h, ch), stored))
@@ -303,13 +298,15 @@ Reply Server::Impl::settingsList(Entry &e, int channel) {
         for (const SettingInfo &s : table) {
             bool readable = s.readTypes & bit, writable = s.writeTypes & bit;
             if (!readable && !writable) continue;
-            for (int p = 0; p < (s.indexed ? points : 1); ++p) {
+            std::vector<int> valid = s.indexed ? settingPoints(s.name, type) : std::vector<int>{0};
+            for (int p : valid) {
+                if (s.indexed && p >= points) break;
                 worker->serviceStream();
                 Json item = {{"name", s.name}, {"readable", readable}, {"writable", writable},
                              {"syntax", s.syntax}, {"meaning", s.meaning}, {"value", nullptr}, {"error", ""}};
                 if (s.indexed) item["point"] = p;
                 if (readable) {
-                    SettingResult r = settings.read(d, h, s.name, {ch, p});
+                    SettingResult r = readSetting(d, s.name, {ch, p});
                     if (r.ok) item["value"] = r.value;
                     else item["error"] = r.error;
                 }
@@ -322,9 +319,8 @@ Reply Server::Impl::settingsList(Entry &e, int channel) {
 
 Reply Server::Impl::settingRead(Entry &e, const std::string &name, int channel, int point) {
     if (!setting(name)) return failure(404, "unknown setting \"" + name + "\" (GET /api/settings lists them)");
-    SettingsTable settings = options.settings;
-    return run(e, [settings, name, channel, point](Device &d, void *h) {
-        SettingResult r = settings.read(d, h, name, {static_cast<unsigned char>(channel), point});
+    return run(e, [name, channel, point](Device &d, void *) {
+        SettingResult r = readSetting(d, name, {static_cast<unsigned char>(channel), point});
         if (r.refused) return failure(400, r.error);
         if (!r.ok) return Reply{422, Json{{"error", r.error}, {"setting", name}}};
         return Reply{200, Json{{"name", name}, {"channel", channel}, {"point", point}, {"value", r.value}}};
@@ -340,17 +336,16 @@ Reply Server::Impl::settingWrite(Entry &e, const std::string &name, const Json &
     int point = static_cast<int>(integerField(body, "point", 0, 19, 0));
     bool readable = info->readTypes != 0;
     uint32_t readTypes = info->readTypes;
-    SettingsTable settings = options.settings;
-    return run(e, [&e, settings, name, value, channel, point, readable, readTypes](Device &d, void *h) {
+    return run(e, [&e, name, value, channel, point, readable, readTypes](Device &d, void *) {
         e.calibration.clear();
         SettingAddress at{static_cast<unsigned char>(channel), point};
-        SettingResult w = settings.write(d, h, name, at, value);
+        SettingResult w = writeSetting(d, name, at, value);
         if (w.refused) return failure(400, w.error);
         if (!w.ok) return Reply{422, Json{{"error", w.error}, {"setting", name}}};
         Json body = {{"name", name}, {"channel", channel}, {"point", point}, {"value", nullptr}};
         // The board decides what it kept: show that, not what was asked for.
         if (readable && d.boardType >= 0 && d.boardType <= 16 && (readTypes >> d.boardType) & 1) {
-            SettingResult r = settings.read(d, h, name, at);
+            SettingResult r = readSetting(d, name, at);
             if (r.ok) body["value"] = r.value;
             else body["readBackError"] = r.error;
         }
@@ -629,7 +624,7 @@ void Server::Impl::routes() {
     }));
     s.Get("/api/settings", guarded([this](const httplib::Request &) {
         Json list = Json::array();
-        for (const SettingInfo &i : options.settings.describe ? options.settings.describe() : std::vector<SettingInfo>()) {
+        for (const SettingInfo &i : settingsTable()) {
             Json readTypes = Json::array(), writeTypes = Json::array();
             for (int t = 0; t <= 16; ++t) {
                 if ((i.readTypes >> t) & 1) readTypes.push_back(t);

@@ -22,7 +22,6 @@ struct Options {
     std::string token;  // empty: no token (refused unless bound to loopback)
     std::vector<std::string> serials;  // devices to serve; empty: every attached device
     unsigned char channel = 0;  // channel of the live stream at start
-    SettingsTable settings;
     SignalControl simulation;   // set only when the devices are virtual
     size_t maxEventClients = 8; // live-view connections at once, all devices together
     size_t maxBodyBytes = 64 * 1024;

@@ -1,13 +1,12 @@
-// The stored parameters the settings page lists and edits.  The server holds no
-// list of its own: whoever starts it hands over the parameter table (today the
-// one behind `qolven get all`).
+// The stored parameters the settings page lists and edits: the library's one
+// parameter table (its C interface), the same the tool's `get all` uses.
 #ifndef QOLVEN_SERVER_SETTINGS_H
 #define QOLVEN_SERVER_SETTINGS_H
 
 #include <QOLVEN_USB_DLL.h>
 
 #include <cstdint>
-#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,13 +22,18 @@ struct SettingInfo {
     std::string syntax, meaning;
 };
 
-// The outcome of one read or write: the library's result text, or why nothing was
-// sent (`refused`: the value was malformed or the name unknown).
+std::vector<SettingInfo> settingsTable();
+std::optional<SettingInfo> findSetting(const std::string &name);
+// Point numbers an indexed setting has on a board type (empty when none).
+std::vector<int> settingPoints(const std::string &name, int boardType);
+
+// The outcome of one read or write: the value, or the library's text on failure.
+// `refused`: the value or point was not taken, and nothing was sent.
 struct SettingResult {
     bool ok = false;
     bool refused = false;
-    std::string value;  // the value read; empty for a write
-    std::string error;  // the library's text on failure ("Invalid Decimal Point")
+    std::string value;
+    std::string error;
 };
 
 struct SettingAddress {
@@ -37,13 +41,9 @@ struct SettingAddress {
     int point = 0;
 };
 
-struct SettingsTable {
-    std::function<std::vector<SettingInfo>()> describe;
-    std::function<SettingResult(Device &, void *handle, const std::string &name, const SettingAddress &)> read;
-    std::function<SettingResult(Device &, void *handle, const std::string &name, const SettingAddress &,
-                                const std::string &value)>
-        write;
-};
+// On the device's own thread, with its open device object.
+SettingResult readSetting(Device &d, const std::string &name, const SettingAddress &at);
+SettingResult writeSetting(Device &d, const std::string &name, const SettingAddress &at, const std::string &value);
 
 } // namespace qolven_server
 

@@ -115,20 +115,6 @@ int commandServe(Session &s, Output &out);
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();
 
-// The parameter table for other front ends (the settings page of `serve`).
-struct ParameterDescription {
-    std::string name;
-    bool indexed;
-    uint32_t readTypes, writeTypes;  // bit n = board type n
-    std::string syntax, meaning;
-};
-std::vector<ParameterDescription> parameterDescriptions();
-// One read or write by name: the library's result text ("Error" leaves the reason in
-// lastErrorText).  Throws Failure for an unknown name or a malformed value.
-std::string readParameter(Device &d, void *handle, const std::string &name, unsigned char channel, int point);
-std::string writeParameter(Device &d, void *handle, const std::string &name, unsigned char channel, int point,
-                           const std::string &value);
-
 } // namespace qolven_tool
 
 #endif

@@ -3,7 +3,6 @@
 #include "backend.h"
 #include "cli.h"
 #include "security.h"
-#include "serve_settings.h"
 #include "server.h"
 
 #include <chrono>
@@ -21,7 +20,6 @@ int commandServe(Session &s, Output &) {
     options.token = o.has("token") ? o.text("token", "") : qolven_server::randomToken();
     options.channel = s.channel;
     if (o.has("serial")) options.serials = {o.text("serial", "")};
-    options.settings = settingsTable();
     options.version = std::to_string(QOLVEN_USB_VERSION_MAJOR) + "." + std::to_string(QOLVEN_USB_VERSION_MINOR) +
                       "." + std::to_string(QOLVEN_USB_VERSION_PATCH);
     if (o.simulate) {

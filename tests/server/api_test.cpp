@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include "qolven_sim.h"
-#include "serve_settings.h"
 #include "server.h"
 
 #include <httplib.h>
@@ -65,7 +64,6 @@ protected:
         qolven_server::Options o;
         o.port = 0;
         o.token = kToken;
-        o.settings = qolven_tool::settingsTable();
         o.simulation = [](const std::string &serial, double offset, double amplitude, double period, double noise) {
             return sim::set_signal(serial, offset, amplitude, period, noise);
         };
@@ -259,7 +257,7 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
          "value: expected a whole number or a text, got true or false"},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 2.5})", 400, "got a fraction"},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": "abc"})", 400,
-         "value: \"abc\" is not a number"},
+         "decimal-point: value \"abc\" is not a number"},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 3, "colour": 1})", 400,
          "unknown field \"colour\""},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 3, "channel": 4})", 400,
@@ -268,11 +266,16 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
          "channel: expected a whole number, got a text"},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 99999999999999999999})", 400,
          "got a number out of range"},
-        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 256})", 422, "Invalid Decimal Point"},
-        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": -1})", 422, "Invalid Decimal Point"},
-        {"PUT", "/api/devices/SIM0002/settings/unit-code", R"({"value": "300"})", 422, "Invalid Unit Code"},
-        {"PUT", "/api/devices/SIM0002/settings/load-of-loading-point", R"({"value": 65536, "point": 1})", 422,
-         "Invalid Load Value"},
+        // The library's parameter table checks every value before anything is written.
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 256})", 400,
+         "decimal-point: value 256 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": -1})", 400,
+         "decimal-point: value -1 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/unit-code", R"({"value": "300"})", 400,
+         "unit-code: value 300 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/load-of-loading-point", R"({"value": 65536, "point": 1})", 400,
+         "load-of-loading-point: value 65536 is outside 0..65535"},
+
         {"PUT", "/api/devices/SIM0002/settings/dest-ip", R"({"value": "1.2.3"})", 400, "is not an IP address"},
         {"PUT", "/api/devices/SIM0002/settings/no-such-setting", R"({"value": 1})", 404, "unknown setting"},
         {"PUT", "/api/devices/SIM0002/settings/shunt-resistor", R"({"value": 1})", 405, "cannot be written"},
@@ -326,6 +329,19 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
     }
 }
 
+TEST_F(Api, PointsBeyondTheBoardsTableAreRefusedAfterIdentifyingIt) {
+    // Type 2 keeps 16 loading points, type 0 twenty: only the board's answer tells.
+    clearWire();
+    Answer a = send("PUT", "/api/devices/SIM0002/settings/loading-point", Json{{"value", 5}, {"point", 16}});
+    EXPECT_EQ(a.status, 400) << a.text;
+    EXPECT_NE(a.body.value("error", "").find("point"), std::string::npos) << a.text;
+    for (const Bytes &frame : sim::writes("SIM0002")) {
+        ASSERT_EQ(frame.size(), 4u);
+        EXPECT_EQ(frame[2], 0x44) << "only the identification was sent";
+    }
+    EXPECT_EQ(sim::eeprom("SIM0002", 66), 0xFFFF) << "nothing stored";
+}
+
 TEST_F(Api, HugeBodiesAreRefusedWhole) {
     clearWire();
     std::string huge = R"({"value": ")" + std::string(200000, '7') + "\"}";
@@ -365,7 +381,9 @@ TEST_F(Api, ListsAndIdentity) {
         const char *serial;
         int type;
         const char *meaning;
-    } cases[] = {{"SIM0002", 2, ""}, {"SIM0009", 9, "multi-channel board"}, {"SIM0005", 5, "display"}};
+    } cases[] = {{"SIM0002", 2, "amplifier board, parameters in EEPROM"},
+                 {"SIM0009", 9, "four-channel board, parameters per channel"},
+                 {"SIM0005", 5, "handheld display with front-panel keys"}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.serial);
         Answer a = get(std::string("/api/devices/") + c.serial);

@@ -36,26 +36,41 @@ def qolven(workdir, *args, **kwargs):
     return [CLI, "--simulate", DEVICES, "--state", os.path.join(workdir, "state")] + list(args)
 
 
+class Server:
+    def __init__(self, workdir):
+        self.process = subprocess.Popen(qolven(workdir, "serve", "--port", "0"), stdout=subprocess.PIPE,
+                                        stderr=subprocess.PIPE, text=True)
+        self.url = None
+        for line in self.process.stdout:
+            match = re.search(r"^Open (http://\S+)", line)
+            if match:
+                self.url = match.group(1)
+                break
+        if not self.url:
+            self.process.kill()
+            pytest.fail("qolven serve printed no address: " + self.process.stderr.read())
+
+    def stop(self):
+        if self.process.poll() is not None:
+            return
+        self.process.send_signal(signal.SIGINT)
+        try:
+            assert self.process.wait(30) == 130
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+            pytest.fail("qolven serve did not stop on Ctrl-C")
+
+
 @pytest.fixture
-def server(workdir):
-    process = subprocess.Popen(qolven(workdir, "serve", "--port", "0"), stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
-    url = None
-    for line in process.stdout:
-        match = re.search(r"^Open (http://\S+)", line)
-        if match:
-            url = match.group(1)
-            break
-    if not url:
-        process.kill()
-        pytest.fail("qolven serve printed no address: " + process.stderr.read())
-    yield url
-    process.send_signal(signal.SIGINT)
-    try:
-        process.wait(30)
-    except subprocess.TimeoutExpired:
-        process.kill()
-        pytest.fail("qolven serve did not stop on Ctrl-C")
+def served(workdir):
+    s = Server(workdir)
+    yield s
+    s.stop()
+
+
+@pytest.fixture
+def server(served):
+    return served.url
 
 
 @pytest.fixture
@@ -117,7 +132,8 @@ def save_setting(driver, key, value):
     row.find_element(By.CSS_SELECTOR, "button").click()
 
 
-def test_page_against_virtual_boards(server, browser, workdir):
+def test_page_against_virtual_boards(served, browser, workdir):
+    server = served.url
     driver = browser
     driver.get(server)
     WebDriverWait(driver, WAIT).until(lambda d: d.execute_script("return document.body.dataset.ready") == "yes",
@@ -130,7 +146,7 @@ def test_page_against_virtual_boards(server, browser, workdir):
     wait_text(driver, "#id-type", lambda t: t.startswith("2"), "board type of SIM0002")
     assert text_of(driver, "#id-answers") == "yes"
     Select(driver.find_element(By.ID, "device")).select_by_visible_text("SIM0009")
-    wait_text(driver, "#id-type", lambda t: t == "9 (multi-channel board)", "board type of SIM0009")
+    wait_text(driver, "#id-type", lambda t: t == "9 (four-channel board, parameters per channel)", "board type of SIM0009")
     assert driver.find_element(By.ID, "channel-box").is_displayed()
     Select(driver.find_element(By.ID, "device")).select_by_visible_text("SIM0002")
     wait_text(driver, "#id-serial", lambda t: t == "SIM0002", "back to SIM0002")
@@ -150,14 +166,12 @@ def test_page_against_virtual_boards(server, browser, workdir):
     save_setting(driver, "decimal-point", 2)
     wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "2", "decimal point read back")
     save_setting(driver, "decimal-point", 300)
-    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "Invalid Decimal Point", "refusal shown")
+    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "decimal-point: value 300 is outside 0..255",
+              "refusal shown")
     assert text_of(driver, "#setting-decimal-point td.value") == "2"
     save_setting(driver, "decimal-point", "two")
     wait_text(driver, '#setting-decimal-point .error', lambda t: "is not a number" in t, "malformed value named")
-    # The virtual board stored it: another process reads it from the boards' state file.
-    got = subprocess.run(qolven(workdir, "--serial", "SIM0002", "get", "decimal-point"), capture_output=True,
-                         text=True, timeout=WAIT)
-    assert got.stdout == "decimal-point 2\n", got.stderr
+    assert api(server, "GET", "/api/devices/SIM0002/settings/decimal-point")["value"] == "2"
 
     # Calibration wizard on known counts; two decimals from the setting above.
     tab(driver, "calibration")
@@ -205,6 +219,14 @@ def test_page_against_virtual_boards(server, browser, workdir):
     shot = os.environ.get("QOLVEN_SCREENSHOT", os.path.join(workdir, "serve.png"))
     assert driver.save_screenshot(shot)
     assert os.path.getsize(shot) > 10000
+
+    # The virtual board stored what the page wrote: a later process reads it from the state file.
+    served.stop()
+    for name, value in (("decimal-point", "2"), ("loading-point.1", "1200000"), ("load-of-loading-point.1", "500"),
+                        ("number-of-loading-points", "2")):
+        got = subprocess.run(qolven(workdir, "--serial", "SIM0002", "get", name), capture_output=True, text=True,
+                             timeout=WAIT)
+        assert got.stdout == "%s %s\n" % (name, value), got.stderr
 
 
 @pytest.fixture
