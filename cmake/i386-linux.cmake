@@ -10,6 +10,8 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+# pkg-config finds the 32-bit packages (libcpp-httplib-dev:i386 for `qolven serve`).
+set(ENV{PKG_CONFIG_LIBDIR} "/usr/lib/i386-linux-gnu/pkgconfig:/usr/share/pkgconfig")
 
 # Run 32-bit programs natively when the kernel can, else through qemu-i386
 # (many x86-64 kernels have 32-bit emulation switched off).  Force one with

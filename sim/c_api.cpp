@@ -66,3 +66,12 @@ QOLVEN_C_EXPORT int qolven_sim_take_error(char *error, size_t errorSize) {
         return 1;
     }
 }
+
+QOLVEN_C_EXPORT int qolven_sim_set_signal(const char *serial, double offset, double amplitude, double periodS,
+                                          double noise) {
+    try {
+        return serial && qolven_sim::set_signal(serial, offset, amplitude, periodS, noise) ? 0 : 1;
+    } catch (...) {
+        return 1;
+    }
+}

@@ -80,6 +80,18 @@ void set_answer_delay_us(const std::string &serial, unsigned delayUs) {
     with_device(serial, [&](Device &d) { d.cfg.answerDelayUs = delayUs; });
 }
 
+bool set_signal(const std::string &serial, double offset, double amplitude, double periodS, double noise) {
+    bool found = false;
+    with_device(serial, [&](Device &d) {
+        d.cfg.signalOffset = offset;
+        d.cfg.signalAmplitude = amplitude;
+        d.cfg.signalPeriodS = periodS;
+        d.cfg.signalNoise = noise;
+        found = true;
+    });
+    return found;
+}
+
 void set_board_type(const std::string &serial, int boardType) {
     // The board becomes a fresh board of the new type: storage back to that type's
     // defaults (and the description file's register values), display and menu state

@@ -226,4 +226,6 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
     return result;
 }
 
+void *backendSymbol(const char *name) { return g_library ? dlsym(g_library, name) : nullptr; }
+
 } // namespace qolven_tool

@@ -38,6 +38,9 @@ std::string simulatorTakeError();
 // the driver library ends; safe to call from a signal handler.
 void cancelTransfers();
 
+// A further function of the loaded library (the simulated bridge's controls), or null.
+void *backendSymbol(const char *name);
+
 // When set, every frame written and read is shown in hexadecimal, and every
 // failing FT_* call with its status.
 void setTrace(std::FILE *stream);

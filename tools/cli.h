@@ -170,6 +170,7 @@ int commandRestore(Session &s, Output &out);
 int commandKey(Session &s, Output &out);
 int commandDisplay(Session &s, Output &out);
 int commandReset(Session &s, Output &out);
+int commandServe(Session &s, Output &out);
 
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();

@@ -71,6 +71,14 @@ std::string streamDetails() {
            "a progress line shows samples, rate and that shortfall while streaming.\n";
 }
 
+std::string serveDetails() {
+    return "\nServes a page with live view, settings, calibration wizard and maintenance, and the same\n"
+           "operations as a JSON API (http-api.md in the documentation).  --port 0 takes any free port.\n"
+           "Every request needs the token printed with the address (a new one each start unless --token\n"
+           "is given); --token \"\" turns it off, which only a loopback address allows.  With --serial only\n"
+           "that device is served.  Ctrl-C stops the server.\n";
+}
+
 const std::vector<OptionSpec> kPages = {
     {"from", Kind::Integer, "PAGE", "page to copy from", 0, 255},
     {"to", Kind::Integer, "PAGE", "page to copy to", 0, 255},
@@ -109,6 +117,12 @@ const std::vector<Command> &commands() {
          "press a front-panel key (board types 5 and 10)", {}, nullptr},
         {"display", commandDisplay, true, "", "the four lines the display shows", {}, nullptr},
         {"reset", commandReset, true, "", "restart the board and wait until it answers again", {}, nullptr},
+        {"serve", commandServe, false, "[--port N] [--bind ADDRESS] [--token TOKEN]",
+         "the devices in a web browser: live view, settings, calibration, maintenance, JSON API",
+         {{"port", Kind::Integer, "N", "TCP port to listen on (default 8080)", 0, 65535},
+          {"bind", Kind::Text, "ADDRESS", "address to listen on (default 127.0.0.1, this machine only)"},
+          {"token", Kind::Text, "TOKEN", "the token every request must carry (default: a new random one)"}},
+         serveDetails},
     };
     return table;
 }

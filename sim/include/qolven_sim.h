@@ -127,6 +127,9 @@ void set_fault(const std::string &serial, const FaultSpec &fault);
 void clear_faults(const std::string &serial);
 void set_answer_delay_us(const std::string &serial, unsigned delayUs);
 void set_board_type(const std::string &serial, int boardType);
+// Added: change the live signal of a running board (the BoardConfig fields of the same names);
+// false for an unknown serial.  C hosts: qolven_sim_set_signal() of qolven_sim_c.h.
+bool set_signal(const std::string &serial, double offset, double amplitude, double periodS, double noise);
 BoardConfig config(const std::string &serial);
 
 // Bytes the host wrote, one entry per FT_Write: the newest 4096 writes, at most 1 MiB of them.

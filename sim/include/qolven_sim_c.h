@@ -40,6 +40,11 @@ int qolven_sim_use_state_file(const char *path, char *error, size_t errorSize);
    errorSize is 0. */
 int qolven_sim_take_error(char *error, size_t errorSize);
 
+/* Changes the live signal of the running device `serial`: counts = offset + amplitude *
+   sin(2 pi t / periodS) + uniform noise of +-noise (periodS 0: offset + amplitude).  Open
+   handles stay open.  Fails for an unknown serial. */
+int qolven_sim_set_signal(const char *serial, double offset, double amplitude, double periodS, double noise);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,5 +1,6 @@
 // The virtual board: framing, identity, reset, register commands, error reports,
 // measurement answers, display and keys, internal registers, data log, backup, rotation.
+#include "qolven_sim_c.h"
 #include "sim_test_util.h"
 
 using namespace simtest;
@@ -151,6 +152,20 @@ TEST_F(SimBoard, NormalDataStatusPrefixedAndChannelLayouts) {
     EXPECT_EQ(exchange(p, {1, 4, 0x42, 0xAA}, 8), (Bytes{1, 8, 0x42, 2, 0x12, 0x34, 0x56, 0xAA}));
     EXPECT_EQ(exchange(n, {1, 4, 0x42, 0xAA}, 8), (Bytes{1, 8, 0x42, 1, 0xFF, 0xFF, 0xFE, 0xAA}));
     EXPECT_EQ(exchange(c, {1, 5, 0x52, 2, 0xAA}, 8), (Bytes{1, 8, 0x52, 2, 0x80, 0x00, 0x00, 0xAA}));
+}
+
+TEST_F(SimBoard, SignalChangedWhileOpen) {
+    sim::attach(steady("V1", 2, 1000));
+    void *v = open_serial("V1");
+    EXPECT_EQ(exchange(v, {1, 4, 0x42, 0xAA}, 8), (Bytes{1, 8, 0x42, 2, 0x00, 0x03, 0xE8, 0xAA}));
+    EXPECT_TRUE(sim::set_signal("V1", 0x123456, 0, 0, 0));
+    EXPECT_EQ(exchange(v, {2, 4, 0x42, 0xAA}, 8), (Bytes{2, 8, 0x42, 2, 0x12, 0x34, 0x56, 0xAA}));
+    // The C form, as a program that loads the bridge at run time finds it.
+    EXPECT_EQ(qolven_sim_set_signal("V1", -2, 0, 0, 0), 0);
+    EXPECT_EQ(exchange(v, {3, 4, 0x42, 0xAA}, 8), (Bytes{3, 8, 0x42, 1, 0xFF, 0xFF, 0xFE, 0xAA}));
+    EXPECT_NE(qolven_sim_set_signal("NOPE", 0, 0, 0, 0), 0);
+    EXPECT_NE(qolven_sim_set_signal(nullptr, 0, 0, 0, 0), 0);
+    EXPECT_FALSE(sim::set_signal("NOPE", 0, 0, 0, 0));
 }
 
 TEST_F(SimBoard, LiveSignalMovesWithNoiseAndSine) {

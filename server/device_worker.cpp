@@ -1,0 +1,303 @@
+#include "device_worker.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+namespace qolven_server {
+
+using Clock = std::chrono::steady_clock;
+
+Reply failure(int status, const std::string &message) { return {status, Json{{"error", message}}}; }
+
+double nominalRate(int code) {
+    static const double rates[16] = {2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000};
+    return rates[code & 15];
+}
+
+struct DeviceWorker::Pending {
+    Job job;
+    bool changesBoard = false;
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    Reply reply;
+};
+
+namespace {
+
+// A packet's worth of samples may still wait in the board: only a shortfall beyond
+// it counts as lost.
+constexpr long long kSlack = 65;
+// Reads that time out one after another before the stream reports the device silent.
+constexpr long long kTimeoutsInARow = 50;
+
+bool wholeNumber(const std::string &text, long long &value) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return *end == 0;
+}
+
+struct Sample {
+    bool valid;
+    long long count;
+    int channel;
+};
+
+// Records come tab-separated (separator choice 1): sample, total, [channel,] count,
+// three empty fields, date, time, each record ending with a tab.
+// Samples of a board without a channel field belong to the channel streamed.
+std::vector<Sample> parseRecords(const std::string &text, bool channelField, int streamChannel) {
+    std::vector<std::string> fields;
+    size_t start = 0;
+    for (size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1)
+        fields.push_back(text.substr(start, tab - start));
+    const size_t width = channelField ? 9 : 8;
+    std::vector<Sample> samples;
+    for (size_t i = 0; i + width <= fields.size(); i += width) {
+        Sample s{false, 0, 0};
+        long long channel = 0;
+        if (channelField && wholeNumber(fields[i + 2], channel)) s.channel = static_cast<int>(channel);
+        if (!channelField) s.channel = streamChannel;
+        s.valid = wholeNumber(fields[i + (channelField ? 3 : 2)], s.count);
+        samples.push_back(s);
+    }
+    return samples;
+}
+
+} // namespace
+
+DeviceWorker::DeviceWorker(std::string serial, unsigned char channel, Limits limits)
+    : serial_(std::move(serial)), limits_(limits), streamChannel_(channel) {
+    thread_ = std::thread([this] { loop(); });
+}
+
+DeviceWorker::~DeviceWorker() {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        stop_ = true;
+    }
+    cv_.notify_all();
+    hub_.closeAll(eventFrame("closed", "{\"reason\":\"the server stops\"}"));
+    thread_.join();
+}
+
+Reply DeviceWorker::run(Job job, bool changesBoard, std::chrono::milliseconds timeout) {
+    auto pending = std::make_shared<Pending>();
+    pending->job = std::move(job);
+    pending->changesBoard = changesBoard;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (stop_) return failure(503, "the server is stopping");
+        if (jobs_.size() >= limits_.queuedJobs)
+            return failure(503, "device " + serial_ + " is busy: " + std::to_string(jobs_.size()) +
+                                    " requests wait already; try again shortly");
+        jobs_.push_back(pending);
+    }
+    cv_.notify_all();
+    std::unique_lock<std::mutex> lock(pending->m);
+    if (!pending->cv.wait_for(lock, timeout, [&] { return pending->done; }))
+        return failure(504, "device " + serial_ + " did not finish the request within " +
+                                std::to_string(timeout.count() / 1000) + " s");
+    return pending->reply;
+}
+
+void DeviceWorker::wake() { cv_.notify_all(); }
+
+void DeviceWorker::setStreamChannel(unsigned char channel) {
+    streamChannel_ = channel;
+    std::lock_guard<std::mutex> lock(m_);
+    streamStale_ = true;
+}
+
+void DeviceWorker::open() {
+    std::vector<char> text(serial_.begin(), serial_.end());
+    text.push_back(0);
+    dev_->Open_Device_Connection(text.data());
+    handle_ = dev_->DeviceHandle;
+    openError_ = handle_ ? "" : "device " + serial_ + " cannot be opened: " + std::string(dev_->lastErrorText);
+}
+
+void DeviceWorker::loop() {
+    dev_ = std::make_unique<Device>();  // large: tens of kilobytes of sample tables
+    open();
+    std::unique_lock<std::mutex> lock(m_);
+    while (!stop_) {
+        const bool listened = hub_.size() > 0;
+        if (!listened && stream_.active) resetStream();
+        auto now = Clock::now();
+        if (listened && !stream_.active) {
+            stream_.active = true;
+            stream_.nextPoll = now;
+            stream_.nextStatus = now + std::chrono::seconds(1);
+        }
+        // The board keeps only about 64 samples: a due poll goes before waiting jobs.
+        if (stream_.active && now >= stream_.nextPoll) {
+            bool stale = streamStale_;
+            streamStale_ = false;
+            lock.unlock();
+            if (stale) refreshStream();
+            pollStream();
+            lock.lock();
+            continue;
+        }
+        if (!jobs_.empty()) {
+            auto pending = jobs_.front();
+            jobs_.pop_front();
+            lock.unlock();
+            Reply reply;
+            if (!handle_) open();
+            if (!handle_) {
+                reply = failure(503, openError_);
+            } else {
+                try {
+                    reply = pending->job(*dev_, handle_);
+                } catch (const std::exception &e) {
+                    reply = failure(500, std::string("internal error: ") + e.what());
+                }
+            }
+            {
+                std::lock_guard<std::mutex> done(pending->m);
+                pending->reply = std::move(reply);
+                pending->done = true;
+            }
+            pending->cv.notify_all();
+            lock.lock();
+            if (pending->changesBoard) streamStale_ = true;
+            continue;
+        }
+        if (!listened)
+            cv_.wait(lock, [&] { return stop_ || !jobs_.empty() || hub_.size() > 0; });
+        else
+            cv_.wait_until(lock, stream_.nextPoll, [&] { return stop_ || !jobs_.empty(); });
+    }
+    lock.unlock();
+    if (handle_) dev_->Close_Device_Connection(handle_);
+}
+
+void DeviceWorker::serviceStream() {
+    // Inside a job, on this thread: the stream's state is this thread's.
+    if (!stream_.active || stream_.failed || Clock::now() < stream_.nextPoll) return;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (streamStale_) return;  // the job may be changing what the stream needs to know
+    }
+    pollStream();
+}
+
+void DeviceWorker::resetStream() {
+    stream_ = Stream();
+    streamStale_ = true;  // called with m_ held
+}
+
+// Reads what the fast-data request needs to know: board type, firmware version, rate.
+void DeviceWorker::refreshStream() {
+    Stream &s = stream_;
+    s.failed = false;
+    s.error.clear();
+    s.received = s.receivedThisSecond = s.timeoutsInARow = 0;
+    s.start = Clock::now();
+    if (!handle_) open();
+    if (!handle_) {
+        s.failed = true;
+        s.error = openError_;
+        return;
+    }
+    dev_->Get_Version_of_Board(handle_);
+    if (dev_->boardTypeText == "Error") {
+        s.failed = true;
+        s.error = "identify the board: " + std::string(dev_->lastErrorText);
+        return;
+    }
+    auto code = [](const std::string &t) { return std::to_string(t.empty() ? 0 : static_cast<unsigned char>(t[0])); };
+    s.typeText = code(dev_->boardTypeText);
+    s.versionText = code(dev_->firmwareVersionText);
+    s.channelField = dev_->boardType == 9;
+    std::string rate = dev_->Get_ADC_Sampling_Rate(handle_, streamChannel_);
+    long long value = 0;
+    if (rate == "Error" || !wholeNumber(rate, value)) {
+        s.failed = true;
+        s.error = "sampling rate: " + std::string(dev_->lastErrorText[0] ? dev_->lastErrorText : rate.c_str());
+        return;
+    }
+    s.rateCode = static_cast<int>(value & 15);
+    s.rateText = std::to_string(s.rateCode);
+    publishStatus(Clock::now());
+}
+
+void DeviceWorker::pollStream() {
+    Stream &s = stream_;
+    auto now = Clock::now();
+    if (now >= s.nextStatus) publishStatus(now);
+    if (s.failed) {
+        // Nothing to read until the board changes; ask again now and then.
+        s.nextPoll = now + std::chrono::seconds(2);
+        std::lock_guard<std::mutex> lock(m_);
+        streamStale_ = true;
+        return;
+    }
+    s.nextPoll = std::max(s.nextPoll + limits_.pollInterval, now);
+    std::string result;
+    try {
+        result = dev_->Fast_Data_Request(handle_, 1, 0, s.typeText, s.rateText, s.versionText, streamChannel_);
+    } catch (const std::exception &e) {
+        result = "Error";
+        std::snprintf(dev_->lastErrorText, sizeof dev_->lastErrorText, "%s", e.what());
+    }
+    auto arrival = Clock::now();
+    if (result == "Error") {
+        std::string reason = dev_->lastErrorText;
+        if (reason == "Empty Buffer Error") {
+            result.clear();
+        } else if (reason == "Timeout Error" && ++s.timeoutsInARow < kTimeoutsInARow) {
+            return;
+        } else {
+            s.failed = true;
+            s.error = "fast data: " + (reason.empty() ? std::string("the board returned no valid data") : reason);
+            publishStatus(arrival);
+            return;
+        }
+    }
+    s.timeoutsInARow = 0;
+    std::vector<Sample> samples = parseRecords(result, s.channelField, streamChannel_);
+    if (samples.empty()) return;
+    Json counts = Json::array(), channels = Json::array();
+    for (const Sample &x : samples) {
+        counts.push_back(x.valid ? Json(x.count) : Json());
+        if (s.channelField) channels.push_back(x.channel);
+    }
+    // "wall": when the samples reached the server, for the page to measure its lag.
+    auto wall = std::chrono::duration<double, std::milli>(std::chrono::system_clock::now().time_since_epoch());
+    Json event = {{"first", nextIndex_},
+                  {"t", std::chrono::duration<double, std::milli>(arrival - s.start).count()},
+                  {"wall", std::floor(wall.count())},
+                  {"counts", std::move(counts)}};
+    if (s.channelField) event["channels"] = std::move(channels);
+    nextIndex_ += static_cast<long long>(samples.size());
+    s.received += static_cast<long long>(samples.size());
+    s.receivedThisSecond += static_cast<long long>(samples.size());
+    hub_.publish(eventFrame("samples", event.dump()));
+}
+
+void DeviceWorker::publishStatus(Clock::time_point now) {
+    Stream &s = stream_;
+    double elapsed = std::chrono::duration<double>(now - s.start).count();
+    double nominal = s.rateText.empty() ? 0 : nominalRate(s.rateCode);
+    long long expected = static_cast<long long>(elapsed * nominal);
+    Json status = {{"rate", s.rateText.empty() ? Json() : Json(s.rateCode)},
+                   {"nominal", nominal},
+                   {"channel", static_cast<int>(streamChannel_)},
+                   {"received", s.received},
+                   {"perSecond", s.receivedThisSecond},
+                   {"lost", std::max(0LL, expected - s.received - kSlack)},
+                   {"readers", hub_.size()},
+                   {"error", s.error}};
+    s.receivedThisSecond = 0;
+    s.nextStatus = now + std::chrono::seconds(1);
+    hub_.publish(eventFrame("status", status.dump(-1, ' ', false, Json::error_handler_t::replace)));
+}
+
+} // namespace qolven_server

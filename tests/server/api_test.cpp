@@ -1,0 +1,781 @@
+// The JSON API of `qolven serve` over HTTP, against virtual boards: every
+// endpoint, refused requests (token, Host, Origin, bad input) with nothing
+// sent to the board, and the live stream.
+#include <gtest/gtest.h>
+
+#include "qolven_sim.h"
+#include "server.h"
+
+#include <httplib.h>
+#include <nlohmann/json.hpp>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace sim = qolven_sim;
+using Json = nlohmann::json;
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char *kToken = "test-token-0123456789";
+constexpr double kSignal = 8388608 + 4660;  // 0x801234
+
+sim::BoardConfig board(const std::string &serial, int type) {
+    sim::BoardConfig c;
+    c.serial = serial;
+    c.boardType = type;
+    c.answerDelayUs = 0;
+    c.resetDelayMs = 0;
+    c.signalOffset = kSignal;
+    c.signalAmplitude = 0;
+    c.signalNoise = 0;
+    return c;
+}
+
+struct Answer {
+    int status = 0;
+    Json body;
+    std::string text;
+};
+
+class Api : public ::testing::Test {
+protected:
+    std::unique_ptr<qolven_server::Server> server;
+    std::unique_ptr<httplib::Client> client;
+
+    void SetUp() override {
+        sim::reset();
+        sim::attach(board("SIM0002", 2));
+        sim::attach(board("SIM0009", 9));
+        sim::attach(board("SIM0005", 5));
+        start(options());
+    }
+    void TearDown() override {
+        client.reset();
+        server.reset();
+    }
+
+    static qolven_server::Options options() {
+        qolven_server::Options o;
+        o.port = 0;
+        o.token = kToken;
+        o.simulation = [](const std::string &serial, double offset, double amplitude, double period, double noise) {
+            return sim::set_signal(serial, offset, amplitude, period, noise);
+        };
+        return o;
+    }
+
+    void start(qolven_server::Options o) {
+        client.reset();
+        server.reset();
+        server = std::make_unique<qolven_server::Server>(std::move(o));
+        server->start();
+        client = std::make_unique<httplib::Client>("127.0.0.1", server->port());
+        client->set_read_timeout(30, 0);
+    }
+
+    httplib::Headers auth(httplib::Headers extra = {}) const {
+        extra.emplace("Authorization", std::string("Bearer ") + kToken);
+        return extra;
+    }
+
+    static Answer answer(const httplib::Result &r) {
+        Answer a;
+        if (!r) return a;
+        a.status = r->status;
+        a.text = r->body;
+        a.body = Json::parse(r->body, nullptr, false);
+        return a;
+    }
+    Answer get(const std::string &path, httplib::Headers headers) { return answer(client->Get(path.c_str(), headers)); }
+    Answer get(const std::string &path) { return get(path, auth()); }
+    Answer send(const std::string &method, const std::string &path, const std::string &body,
+                httplib::Headers headers) {
+        if (method == "PUT") return answer(client->Put(path.c_str(), headers, body, "application/json"));
+        return answer(client->Post(path.c_str(), headers, body, "application/json"));
+    }
+    Answer send(const std::string &method, const std::string &path, const Json &body) {
+        return send(method, path, body.dump(), auth());
+    }
+
+    static void clearWire() {
+        for (const char *s : {"SIM0002", "SIM0009", "SIM0005"}) sim::clear_writes(s);
+    }
+    static size_t wire(const std::string &serial) { return sim::writes(serial).size(); }
+};
+
+// ---- who may ask
+
+TEST_F(Api, RefusedCallersReachNoBoard) {
+    const std::string port = std::to_string(server->port());
+    const std::string bearer = std::string("Bearer ") + kToken;
+    struct Case {
+        const char *what;
+        httplib::Headers headers;
+        int status;
+    } cases[] = {
+        {"no token", {}, 401},
+        {"wrong token", {{"Authorization", "Bearer nope"}}, 401},
+        {"token as a prefix", {{"Authorization", bearer + "x"}}, 401},
+        {"wrong cookie", {{"Cookie", "qolven_token_" + port + "=nope"}}, 401},
+        {"cookie of another port", {{"Cookie", std::string("qolven_token_1=") + kToken}}, 401},
+        {"foreign Host", {{"Authorization", bearer}, {"Host", "evil.example:" + port}}, 403},
+        {"rebound Host", {{"Authorization", bearer}, {"Host", "127.0.0.1.evil.example:" + port}}, 403},
+        {"loopback Host, other port", {{"Authorization", bearer}, {"Host", "127.0.0.1:1"}}, 403},
+        {"foreign Origin", {{"Authorization", bearer}, {"Origin", "http://evil.example"}}, 403},
+        {"null Origin", {{"Authorization", bearer}, {"Origin", "null"}}, 403},
+        {"Origin of another port", {{"Authorization", bearer}, {"Origin", "http://127.0.0.1:1"}}, 403},
+        {"https Origin", {{"Authorization", bearer}, {"Origin", "https://127.0.0.1:" + port}}, 403},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        clearWire();
+        Answer a = send("PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 5})", c.headers);
+        EXPECT_EQ(a.status, c.status);
+        EXPECT_TRUE(a.body.contains("error")) << a.text;
+        Answer r = answer(client->Post("/api/devices/SIM0005/keys/tare", c.headers, "", "application/json"));
+        EXPECT_EQ(r.status, c.status);
+        EXPECT_EQ(wire("SIM0002"), 0u);
+        EXPECT_EQ(wire("SIM0005"), 0u);
+        EXPECT_TRUE(sim::key_presses("SIM0005").empty());
+    }
+    EXPECT_EQ(sim::eeprom("SIM0002", 114) & 0xFF, 0) << "decimal point unchanged";
+}
+
+TEST_F(Api, AcceptedCallers) {
+    const std::string port = std::to_string(server->port());
+    struct Case {
+        const char *what;
+        std::string path;
+        httplib::Headers headers;
+    } cases[] = {
+        {"bearer token", "/api", {{"Authorization", std::string("Bearer ") + kToken}}},
+        {"token in the address", std::string("/api?token=") + kToken, {}},
+        {"cookie", "/api", {{"Cookie", "a=b; qolven_token_" + port + "=" + kToken + "; c=d"}}},
+        {"localhost Host and same Origin",
+         "/api",
+         {{"Authorization", std::string("Bearer ") + kToken},
+          {"Host", "localhost:" + port},
+          {"Origin", "http://localhost:" + port}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        Answer a = get(c.path, c.headers);
+        EXPECT_EQ(a.status, 200) << a.text;
+        EXPECT_EQ(a.body["devices"], Json({"SIM0002", "SIM0009", "SIM0005"})) << "in the order attached";
+    }
+}
+
+TEST_F(Api, PageSetsTheTokenCookieAndEveryAssetNeedsIt) {
+    auto page = client->Get((std::string("/?token=") + kToken).c_str());
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("<script src=\"/app.js\">"), std::string::npos);
+    std::string cookie = page->get_header_value("Set-Cookie");
+    EXPECT_EQ(cookie, "qolven_token_" + std::to_string(server->port()) + "=" + kToken +
+                          "; Path=/; HttpOnly; SameSite=Strict");
+    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+    for (const char *path : {"/", "/app.js", "/app.css", "/vendor/uPlot.iife.min.js", "/vendor/uPlot.min.css"}) {
+        SCOPED_TRACE(path);
+        auto refused = client->Get(path);
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 401);
+        auto served = client->Get(path, httplib::Headers{{"Cookie", cookie.substr(0, cookie.find(';'))}});
+        ASSERT_TRUE(served);
+        EXPECT_EQ(served->status, 200);
+        EXPECT_GT(served->body.size(), 100u);
+    }
+}
+
+TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
+    sim::reset();
+    sim::attach(board("SIM0002", 2));
+    struct Case {
+        const char *what;
+        std::string bind, token;
+        std::vector<std::string> serials;
+        const char *message;
+    } cases[] = {
+        {"network address without a token", "0.0.0.0", "", {}, "give a token"},
+        {"not an address of this machine", "192.0.2.1", "t", {}, "cannot listen on 192.0.2.1"},
+        {"not an address at all", "not-an-address", "t", {}, "cannot listen"},
+        {"device not attached", "127.0.0.1", "t", {"NOPE"}, "no device with serial number \"NOPE\""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        qolven_server::Options o;
+        o.port = 0;
+        o.bind = c.bind;
+        o.token = c.token;
+        o.serials = c.serials;
+        qolven_server::Server s(o);
+        try {
+            s.start();
+            ADD_FAILURE() << "started";
+        } catch (const std::runtime_error &e) {
+            EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+        }
+    }
+    // A loopback server needs no token; a port in use is named.
+    qolven_server::Options open;
+    open.port = 0;
+    qolven_server::Server first(open);
+    EXPECT_NO_THROW(first.start());
+    EXPECT_EQ(first.url(), "http://127.0.0.1:" + std::to_string(first.port()) + "/");
+    qolven_server::Options same = open;
+    same.port = first.port();
+    same.token = "t";
+    qolven_server::Server second(same);
+    try {
+        second.start();
+        ADD_FAILURE() << "two servers on one port";
+    } catch (const std::runtime_error &e) {
+        EXPECT_NE(std::string(e.what()).find("cannot listen on 127.0.0.1 port " + std::to_string(first.port())),
+                  std::string::npos)
+            << e.what();
+    }
+}
+
+// ---- bad input: a clear answer, nothing sent
+
+TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
+    struct Case {
+        const char *method;
+        std::string path, body;
+        int status;
+        const char *error;
+    } cases[] = {
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", "{not json", 400, "body: not valid JSON"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", "[3]", 400, "expected a JSON object, got a list"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", "{}", 400, "value: missing"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": true})", 400,
+         "value: expected a whole number or a text, got true or false"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 2.5})", 400, "got a fraction"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": "abc"})", 400,
+         "decimal-point: value \"abc\" is not a number"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 3, "colour": 1})", 400,
+         "unknown field \"colour\""},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 3, "channel": 4})", 400,
+         "channel: 4 is outside 0..3"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 3, "channel": "1"})", 400,
+         "channel: expected a whole number, got a text"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 99999999999999999999})", 400,
+         "got a number out of range"},
+        // The library's parameter table checks every value before anything is written.
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 256})", 400,
+         "decimal-point: value 256 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": -1})", 400,
+         "decimal-point: value -1 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/unit-code", R"({"value": "300"})", 400,
+         "unit-code: value 300 is outside 0..255"},
+        {"PUT", "/api/devices/SIM0002/settings/load-of-loading-point", R"({"value": 65536, "point": 1})", 400,
+         "load-of-loading-point: value 65536 is outside 0..65535"},
+
+        {"PUT", "/api/devices/SIM0002/settings/dest-ip", R"({"value": "1.2.3"})", 400, "is not an IP address"},
+        {"PUT", "/api/devices/SIM0002/settings/no-such-setting", R"({"value": 1})", 404, "unknown setting"},
+        {"PUT", "/api/devices/SIM0002/settings/shunt-resistor", R"({"value": 1})", 405, "cannot be written"},
+        {"PUT", "/api/devices/NOPE/settings/decimal-point", R"({"value": 1})", 404,
+         "no device with serial number \"NOPE\""},
+        {"GET", "/api/devices/NOPE", "", 404, "no device with serial number"},
+        {"GET", "/api/devices/NOPE/stream", "", 404, "no device with serial number"},
+        {"GET", "/api/devices/SIM0002/reading?channel=x", "", 400, "channel: \"x\" is not a whole number"},
+        {"GET", "/api/devices/SIM0002/settings/decimal-point?point=20", "", 400, "point: 20 is outside 0..19"},
+        {"GET", "/api/devices/SIM0002/nothing-here", "", 404, "no such address"},
+        {"POST", "/api/devices/SIM0002/average", R"({"samples": 0})", 400, "samples: 0 is outside 1..500"},
+        {"POST", "/api/devices/SIM0002/backup", R"({"from": 256, "to": 1})", 400, "from: 256 is outside 0..255"},
+        {"POST", "/api/devices/SIM0002/backup", R"({"from": "1", "to": 1})", 400, "from: expected a whole number"},
+        {"POST", "/api/devices/SIM0002/restore", R"({"from": 1})", 400, "to: missing"},
+        {"POST", "/api/devices/SIM0002/reset", R"({"hard": true})", 400, "unknown field \"hard\""},
+        {"POST", "/api/devices/SIM0005/keys/jump", "", 404, "unknown key \"jump\""},
+        {"PUT", "/api/devices/SIM0002/stream", R"({"rate": 16})", 400, "rate: 16 is outside 0..15"},
+        {"PUT", "/api/devices/SIM0002/simulation", R"({"offset": "x"})", 400, "offset: expected a number"},
+        {"PUT", "/api/devices/SIM0002/simulation", R"({"offset": 1e300})", 400, "offset: 1e+300 is outside"},
+        {"POST", "/api/devices/SIM0002/calibration", R"({"points": 3})", 400, "points: expected a list"},
+        {"POST", "/api/devices/SIM0002/calibration", R"({"points": [{"count": 1, "load": 0}, {"count": "2", "load": 1}]})",
+         400, "points[1].count: expected a whole number, got a text"},
+        {"POST", "/api/devices/SIM0002/calibration", R"({"points": [{"count": 1, "load": 0}, {"count": 900, "load": 70000}]})",
+         400, "points[1].load: 70000 is outside 0..65535"},
+        {"POST", "/api/devices/SIM0002/calibration", R"({"points": [{"count": 1, "load": 0, "x": 1}]})", 400,
+         "points[0]: unknown field \"x\""},
+        {"POST", "/api/devices/SIM0002/calibration",
+         R"({"points": [{"count": 1, "load": 0}, {"count": 9000, "load": 10}], "date": {"day": 1, "month": 13, "year": 24}})",
+         400, "month: 13 is outside 1..12"},
+        {"POST", "/api/devices/SIM0002/calibration", R"({"points": [{"count": 1000, "load": 0}]})", 422,
+         "needs the zero point and at least one known load"},
+        {"POST", "/api/devices/SIM0002/calibration",
+         R"({"points": [{"count": 1000, "load": 0}, {"count": 1040, "load": 100}]})", 422,
+         "span too small: point 1 is only 40 counts from point 0"},
+        {"POST", "/api/devices/SIM0002/calibration",
+         R"({"points": [{"count": 1000, "load": 0}, {"count": 5000, "load": 100}, {"count": 3000, "load": 200}]})",
+         422, "not monotonic: the count must rise with the load, but point 2 reads 3000 after 5000"},
+        {"POST", "/api/devices/SIM0002/calibration",
+         R"({"points": [{"count": 1000, "load": 100}, {"count": 5000, "load": 100}]})", 422,
+         "loads must increase from point to point"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.method) + " " + c.path + " " + c.body);
+        clearWire();
+        Answer a = c.method == std::string("GET") ? get(c.path) : send(c.method, c.path, c.body, auth());
+        EXPECT_EQ(a.status, c.status) << a.text;
+        ASSERT_TRUE(a.body.is_object()) << a.text;
+        EXPECT_NE(a.body.value("error", "").find(c.error), std::string::npos) << a.text;
+        EXPECT_EQ(wire("SIM0002"), 0u);
+        EXPECT_EQ(wire("SIM0005"), 0u);
+    }
+}
+
+TEST_F(Api, PointsBeyondTheBoardsTableAreRefusedAfterIdentifyingIt) {
+    // Type 2 keeps 16 loading points, type 0 twenty: only the board's answer tells.
+    clearWire();
+    Answer a = send("PUT", "/api/devices/SIM0002/settings/loading-point", Json{{"value", 5}, {"point", 16}});
+    EXPECT_EQ(a.status, 400) << a.text;
+    EXPECT_NE(a.body.value("error", "").find("point"), std::string::npos) << a.text;
+    for (const Bytes &frame : sim::writes("SIM0002")) {
+        ASSERT_EQ(frame.size(), 4u);
+        EXPECT_EQ(frame[2], 0x44) << "only the identification was sent";
+    }
+    EXPECT_EQ(sim::eeprom("SIM0002", 66), 0xFFFF) << "nothing stored";
+}
+
+TEST_F(Api, HugeBodiesAreRefusedWhole) {
+    clearWire();
+    std::string huge = R"({"value": ")" + std::string(200000, '7') + "\"}";
+    Answer a = send("PUT", "/api/devices/SIM0002/settings/decimal-point", huge, auth());
+    EXPECT_EQ(a.status, 413) << a.text;
+    // Plain text is what a page elsewhere can send without asking first.
+    auto plain = client->Put("/api/devices/SIM0002/settings/decimal-point", auth(), R"({"value": 5})", "text/plain");
+    ASSERT_TRUE(plain);
+    EXPECT_EQ(plain->status, 400);
+    EXPECT_EQ(Json::parse(plain->body)["error"], "body: send it as Content-Type: application/json, not \"text/plain\"");
+    std::string long_value = R"({"value": ")" + std::string(100, '7') + "\"}";
+    Answer b = send("PUT", "/api/devices/SIM0002/settings/decimal-point", long_value, auth());
+    EXPECT_EQ(b.status, 400);
+    EXPECT_EQ(b.body["error"], "value: longer than 64 characters");
+    EXPECT_EQ(wire("SIM0002"), 0u);
+    // The server still answers.
+    EXPECT_EQ(get("/api").status, 200);
+}
+
+// ---- the endpoints
+
+TEST_F(Api, ListsAndIdentity) {
+    EXPECT_EQ(get("/api/devices").body, Json::parse(R"([{"serial":"SIM0002"},{"serial":"SIM0009"},{"serial":"SIM0005"}])"));
+    Answer settings = get("/api/settings");
+    ASSERT_EQ(settings.status, 200);
+    bool found = false;
+    for (const Json &s : settings.body)
+        if (s["name"] == "decimal-point") {
+            found = true;
+            EXPECT_EQ(s["syntax"], "0..255");
+            EXPECT_NE(std::find(s["writeTypes"].begin(), s["writeTypes"].end(), 2), s["writeTypes"].end());
+            EXPECT_EQ(std::find(s["writeTypes"].begin(), s["writeTypes"].end(), 5), s["writeTypes"].end());
+        }
+    EXPECT_TRUE(found);
+
+    struct Case {
+        const char *serial;
+        int type;
+        const char *meaning;  // the start of the board-type table's text
+    } cases[] = {{"SIM0002", 2, "amplifier or module"},
+                 {"SIM0009", 9, "multi-channel board"},
+                 {"SIM0005", 5, "handheld display"}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.serial);
+        Answer a = get(std::string("/api/devices/") + c.serial);
+        ASSERT_EQ(a.status, 200) << a.text;
+        EXPECT_EQ(a.body["serial"], c.serial);
+        EXPECT_EQ(a.body["boardType"], c.type);
+        EXPECT_EQ(a.body["meaning"].get<std::string>().rfind(c.meaning, 0), 0u) << a.body["meaning"];
+        EXPECT_EQ(a.body["firmwareVersion"], 4);
+        EXPECT_EQ(a.body["firmwareYear"], 11);
+        EXPECT_EQ(a.body["firmwareMonth"], 1);
+        EXPECT_EQ(a.body["answers"], true);
+    }
+    // A board that stops answering is reported, not an error of the request.
+    sim::set_board_silent("SIM0002", true);
+    Answer silent = get("/api/devices/SIM0002");
+    EXPECT_EQ(silent.status, 200);
+    EXPECT_EQ(silent.body["answers"], false);
+    EXPECT_FALSE(silent.body["error"].get<std::string>().empty());
+}
+
+TEST_F(Api, SettingWriteSendsOneRegisterWriteAndReadsBack) {
+    clearWire();
+    Answer a = send("PUT", "/api/devices/SIM0002/settings/decimal-point", Json{{"value", 3}});
+    ASSERT_EQ(a.status, 200) << a.text;
+    EXPECT_EQ(a.body["value"], "3");
+    EXPECT_EQ(sim::eeprom("SIM0002", 114), 0xFF03);
+    auto frames = sim::writes("SIM0002");
+    ASSERT_GE(frames.size(), 2u);
+    uint8_t n = frames[0][0];
+    EXPECT_EQ(frames[0], (Bytes{n, 4, 0x44, 0xAA}));
+    EXPECT_EQ(frames[1], (Bytes{static_cast<uint8_t>(n + 1), 7, 0x83, 114, 0xFF, 3, 0xAA}));
+    EXPECT_EQ(get("/api/devices/SIM0002/settings/decimal-point").body["value"], "3");
+
+    // Channel boards keep the value per channel; a text value is taken as the tool takes it.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0009/settings/decimal-point", Json{{"value", "0x2"}, {"channel", 2}}).status,
+              200);
+    EXPECT_EQ(sim::channel_register("SIM0009", 2, 114), 2);
+    EXPECT_EQ(get("/api/devices/SIM0009/settings/decimal-point?channel=2").body["value"], "2");
+    EXPECT_EQ(get("/api/devices/SIM0009/settings/decimal-point?channel=1").body["value"], "0");
+
+    // A board type the setting does not serve: the library's text.
+    Answer refused = send("PUT", "/api/devices/SIM0005/settings/decimal-point", Json{{"value", 1}});
+    EXPECT_EQ(refused.status, 422);
+    EXPECT_EQ(refused.body["error"], "Invalid Type of Board");
+}
+
+TEST_F(Api, SettingsListFollowsTheBoardType) {
+    sim::set_eeprom("SIM0002", 96, 0xFF02);  // two loading points
+    Answer a = get("/api/devices/SIM0002/settings");
+    ASSERT_EQ(a.status, 200) << a.text;
+    EXPECT_EQ(a.body["boardType"], 2);
+    std::map<std::string, Json> byName;
+    for (const Json &s : a.body["settings"])
+        byName[s["name"].get<std::string>() + (s.contains("point") ? "." + std::to_string(s["point"].get<int>()) : "")] = s;
+    EXPECT_EQ(byName["decimal-point"]["value"], "0");
+    EXPECT_EQ(byName["unit-code"]["value"], "34");
+    EXPECT_TRUE(byName.count("loading-point.0") && byName.count("loading-point.1"));
+    EXPECT_FALSE(byName.count("loading-point.2"));
+    EXPECT_FALSE(byName.count("dest-ip")) << "network settings belong to type 13";
+    EXPECT_EQ(byName["sensor-configuration"]["readable"], false);
+    EXPECT_EQ(byName["sensor-configuration"]["value"], nullptr);
+
+    Answer display = get("/api/devices/SIM0005/settings");
+    ASSERT_EQ(display.status, 200);
+    for (const Json &s : display.body["settings"]) EXPECT_NE(s["name"], "decimal-point");
+}
+
+TEST_F(Api, ReadingAveragingAndLoads) {
+    Answer r = get("/api/devices/SIM0002/reading");
+    ASSERT_EQ(r.status, 200) << r.text;
+    EXPECT_EQ(r.body["count"], static_cast<long long>(kSignal));
+    EXPECT_EQ(r.body["calibrated"], false);
+
+    Answer avg = send("POST", "/api/devices/SIM0002/average", Json{{"samples", 5}});
+    ASSERT_EQ(avg.status, 200) << avg.text;
+    EXPECT_EQ(avg.body["samples"], 5);
+    EXPECT_DOUBLE_EQ(avg.body["mean"].get<double>(), kSignal);
+    EXPECT_DOUBLE_EQ(avg.body["stddev"].get<double>(), 0.0);
+    EXPECT_EQ(avg.body["counts"].size(), 5u);
+
+    // Calibrate: zero at the signal, 2.000 units 100000 counts above it, three decimals.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/settings/decimal-point", Json{{"value", 3}}).status, 200);
+    Json points = {{{"count", kSignal}, {"load", 0}}, {{"count", kSignal + 100000}, {"load", 2000}}};
+    ASSERT_EQ(send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}}).status, 200);
+    ASSERT_TRUE(sim::set_signal("SIM0002", kSignal + 25000, 0, 0, 0));
+    Answer loaded = get("/api/devices/SIM0002/reading");
+    ASSERT_EQ(loaded.status, 200) << loaded.text;
+    EXPECT_EQ(loaded.body["calibrated"], true);
+    EXPECT_EQ(loaded.body["loadText"], "0.500");
+    EXPECT_DOUBLE_EQ(loaded.body["load"].get<double>(), 0.5);
+    EXPECT_EQ(loaded.body["decimalPoint"], 3);
+    EXPECT_EQ(loaded.body["unit"], 34);
+}
+
+TEST_F(Api, CalibrationCheckWriteAndReadBack) {
+    Json points = {{{"count", 8388608}, {"load", 0}},
+                   {{"count", 8488608}, {"load", 1000}},
+                   {{"count", 8588800}, {"load", 2000}}};
+    clearWire();
+    Answer check = send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}, {"check", true}});
+    ASSERT_EQ(check.status, 200) << check.text;
+    EXPECT_EQ(check.body["written"], false);
+    EXPECT_NEAR(check.body["sensitivity"].get<double>(), 100.096, 1e-9);
+    for (const auto &frame : sim::writes("SIM0002")) EXPECT_EQ(frame[2], 0x44) << "a check only identifies the board";
+
+    Json date = {{"day", 24}, {"month", 12}, {"year", 26}};
+    Answer written = send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}, {"date", date}});
+    ASSERT_EQ(written.status, 200) << written.text;
+    EXPECT_EQ(written.body["written"], true);
+    EXPECT_EQ(written.body["stored"], 3);
+    EXPECT_EQ(written.body["points"], points);
+    // Entries (status, high | middle, low), loads and count where the board keeps them.
+    EXPECT_EQ(sim::eeprom("SIM0002", 2), 0x0280);
+    EXPECT_EQ(sim::eeprom("SIM0002", 0), 0x0000);
+    EXPECT_EQ(sim::eeprom("SIM0002", 6), 0x0281);
+    EXPECT_EQ(sim::eeprom("SIM0002", 4), 0x86A0);
+    EXPECT_EQ(sim::eeprom("SIM0002", 66), 1000);
+    EXPECT_EQ(sim::eeprom("SIM0002", 68), 2000);
+    EXPECT_EQ(sim::eeprom("SIM0002", 96) & 0xFF, 3);
+    EXPECT_EQ(sim::eeprom("SIM0002", 118) & 0xFF, 24);
+    EXPECT_EQ(sim::eeprom("SIM0002", 120) & 0xFF, 12);
+    EXPECT_EQ(sim::eeprom("SIM0002", 122) & 0xFF, 26);
+
+    Answer table = get("/api/devices/SIM0002/calibration");
+    ASSERT_EQ(table.status, 200) << table.text;
+    EXPECT_EQ(table.body["points"], points);
+    EXPECT_EQ(table.body["date"], date);
+
+    // On a channel board the table is the channel's.
+    ASSERT_EQ(send("POST", "/api/devices/SIM0009/calibration", Json{{"points", points}, {"channel", 1}}).status, 200);
+    EXPECT_EQ(get("/api/devices/SIM0009/calibration?channel=1").body["points"], points);
+    EXPECT_EQ(sim::channel_register("SIM0009", 1, 96), 3);
+    EXPECT_NE(sim::channel_register("SIM0009", 0, 96), 3);
+
+    // A display board keeps no table: the library's refusal, and no write was attempted.
+    Answer display = get("/api/devices/SIM0005/calibration");
+    EXPECT_EQ(display.status, 422);
+    EXPECT_NE(display.body["error"].get<std::string>().find("Invalid Type of Board"), std::string::npos);
+    sim::clear_writes("SIM0005");
+    Answer refused = send("POST", "/api/devices/SIM0005/calibration", Json{{"points", points}});
+    EXPECT_EQ(refused.status, 422);
+    EXPECT_EQ(refused.body["error"], "count of loading point 0: Invalid Type of Board");
+    EXPECT_EQ(refused.body["stepsDone"], 0);
+}
+
+TEST_F(Api, MaintenanceBackupRestoreResetKeysDisplay) {
+    // Single-channel boards keep one backup per page and take only the page number.
+    sim::set_page("SIM0002", 3, Bytes(129, 0x33));
+    clearWire();
+    ASSERT_EQ(send("POST", "/api/devices/SIM0002/backup", Json{{"from", 3}, {"to", 4}}).status, 200);
+    auto frames = sim::writes("SIM0002");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], (Bytes{static_cast<uint8_t>(frames[0][0] + 1), 5, 0x49, 3, 0xAA}));
+    sim::set_page("SIM0002", 3, Bytes(129, 0x00));
+    ASSERT_EQ(send("POST", "/api/devices/SIM0002/restore", Json{{"from", 3}, {"to", 3}}).status, 200);
+    EXPECT_EQ(sim::page("SIM0002", 3), Bytes(129, 0x33));
+    // Channel boards take both pages; the restore request names the destination first.
+    sim::set_page("SIM0009", 2, Bytes(129, 0x22));
+    ASSERT_EQ(send("POST", "/api/devices/SIM0009/backup", Json{{"from", 2}, {"to", 5}}).status, 200);
+    sim::set_page("SIM0009", 2, Bytes(129, 0x00));
+    clearWire();
+    Answer restored = send("POST", "/api/devices/SIM0009/restore", Json{{"from", 5}, {"to", 2}});
+    ASSERT_EQ(restored.status, 200) << restored.text;
+    frames = sim::writes("SIM0009");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], (Bytes{static_cast<uint8_t>(frames[0][0] + 1), 6, 0x5A, 2, 5, 0xAA}));
+    EXPECT_EQ(sim::page("SIM0009", 2), Bytes(129, 0x22));
+
+    Answer reset = send("POST", "/api/devices/SIM0002/reset", Json::object());
+    EXPECT_EQ(reset.status, 200) << reset.text;
+    EXPECT_EQ(sim::reset_count("SIM0002"), 1);
+
+    clearWire();
+    Answer key = send("POST", "/api/devices/SIM0005/keys/up", "", auth());
+    ASSERT_EQ(key.status, 200) << key.text;
+    EXPECT_EQ(key.body["key"], "tare");
+    frames = sim::writes("SIM0005");
+    ASSERT_EQ(frames.size(), 2u);
+    EXPECT_EQ(frames[1], (Bytes{static_cast<uint8_t>(frames[0][0] + 1), 4, 0x61, 0xAA}));
+    EXPECT_EQ(sim::key_presses("SIM0005"), std::vector<int>({0x61}));
+
+    Answer refusedKey = send("POST", "/api/devices/SIM0002/keys/menu", "", auth());
+    EXPECT_EQ(refusedKey.status, 422);
+    EXPECT_EQ(refusedKey.body["error"], "key menu: Invalid Type of Board");
+
+    sim::set_display_page("SIM0005", std::string("LINE ONE").append(8, ' ') + std::string(48, 'x'));
+    Answer display = get("/api/devices/SIM0005/display");
+    ASSERT_EQ(display.status, 200) << display.text;
+    ASSERT_EQ(display.body["lines"].size(), 4u);
+    EXPECT_EQ(display.body["lines"][0].get<std::string>().substr(0, 8), "LINE ONE");
+}
+
+TEST_F(Api, SimulationControlOnlyForVirtualBoards) {
+    Answer a = send("PUT", "/api/devices/SIM0002/simulation", Json{{"offset", 1234}, {"noise", 0}});
+    ASSERT_EQ(a.status, 200) << a.text;
+    EXPECT_EQ(sim::config("SIM0002").signalOffset, 1234);
+    EXPECT_EQ(get("/api/devices/SIM0002/reading").body["count"], 1234);
+
+    qolven_server::Options real = options();
+    real.simulation = nullptr;
+    start(real);
+    Answer refused = send("PUT", "/api/devices/SIM0002/simulation", Json{{"offset", 99}});
+    EXPECT_EQ(refused.status, 404);
+    EXPECT_EQ(refused.body["error"], "the devices are not simulated (start with --simulate)");
+    EXPECT_EQ(sim::config("SIM0002").signalOffset, 1234);
+    EXPECT_EQ(get("/api").body["simulated"], false);
+}
+
+// ---- live stream
+
+struct EventReader {
+    std::string buffer;
+    std::vector<std::pair<std::string, Json>> events;
+    // Splits complete frames off the buffer.
+    void feed(const char *data, size_t size) {
+        buffer.append(data, size);
+        for (size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
+            std::string frame = buffer.substr(0, end);
+            buffer.erase(0, end + 2);
+            std::string name, data;
+            size_t at = 0;
+            while (at < frame.size()) {
+                size_t nl = frame.find('\n', at);
+                std::string line = frame.substr(at, nl == std::string::npos ? std::string::npos : nl - at);
+                if (line.rfind("event: ", 0) == 0) name = line.substr(7);
+                if (line.rfind("data: ", 0) == 0) data = line.substr(6);
+                at = nl == std::string::npos ? frame.size() : nl + 1;
+            }
+            if (name.empty()) continue;
+            events.emplace_back(name, Json::parse(data, nullptr, false));
+            if (name == "samples") sampleCount += static_cast<long long>(events.back().second["counts"].size());
+        }
+    }
+    // May be read while another thread feeds.
+    long long samples() const { return sampleCount; }
+    std::atomic<long long> sampleCount{0};
+};
+
+TEST_F(Api, StreamDeliversEverySampleInOrder) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).body["nominal"], 500.0);
+    EXPECT_EQ(sim::eeprom("SIM0002", 100) & 0x0F, 13) << "the rate is the converter byte's low nibble";
+    EventReader reader;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    auto r = client->Get("/api/devices/SIM0002/stream", auth(), [&](const char *data, size_t size) {
+        reader.feed(data, size);
+        return reader.samples() < 400 && std::chrono::steady_clock::now() < until;
+    });
+    ASSERT_GE(reader.samples(), 400);
+    long long next = -1;
+    bool status = false;
+    for (auto &e : reader.events) {
+        if (e.first == "status") {
+            status = true;
+            EXPECT_EQ(e.second["nominal"], 500.0);
+            EXPECT_EQ(e.second["error"], "");
+            continue;
+        }
+        ASSERT_EQ(e.first, "samples");
+        long long first = e.second["first"];
+        if (next >= 0) EXPECT_EQ(first, next) << "no sample skipped between events";
+        next = first + static_cast<long long>(e.second["counts"].size());
+        for (const Json &c : e.second["counts"]) {
+            // The virtual board carries its sample number in the low byte.
+            EXPECT_EQ(c.get<long long>() & ~0xFFLL, static_cast<long long>(kSignal) & ~0xFFLL);
+        }
+        EXPECT_TRUE(e.second.contains("wall"));
+    }
+    EXPECT_TRUE(status);
+    // While the stream runs, the reading still asks the board: the exact count.
+    EventReader second;
+    std::atomic<bool> done{false};
+    std::thread listener([&] {
+        httplib::Client c("127.0.0.1", server->port());
+        c.Get("/api/devices/SIM0002/stream", auth(), [&](const char *data, size_t size) {
+            second.feed(data, size);
+            return !done;
+        });
+    });
+    for (int i = 0; i < 200 && second.samples() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    Answer reading = get("/api/devices/SIM0002/reading");
+    long long before = second.samples();
+    for (int i = 0; i < 200 && second.samples() == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    done = true;
+    listener.join();
+    EXPECT_GT(before, 0);
+    EXPECT_GT(second.samples(), before) << "the stream goes on after the reading";
+    EXPECT_EQ(reading.body["count"], static_cast<long long>(kSignal));
+}
+
+TEST_F(Api, StreamKeepsUpDuringLongRequests) {
+    // The board keeps 64 samples, 640 ms at 100 samples/s; averaging 500 readings takes
+    // longer than that, so the stream must be read between the readings.
+    sim::set_answer_delay_us("SIM0002", 3000);  // 500 readings: at least 1.5 s
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 8}}).status, 200);
+    EventReader reader;
+    std::atomic<bool> done{false};
+    std::thread listener([&] {
+        httplib::Client c("127.0.0.1", server->port());
+        c.set_read_timeout(30, 0);
+        c.Get("/api/devices/SIM0002/stream", auth(), [&](const char *data, size_t size) {
+            reader.feed(data, size);
+            return !done;
+        });
+    });
+    for (int i = 0; i < 400 && reader.samples() < 20; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    auto start = std::chrono::steady_clock::now();
+    Answer avg = send("POST", "/api/devices/SIM0002/average", Json{{"samples", 500}});
+    auto took = std::chrono::steady_clock::now() - start;
+    long long after = reader.samples() + 20;
+    for (int i = 0; i < 400 && reader.samples() < after; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    done = true;
+    listener.join();
+    ASSERT_EQ(avg.status, 200) << avg.text;
+    EXPECT_GT(took, std::chrono::milliseconds(640)) << "the request outlasted the board's buffer";
+    // The virtual board numbers its samples in the low byte.  Unread for the whole
+    // request, the board would have dropped hundreds; a thread starved for more than
+    // 640 ms on a crowded machine may lose a few, never a buffer's worth.
+    long long previous = -1, checked = 0, missing = 0;
+    for (auto &e : reader.events) {
+        if (e.first != "samples") continue;
+        for (const Json &c : e.second["counts"]) {
+            long long sequence = c.get<long long>() & 0xFF;
+            if (previous >= 0) missing += (sequence - previous - 1 + 256) % 256;
+            previous = sequence;
+            ++checked;
+        }
+    }
+    EXPECT_LT(missing, 32);
+    EXPECT_GE(checked, 60);
+}
+
+TEST_F(Api, LiveViewConnectionsAreBoundedAndLeaveRoomForRequests) {
+    qolven_server::Options o = options();
+    o.maxEventClients = 2;
+    start(o);
+    std::atomic<bool> stop{false};
+    std::atomic<int> opened{0};
+    std::vector<std::thread> listeners;
+    for (int i = 0; i < 2; ++i)
+        listeners.emplace_back([&] {
+            httplib::Client c("127.0.0.1", server->port());
+            bool counted = false;
+            c.Get("/api/devices/SIM0002/stream", auth(), [&](const char *, size_t) {
+                if (!counted) ++opened;
+                counted = true;
+                return !stop;
+            });
+        });
+    for (int i = 0; i < 200 && opened < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_EQ(opened, 2);
+    Answer third = get("/api/devices/SIM0009/stream");
+    EXPECT_EQ(third.status, 503);
+    EXPECT_NE(third.body.value("error", "").find("too many live-view connections (2)"), std::string::npos);
+    // Ordinary requests still find a thread.
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(get("/api/devices/SIM0009").status, 200);
+    stop = true;
+    for (auto &t : listeners) t.join();
+    // Closed connections give their places back.
+    Answer again;
+    for (int i = 0; i < 100; ++i) {
+        std::atomic<bool> got{false};
+        httplib::Client c("127.0.0.1", server->port());
+        auto r = c.Get("/api/devices/SIM0009/stream", auth(), [&](const char *, size_t) {
+            got = true;
+            return false;
+        });
+        if (got) break;
+        ASSERT_LT(i, 99) << "no place came back";
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+TEST_F(Api, ManyClientsOneDeviceNoRaces) {
+    std::vector<std::thread> clients;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < 4; ++t)
+        clients.emplace_back([&, t] {
+            httplib::Client c("127.0.0.1", server->port());
+            for (int i = 0; i < 8; ++i) {
+                std::string body = Json{{"value", (t * 8 + i) % 10}, {"channel", t}}.dump();
+                auto w = c.Put("/api/devices/SIM0009/settings/unit-code", auth(), body, "application/json");
+                auto r = c.Get(("/api/devices/SIM0009/settings/unit-code?channel=" + std::to_string(t)).c_str(), auth());
+                if (!w || w->status != 200 || !r || r->status != 200 ||
+                    Json::parse(r->body)["value"] != std::to_string((t * 8 + i) % 10))
+                    ++failures;
+            }
+        });
+    for (auto &c : clients) c.join();
+    EXPECT_EQ(failures, 0);
+    for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(sim::channel_register("SIM0009", ch, 106), (ch * 8 + 7) % 10);
+    EXPECT_TRUE(sim::diagnostics("SIM0009").empty()) << "every frame reached the board whole";
+}
+
+} // namespace

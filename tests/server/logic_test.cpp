@@ -1,0 +1,201 @@
+// The arithmetic and the bookkeeping behind `qolven serve`: averaged readings,
+// loading-point checks, loads from a table, the per-reader event queues and
+// the access policy.
+#include <gtest/gtest.h>
+
+#include "calibration.h"
+#include "events.h"
+#include "security.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using namespace qolven_server;
+
+TEST(Calibration, SpreadOfReadings) {
+    Spread s = summarize({10, 12, 14, 16});
+    EXPECT_EQ(s.n, 4u);
+    EXPECT_DOUBLE_EQ(s.mean, 13);
+    EXPECT_NEAR(s.stddev, 2.5819889, 1e-6);  // sample standard deviation
+    EXPECT_EQ(s.min, 10);
+    EXPECT_EQ(s.max, 16);
+    EXPECT_EQ(summarize({}).n, 0u);
+    EXPECT_DOUBLE_EQ(summarize({-5}).stddev, 0);
+    EXPECT_DOUBLE_EQ(summarize({-8388608, 16777215}).mean, 4194303.5);
+}
+
+TEST(Calibration, LoadingPointChecks) {
+    struct Case {
+        std::vector<LoadingPoint> points;
+        size_t max;
+        const char *problem;  // "" when accepted
+    } cases[] = {
+        {{{1000, 0}, {2000, 10}}, 16, ""},
+        {{{1000, 0}, {1100, 10}}, 16, ""},                       // exactly the minimum span
+        {{{5000, 0}, {1000, 10}, {-3000, 20}}, 16, ""},           // falling counts are fine
+        {{{1000, 0}}, 16, "needs the zero point and at least one known load"},
+        {{}, 16, "needs the zero point"},
+        {{{1000, 0}, {1099, 10}}, 16, "span too small: point 1 is only 99 counts from point 0"},
+        {{{5000, 0}, {4950, 10}}, 16, "span too small: point 1 is only 50 counts"},
+        {{{1000, 0}, {2000, 10}, {1500, 20}}, 16, "not monotonic: the count must rise"},
+        {{{5000, 0}, {1000, 10}, {2000, 20}}, 16, "not monotonic: the count must fall"},
+        {{{1000, 0}, {1000, 10}}, 16, "not monotonic"},
+        {{{1000, 10}, {2000, 10}}, 16, "loads must increase from point to point: point 1 has load 10 after 10"},
+        {{{1000, 10}, {2000, 5}}, 16, "loads must increase"},
+        {{{0, 0}, {200, 1}, {400, 2}}, 2, "3 loading points, but this board keeps at most 2"},
+    };
+    for (const Case &c : cases) {
+        std::string problem = checkLoadingPoints(c.points, c.max);
+        if (!*c.problem) EXPECT_EQ(problem, "");
+        else EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    }
+}
+
+TEST(Calibration, LoadAlongTheTable) {
+    std::vector<LoadingPoint> rising = {{1000, 0}, {2000, 100}, {4000, 200}};
+    std::vector<LoadingPoint> falling = {{5000, 0}, {3000, 1000}};
+    struct Case {
+        const std::vector<LoadingPoint> *table;
+        long long count;
+        double load;
+    } cases[] = {
+        {&rising, 1000, 0},    {&rising, 1500, 50},   {&rising, 2000, 100}, {&rising, 3000, 150},
+        {&rising, 4000, 200},  {&rising, 5000, 250},  {&rising, 0, -100},   {&falling, 4000, 500},
+        {&falling, 6000, -500}, {&falling, 2000, 1500},
+    };
+    for (const Case &c : cases) {
+        auto load = loadAt(c.count, *c.table);
+        ASSERT_TRUE(load.has_value()) << c.count;
+        EXPECT_DOUBLE_EQ(*load, c.load) << c.count;
+    }
+    EXPECT_FALSE(loadAt(5, {{1000, 0}}).has_value());
+    EXPECT_FALSE(loadAt(5, {}).has_value());
+    EXPECT_DOUBLE_EQ(sensitivity(rising), 15);
+    EXPECT_DOUBLE_EQ(sensitivity(falling), -2);
+}
+
+TEST(Calibration, LoadAsTheDisplayShowsIt) {
+    struct Case {
+        double load;
+        int decimalPoint;
+        const char *text;
+    } cases[] = {{1234, 0, "1234"}, {1234, 3, "1.234"}, {500, 3, "0.500"}, {-250, 2, "-2.50"},
+                 {1234.6, 0, "1235"}, {7, 12, "0.000000000"}, {12, -1, "12"}};
+    for (const Case &c : cases) EXPECT_EQ(formatLoad(c.load, c.decimalPoint), c.text);
+}
+
+TEST(Events, SlowReaderIsDroppedOthersGetEverything) {
+    EventHub hub(16, 1 << 20);
+    auto fast = hub.subscribe();
+    auto stuck = hub.subscribe();
+    std::atomic<int> seen{0};
+    std::string got;
+    std::thread reader([&] {
+        std::string part;
+        for (bool more = true; more;) {
+            more = fast->take(part, std::chrono::milliseconds(20));
+            got += part;
+            for (size_t at = 0; (at = part.find("event: samples", at)) != std::string::npos; ++at) ++seen;
+        }
+    });
+    for (int i = 0; i < 200; ++i) {
+        hub.publish(eventFrame("samples", "{\"i\":" + std::to_string(i) + "}"));
+        // Keep pace with the reader that reads, never with the one that does not.
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (seen <= i && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    hub.closeAll(eventFrame("closed", "{}"));
+    reader.join();
+    EXPECT_FALSE(fast->dropped());
+    size_t at = 0;
+    for (int i = 0; i < 200; ++i) {
+        at = got.find("data: {\"i\":" + std::to_string(i) + "}\n\n", at);
+        ASSERT_NE(at, std::string::npos) << "frame " << i << " missing or out of order";
+    }
+    EXPECT_EQ(got.find("dropped"), std::string::npos);
+    EXPECT_NE(got.find("event: closed"), std::string::npos);
+
+    EXPECT_TRUE(stuck->dropped());
+    std::string last;
+    EXPECT_FALSE(stuck->take(last, std::chrono::milliseconds(0)));
+    // What was queued before it fell behind comes first, then why it ends.
+    EXPECT_EQ(last.find("event: samples\ndata: {\"i\":0}\n\n"), 0u);
+    EXPECT_NE(last.find("event: samples\ndata: {\"i\":15}\n\n"), std::string::npos);
+    EXPECT_EQ(last.find("{\"i\":16}"), std::string::npos);
+    EXPECT_NE(last.find("event: dropped\n"), std::string::npos);
+    EXPECT_EQ(hub.size(), 0u);
+}
+
+TEST(Events, ByteBoundAndUnsubscribe) {
+    EventHub hub(1000, 100);
+    auto a = hub.subscribe();
+    hub.publish(std::string(60, 'x'));
+    EXPECT_FALSE(a->dropped());
+    hub.publish(std::string(60, 'y'));  // 120 bytes would be over the bound
+    EXPECT_TRUE(a->dropped());
+    auto b = hub.subscribe();
+    EXPECT_EQ(hub.size(), 1u);
+    hub.unsubscribe(b);
+    EXPECT_EQ(hub.size(), 0u);
+    std::string out;
+    EXPECT_FALSE(b->take(out, std::chrono::milliseconds(0)));
+    EXPECT_EQ(out, "");
+}
+
+TEST(Security, AddressesAndSecrets) {
+    for (const char *a : {"127.0.0.1", "127.1.2.3", "::1", "localhost"}) EXPECT_TRUE(isLoopback(a)) << a;
+    for (const char *a : {"0.0.0.0", "::", "192.168.1.10", "128.0.0.1", "localhost.evil", ""})
+        EXPECT_FALSE(isLoopback(a)) << a;
+    EXPECT_TRUE(sameSecret("abc", "abc"));
+    EXPECT_FALSE(sameSecret("abd", "abc"));
+    EXPECT_FALSE(sameSecret("ab", "abc"));
+    EXPECT_FALSE(sameSecret("", ""));
+    std::string t1 = randomToken(), t2 = randomToken();
+    EXPECT_EQ(t1.size(), 32u);
+    EXPECT_EQ(t1.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_NE(t1, t2);
+}
+
+TEST(Security, HostOriginAndToken) {
+    AccessPolicy p(hostsFor("127.0.0.1"), 8080, "secret");
+    struct Host {
+        const char *header;
+        bool allowed;
+    } hosts[] = {{"127.0.0.1:8080", true},  {"localhost:8080", true},  {"LOCALHOST:8080", true},
+                 {"[::1]:8080", true},      {"127.0.0.1", false},      {"127.0.0.1:8081", false},
+                 {"evil.com:8080", false},  {"localhost.evil.com:8080", false}, {"", false},
+                 {"127.0.0.1:8080x", false}, {"[::1:8080", false},      {"127.0.0.1:99999999", false}};
+    for (const Host &h : hosts) EXPECT_EQ(p.hostAllowed(h.header), h.allowed) << h.header;
+    struct Origin {
+        const char *header;
+        bool allowed;
+    } origins[] = {{"", true},
+                   {"http://127.0.0.1:8080", true},
+                   {"http://localhost:8080", true},
+                   {"https://127.0.0.1:8080", false},
+                   {"http://evil.com", false},
+                   {"null", false},
+                   {"http://127.0.0.1:8080.evil.com", false}};
+    for (const Origin &o : origins) EXPECT_EQ(p.originAllowed(o.header), o.allowed) << o.header;
+    EXPECT_TRUE(p.tokenAllowed("Bearer secret", "", ""));
+    EXPECT_TRUE(p.tokenAllowed("", "", "secret"));
+    EXPECT_TRUE(p.tokenAllowed("", "x=1;qolven_token_8080=secret", ""));
+    EXPECT_FALSE(p.tokenAllowed("Bearer secrets", "", ""));
+    EXPECT_FALSE(p.tokenAllowed("Basic secret", "", ""));
+    EXPECT_FALSE(p.tokenAllowed("", "qolven_token_8081=secret", ""));
+    EXPECT_FALSE(p.tokenAllowed("", "", ""));
+
+    AccessPolicy open(hostsFor("127.0.0.1"), 80, "");
+    EXPECT_TRUE(open.tokenAllowed("", "", ""));
+    EXPECT_TRUE(open.hostAllowed("localhost")) << "port 80 may be left out";
+
+    AccessPolicy lan(hostsFor("192.0.2.7"), 9000, "t");
+    EXPECT_TRUE(lan.hostAllowed("192.0.2.7:9000"));
+    EXPECT_FALSE(lan.hostAllowed("192.0.2.8:9000"));
+}
+
+} // namespace

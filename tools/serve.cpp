@@ -1,0 +1,70 @@
+// `qolven serve`: the browser page and the JSON API (server/).
+#ifdef QOLVEN_WITH_SERVE
+#include "backend.h"
+#include "cli.h"
+#include "security.h"
+#include "server.h"
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace qolven_tool {
+
+int commandServe(Session &s, Output &) {
+    const Options &o = *s.options;
+    if (!o.arguments.empty()) throw usageError("usage: qolven serve [--port N] [--bind ADDRESS] [--token TOKEN]");
+    qolven_server::Options options;
+    options.port = static_cast<int>(o.integer("port", 8080));
+    options.bind = o.text("bind", "127.0.0.1");
+    options.token = o.has("token") ? o.text("token", "") : qolven_server::randomToken();
+    options.channel = s.channel;
+    if (o.has("serial")) options.serials = {o.text("serial", "")};
+    options.version = std::to_string(QOLVEN_USB_VERSION_MAJOR) + "." + std::to_string(QOLVEN_USB_VERSION_MINOR) +
+                      "." + std::to_string(QOLVEN_USB_VERSION_PATCH);
+    if (o.simulate) {
+        using SetSignal = int (*)(const char *, double, double, double, double);
+        if (auto set = reinterpret_cast<SetSignal>(backendSymbol("qolven_sim_set_signal")))
+            options.simulation = [set](const std::string &serial, double offset, double amplitude, double period,
+                                       double noise) {
+                return set(serial.c_str(), offset, amplitude, period, noise) == 0;
+            };
+    }
+    if (options.token.empty() && !qolven_server::isLoopback(options.bind))
+        throw usageError("--bind " + options.bind + " reaches other machines: give a token (--token) or bind to "
+                         "127.0.0.1");
+    qolven_server::Server server(options);
+    try {
+        server.start();
+    } catch (const std::runtime_error &e) {
+        throw Failure(kExitDevice, e.what());
+    }
+    std::string devices;
+    for (const std::string &serial : server.serials()) devices += (devices.empty() ? "" : ", ") + serial;
+    std::printf("qolven serve: %zu device%s%s%s\n", server.serials().size(), server.serials().size() == 1 ? "" : "s",
+                devices.empty() ? "" : ": ", devices.c_str());
+    if (options.token.empty())
+        std::printf("qolven serve: no token: every program on this machine may use the devices\n");
+    std::printf("Open %s\n(Ctrl-C stops the server)\n", server.url().c_str());
+    std::fflush(stdout);
+    while (!interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    server.stop();
+    return kExitOk;
+}
+
+} // namespace qolven_tool
+
+#else  // built without cpp-httplib
+
+#include "cli.h"
+
+namespace qolven_tool {
+
+int commandServe(Session &, Output &) {
+    throw Failure(kExitBackend, "this qolven was built without the server: cpp-httplib and nlohmann-json were "
+                                "missing for its architecture (scripts/install-deps.sh installs them)");
+}
+
+} // namespace qolven_tool
+
+#endif
