@@ -36,7 +36,7 @@ void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceInfoList() {
     std::free(deviceInfoList);
     deviceInfoList = std::calloc(numDevices, sizeof(FT_DEVICE_LIST_INFO_NODE));
     if (!deviceInfoList) {
-        ftStatus = 5; // insufficient resources
+        ftStatus = FT_INSUFFICIENT_RESOURCES;
         return;
     }
     DWORD n = numDevices;

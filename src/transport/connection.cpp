@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core/internal.h"
+#include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -41,7 +42,7 @@ void QOLVEN_USB_DLL::Open_Device_Connection(char *serialNumber) {
     size_t length = serialNumber ? strnlen(serialNumber, sizeof adapter.serialNumber) : 0;
     if (!serialNumber || length >= sizeof adapter.serialNumber) {
         DeviceHandle = nullptr;
-        lastStatus = 6;
+        lastStatus = FT_INVALID_PARAMETER;
         setError(*this, "Invalid Serial Number");
         return;
     }

@@ -20,6 +20,13 @@ enum : DWORD {
     FT_PURGE_TX = 2,
 };
 
+// Statuses the library reports itself, without a bridge call behind them.
+enum : FT_STATUS {
+    FT_OK = 0,
+    FT_INSUFFICIENT_RESOURCES = 5,
+    FT_INVALID_PARAMETER = 6,
+};
+
 // Device-information node as the bridge library lays it out.
 struct FT_DEVICE_LIST_INFO_NODE {
     DWORD Flags;
