@@ -71,7 +71,7 @@ install(FILES ${_qolven_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runt
 if(TARGET qolven_d2xx_sim)
   install(TARGETS qolven_d2xx_sim EXPORT QolvenUsbSimTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim NAMELINK_COMPONENT sim)
-  install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim_c.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
   install(EXPORT QolvenUsbSimTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
 endif()
