@@ -43,6 +43,7 @@ endfunction()
 install(TARGETS qolven_usb EXPORT QolvenUsbTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QOLVEN_USB_DLL.h ${PROJECT_SOURCE_DIR}/include/QOLVEN_FTD2XX.h
+        ${PROJECT_SOURCE_DIR}/include/qolven.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT QolvenUsbTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
 qolven_install_pkgconfig(qolven_usb dev)

@@ -23,10 +23,13 @@ if [ -n "$stray" ]; then
   sed 's/^/  /' <<<"$stray" | head -40
 fi
 
-# Declarations of a class body: comments dropped, one name per declaration
-# that opens a parameter list; deleted members have no symbol.
+# A header without its comments, so that a name mentioned there counts for nothing.
+code() { perl -0pe 's{/\*.*?\*/}{}gs; s{//[^\n]*}{}g' "$@"; }
+
+# Declarations of a class body: one name per declaration that opens a
+# parameter list; deleted members have no symbol.
 members() {  # header, class
-  sed 's://.*$::' "$1" |
+  code "$1" |
     awk -v start="class QOLVEN_API $2 {" 'index($0, start) { inside = 1; next } inside && /^};/ { exit } inside' |
     grep -v '= *delete' |
     grep -oE '~?[A-Za-z_][A-Za-z0-9_]*[[:space:]]*\(' | tr -d ' \t(' |
@@ -50,10 +53,14 @@ expect_members QOLVEN_USB_DLL.h QOLVEN_USB_DLL
 expect_members QOLVEN_FTD2XX.h QOLVEN_FTD2XX
 
 # The C interface: every qolven_* function any public header declares.
-c_functions=$(cat "$include"/*.h | sed 's://.*$::' | grep -oE '\bqolven_[A-Za-z0-9_]+[[:space:]]*\(' |
+c_functions=$(code "$include"/*.h | grep -oE '\bqolven_[A-Za-z0-9_]+[[:space:]]*\(' |
               tr -d ' \t(' | sort -u || true)
 for name in $c_functions; do
   grep -qx "$name" <<<"$exported" || fail "C function $name is declared but not exported"
+done
+# ... and no qolven_* symbol that no public header declares.
+for name in $(grep -E '^qolven_' <<<"$exported" || true); do
+  grep -qx "$name" <<<"$c_functions" || fail "C symbol $name is exported but no public header declares it"
 done
 echo "C interface: $(wc -w <<<"$c_functions") qolven_* functions declared"
 
