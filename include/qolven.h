@@ -195,10 +195,24 @@ QOLVEN_API int qolven_set_parameter(qolven_device *device, const char *name, int
 
 /* ---- board types */
 
+/* The library's board-type table: each type code belongs to a class (where
+ * the board keeps its parameters) and serves families of commands. */
+
 /* 1 when the library knows board type `code`, else 0. */
 QOLVEN_API int qolven_board_type_known(int code);
-/* What a board of this type is, e.g. "single-channel amplifier"; NULL for an unknown code. */
+/* Short name of the type's class: "own-layout", "eeprom", "multi-channel",
+ * "display" or "refused"; NULL for an unknown code. */
+QOLVEN_API const char *qolven_board_type_class(int code);
+/* What a board of this type is, e.g. "handheld display with front-panel
+ * keys"; NULL for an unknown code. */
 QOLVEN_API const char *qolven_board_type_meaning(int code);
+/* Families of commands, numbered 0 .. count-1: a short name ("fast-data",
+ * "keys", "network", ...) and its meaning; NULL outside the range. */
+QOLVEN_API int qolven_board_type_family_count(void);
+QOLVEN_API const char *qolven_board_type_family_name(int family);
+QOLVEN_API const char *qolven_board_type_family_meaning(int family);
+/* 1 when board type `code` serves family `family`, else 0. */
+QOLVEN_API int qolven_board_type_serves(int code, int family);
 
 /* ---- every device method by name
  *

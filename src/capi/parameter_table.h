@@ -7,6 +7,7 @@
 #define QOLVEN_CAPI_PARAMETER_TABLE_H
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,8 +15,6 @@
 #include "core/internal.h"
 
 namespace qolven_capi {
-
-using _QOLVEN_USB_DLL::detail::TypeSet;
 
 // Same numbering as qolven_value_kind.
 enum class Kind { Integer = QOLVEN_VALUE_INTEGER, Count = QOLVEN_VALUE_COUNT, Mac = QOLVEN_VALUE_MAC,
@@ -45,7 +44,7 @@ struct Parameter {
     bool indexed;            // takes a loading-point number
     bool optionalValue;      // may be written without a value
     long long low, high;     // values (Integer, Count); bytes in the list (Bytes)
-    TypeSet getTypes, setTypes;
+    uint32_t getFamilies, setFamilies;  // board-type families that serve it (board/board_types.h)
     std::string (*get)(const Target &);
     std::string (*set)(const Target &, const Value &);
     const char *meaning;

@@ -1,6 +1,7 @@
 // The parameter table through the C interface.
 #include <cstdlib>
 
+#include "board/board_types.h"
 #include "capi/parameter_table.h"
 
 using namespace qolven_capi;
@@ -13,7 +14,7 @@ const Parameter *row(int index) {
     return &table[static_cast<size_t>(index)];
 }
 
-bool serves(TypeSet types, int boardType) { return _QOLVEN_USB_DLL::detail::accepts(types, boardType); }
+bool serves(uint32_t families, int boardType) { return _QOLVEN_USB_DLL::detail::serves(boardType, families); }
 
 // The row by name, or a refusal naming it.
 const Parameter *named(qolven_device *d, const char *name) {
@@ -105,8 +106,8 @@ int qolven_parameter_range(int index, int64_t *low, int64_t *high) {
 int qolven_parameter_serves(int index, int boardType, int access) {
     const Parameter *p = row(index);
     if (!p) return 0;
-    if (access == QOLVEN_PARAMETER_READABLE) return p->get && serves(p->getTypes, boardType) ? 1 : 0;
-    if (access == QOLVEN_PARAMETER_WRITABLE) return p->set && serves(p->setTypes, boardType) ? 1 : 0;
+    if (access == QOLVEN_PARAMETER_READABLE) return p->get && serves(p->getFamilies, boardType) ? 1 : 0;
+    if (access == QOLVEN_PARAMETER_WRITABLE) return p->set && serves(p->setFamilies, boardType) ? 1 : 0;
     return 0;
 }
 

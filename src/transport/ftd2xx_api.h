@@ -20,7 +20,8 @@ enum : DWORD {
     FT_PURGE_TX = 2,
 };
 
-// Statuses the library reports itself, without a bridge call behind them.
+// The statuses the library itself looks at or sets (the others only pass
+// through to lastStatus).
 enum : FT_STATUS {
     FT_OK = 0,
     FT_INSUFFICIENT_RESOURCES = 5,

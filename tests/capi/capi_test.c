@@ -386,6 +386,41 @@ static void test_failures(void) {
     }
 }
 
+/* Board-type answers come from the library's table: a class per known code,
+ * families by name, nothing for codes it does not know. */
+static void test_board_types(void) {
+    static const struct {
+        int code;
+        const char *className;
+        const char *family;
+        int serves;
+    } cases[] = {
+        {0, "own-layout", "fast-data", 0},  {2, "eeprom", "fast-data", 1},    {5, "display", "keys", 1},
+        {9, "multi-channel", "system-byte", 1}, {13, "eeprom", "network", 1}, {15, "refused", "parameters", 0},
+        {16, "eeprom", "digital-components", 1}, {8, "eeprom", "rotation", 1}, {2, "eeprom", "rotation", 0},
+    };
+    int families = qolven_board_type_family_count();
+    CHECK(families > 0 && qolven_board_type_family_name(families) == NULL && qolven_board_type_family_name(-1) == NULL,
+          "family range %d", families);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        int family = -1;
+        for (int f = 0; f < families; ++f)
+            if (strcmp(qolven_board_type_family_name(f), cases[i].family) == 0) family = f;
+        CHECK(family >= 0 && qolven_board_type_family_meaning(family)[0] != 0, "family %s", cases[i].family);
+        CHECK(qolven_board_type_known(cases[i].code), "type %d known", cases[i].code);
+        CHECK(strcmp(qolven_board_type_class(cases[i].code), cases[i].className) == 0, "type %d class %s",
+              cases[i].code, qolven_board_type_class(cases[i].code));
+        CHECK(qolven_board_type_meaning(cases[i].code)[0] != 0, "type %d meaning", cases[i].code);
+        CHECK(qolven_board_type_serves(cases[i].code, family) == cases[i].serves, "type %d serves %s", cases[i].code,
+              cases[i].family);
+    }
+    static const int unknown[] = {-1, 17, 99, 255};
+    for (size_t i = 0; i < sizeof unknown / sizeof unknown[0]; ++i)
+        CHECK(!qolven_board_type_known(unknown[i]) && qolven_board_type_class(unknown[i]) == NULL &&
+                  qolven_board_type_meaning(unknown[i]) == NULL && !qolven_board_type_serves(unknown[i], 0),
+              "type %d unknown", unknown[i]);
+}
+
 int main(void) {
     char path[] = "/tmp/qolven-capi-XXXXXX";
     int fd = mkstemp(path);
@@ -402,6 +437,7 @@ int main(void) {
     test_parameters_round_trip();
     test_parameter_refusals();
     test_parameter_table();
+    test_board_types();
     test_generic_call();
     test_stream();
     test_failures();
