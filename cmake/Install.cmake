@@ -1,6 +1,6 @@
 # Installation, the CMake package, pkg-config files and the Debian packages.
 #
-# Components: runtime (the versioned library and the udev rules), dev
+# Components: runtime (the versioned library, the udev rules and the docs), dev
 # (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
 # with its header, CMake targets and qolven_d2xx_sim.pc) and tools (installed
 # by tools/ itself).
@@ -43,6 +43,7 @@ endfunction()
 install(TARGETS qolven_usb EXPORT QolvenUsbTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QOLVEN_USB_DLL.h ${PROJECT_SOURCE_DIR}/include/QOLVEN_FTD2XX.h
+        ${PROJECT_SOURCE_DIR}/include/qolven.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT QolvenUsbTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
 qolven_install_pkgconfig(qolven_usb dev)
@@ -59,7 +60,13 @@ install(FILES ${PROJECT_BINARY_DIR}/cmake/QolvenUsbConfig.cmake ${PROJECT_BINARY
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/70-qolven-usb.rules
   DESTINATION ${QOLVEN_INSTALL_UDEVDIR} COMPONENT runtime)
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/99-qolven-usb-unbind.rules.example
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_qolven_runtime_package} COMPONENT runtime)
+  DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+# The docs link to each other by file name, so they stay in one directory.
+file(GLOB _qolven_docs CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md)
+if(NOT _qolven_docs)
+  message(FATAL_ERROR "no documentation in ${PROJECT_SOURCE_DIR}/docs")
+endif()
+install(FILES ${_qolven_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
 
 # ---- the simulated bridge: everything a host's own tests need in one component
 if(TARGET qolven_d2xx_sim)
@@ -128,7 +135,8 @@ string(JOIN "\n" CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Driver library for Qolven strain-gauge amplifier boards"
   "Drives amplifier boards, USB modules and handheld displays behind an FTDI"
   "USB-to-serial bridge (0403:6001). The FTDI D2XX library is not a dependency:"
-  "the host program supplies it. Includes udev rules for the bridges.")
+  "the host program supplies it. Includes udev rules for the bridges and the"
+  "documentation of the library and the qolven tool.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqolven-usb-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

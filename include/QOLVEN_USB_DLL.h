@@ -35,28 +35,33 @@ public:
     enum { SLOTS = 16, CHANNELS = 4, POSITIONS = 65, FRAGMENT_BUFFER_SIZE = 512,
            ADDITIONAL_PACKET_SIZE = 257, OFFLINE_VALUES = 25 };
 
-    // 1. USB adapter
+    // Changing the order or size of these members changes the layout that
+    // compiled hosts rely on.
+
+    // The D2XX adapter: every bridge call goes through it.
     QOLVEN_FTD2XX adapter;
-    // 2-6. connection and outcome of the last call
+    // Open handle and the outcome of the last call: D2XX status, packet dumps, error text.
     void *DeviceHandle;
     uint32_t lastStatus;
     std::string packetSentText;
     std::string packetReceivedText;
     char lastErrorText[64];
-    // 7. display page
+    // Display page: the whole text and its four lines.
     std::string displayPageText;
     std::string displayLine1;
     std::string displayLine2;
     std::string displayLine3;
     std::string displayLine4;
-    // 8-12. register bytes, offline mode and its table
+    // Bytes of the last EEPROM register read, the offline mode with its serial
+    // number and table of values, and the last logged record.
     unsigned char eepromHighByte;
     unsigned char eepromLowByte;
     unsigned char offlineMode;
     int offlineSerialNumber;
     int dataLogRecord[5];
     int offlineValues[OFFLINE_VALUES];
-    // 13. request and response scratch
+    // Fields of the request being sent, what its answer must carry, and the
+    // answer's data bytes.
     unsigned char requestNumber;
     unsigned char requestSize;
     unsigned char requestChannel;
@@ -68,33 +73,33 @@ public:
     unsigned char fragmentFirstSize;
     unsigned char fragmentRemainder;
     unsigned char packetData[8];
-    // 14-16. statuses and ADC configuration
+    // "Finished" or the failure of the last write, read and fast read; ADC settings.
     std::string readStatus;
     std::string writeStatus;
     std::string fastReadStatus;
     unsigned char pgaSetting;
     unsigned char samplingRateCode;
-    // 17. board identity, one character each (the code received)
+    // Board identity, one character each (the code received).
     std::string boardTypeText;
     std::string hardwareVersionText;
     std::string firmwareVersionText;
     std::string firmwareYearText;
     std::string firmwareMonthText;
-    // 18. scratch texts of the parameter commands
+    // Scratch texts of the parameter commands.
     std::string partnerText1;
     std::string partnerText2;
     std::string partnerText3;
     std::string partnerText4;
-    // 19. board-type code of the last identification (255 when it failed)
+    // Board-type code of the last identification (255 when it failed).
     int boardType;
-    // 20. more scratch texts of the parameter commands
+    // More scratch texts of the parameter commands.
     std::string companionText1;
     std::string companionText2;
     std::string companionText3;
     std::string companionText4;
     std::string companionText5;
     std::string companionText6;
-    // 21. scratch bytes of the parameter commands
+    // Scratch bytes of the parameter commands.
     unsigned char registerAddress;
     unsigned char registerAddress2;
     unsigned char registerAddress3;
@@ -103,10 +108,11 @@ public:
     unsigned char valueLowByte;
     unsigned char counterHighByte;
     unsigned char counterLowByte;
-    // 22-23. network record and the second answer of a two-answer command
+    // Network record, and the second answer of a two-answer command.
     NETWORK_SETTINGS networkSettings;
     unsigned char additionalPacket[ADDITIONAL_PACKET_SIZE];
-    // 24-25. fast-data tables, indexed [slot][channel][position]
+    // Fast data: sample tables indexed [slot][channel][position], time-stamp
+    // formats and the texts of the last sample.
     int lastSampleNumber;
     int sampleCounters[SLOTS][CHANNELS];
     int sampleNumbers[SLOTS][CHANNELS][POSITIONS];
@@ -119,7 +125,7 @@ public:
     std::string dateText;
     std::string timeText;
     std::string dateTimeText;
-    // 26. rotation values and the fast-data join area
+    // Rotation values, and the buffer that joins split fast-data packets.
     int angleValue;
     int rpmValue;
     unsigned char fragmentBuffer[FRAGMENT_BUFFER_SIZE];

@@ -56,6 +56,7 @@ in_package libqolven-usb1 "$QOLVEN_LIBDIR/libqolven_usb.so.1"
 in_package libqolven-usb1 "lib/udev/rules.d/70-qolven-usb.rules"
 in_package libqolven-usb-dev "$QOLVEN_LIBDIR/libqolven_usb.so"
 in_package libqolven-usb-dev "include/QOLVEN_USB_DLL.h"
+in_package libqolven-usb-dev "include/qolven.h"
 in_package libqolven-usb-dev "$QOLVEN_LIBDIR/pkgconfig/qolven_usb.pc"
 in_package libqolven-usb-dev "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbConfig.cmake"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/libqolven_d2xx_sim.so"
@@ -75,6 +76,28 @@ rules=$(grep -v '^[[:space:]]*#' "$unbind" | grep 'unbind' || true)
 while IFS= read -r rule; do
   [[ "$rule" =~ ATTRS\{(serial|product)\}==\"[^\"]+\" ]] || fail "unbind rule matches no single bridge: $rule"
 done <<<"$rules"
+
+# The docs go with the runtime package, beside the unbind rule example.
+docdir=usr/share/doc/libqolven-usb1
+for doc in "$QOLVEN_SOURCE_DIR"/docs/*.md; do
+  in_package libqolven-usb1 "share/doc/libqolven-usb1/$(basename "$doc")"
+done
+
+# Every installed path real-hardware.md names is there: in the packages for
+# /usr/..., in a cmake install to the default prefix for /usr/local/....
+if DESTDIR=$work/local "$QOLVEN_CMAKE" --install "$QOLVEN_BUILD_DIR" --prefix /usr/local > "$work/install.log" 2>&1; then
+  named=$(grep -oE '/usr/(local/)?(lib|share)/[A-Za-z0-9._/-]*[A-Za-z0-9_/-]' "$root/$docdir/real-hardware.md" | sort -u || true)
+  [ -n "$named" ] || fail "real-hardware.md names no installed path"
+  for path in $named; do
+    case $path in
+      /usr/local/*) [ -e "$work/local$path" ] || fail "real-hardware.md names $path, which cmake --install does not create" ;;
+      *) [ -e "$root$path" ] || fail "real-hardware.md names $path, which the packages do not hold" ;;
+    esac
+  done
+else
+  cat "$work/install.log"
+  fail "cmake --install into a staging directory failed"
+fi
 
 # The library must leave the bridge to the host: FT_* undefined, no D2XX or
 # simulator library recorded as needed.
