@@ -439,8 +439,9 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
         if (error) *error = reason;
         return false;
     };
+    const std::string where = "cannot save the state file " + quoted(path_, 200) + ": ";
     FileLock lock(path_, why);
-    if (!lock.held()) return fail(why);
+    if (!lock.held()) return fail(where + why);
     std::vector<Record> records;
     int version;
     if (!read_records(path_, records, version, why, true)) return fail(why);
@@ -464,7 +465,6 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
     }
     std::string data = serialise(records);
 
-    std::string where = "cannot save the state file " + quoted(path_, 200) + ": ";
     std::vector<char> name(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     name.insert(name.end(), suffix, suffix + sizeof suffix);
