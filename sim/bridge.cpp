@@ -51,13 +51,17 @@ struct DeviceListInfoNode {
 struct Call {
     Bridge &b = bridge();
     const char *fn;
-    std::vector<uint64_t> args;
+    uint64_t args[2] = {0, 0};
+    size_t argCount = 0;
     DevicePtr dev;                          // the device the call addresses, for the log
     std::unique_lock<std::mutex> devLock;   // held while the call works on `dev`
 
-    Call(const char *f, std::vector<uint64_t> a) : fn(f), args(std::move(a)) {}
+    Call(const char *f, std::initializer_list<uint64_t> a) : fn(f) {
+        for (uint64_t v : a)
+            if (argCount < 2) args[argCount++] = v;
+    }
     uint32_t ret(uint32_t status) {
-        log_call(b, fn, std::move(args), status, dev.get());
+        log_call(b, fn, args, argCount, status, dev.get());
         return status;
     }
     bool injected(uint32_t &status) {
@@ -167,10 +171,9 @@ uint32_t open_device(Bridge &b, const DevicePtr &d, FT_HANDLE *out) {
 } // namespace
 
 QOLVEN_EXPORT FT_STATUS FT_ListDevices(void *arg1, void *arg2, DWORD flags) {
-    std::vector<uint64_t> a;
-    if ((flags & kListByIndex) && !(flags & kListNumberOnly)) a.push_back(reinterpret_cast<uintptr_t>(arg1));
-    a.push_back(flags);
-    Call c("FT_ListDevices", a);
+    Call c("FT_ListDevices", {});
+    if ((flags & kListByIndex) && !(flags & kListNumberOnly)) c.args[c.argCount++] = reinterpret_cast<uintptr_t>(arg1);
+    c.args[c.argCount++] = flags;
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
     std::vector<DevicePtr> devs = device_list(c.b);

@@ -48,7 +48,18 @@ void inject_status(const std::string &function, uint32_t status, int count) {
 std::vector<CallRecord> calls() {
     Bridge &b = bridge();
     std::lock_guard<std::mutex> lock(b.logM);
-    return std::vector<CallRecord>(b.calls.begin(), b.calls.end());
+    std::vector<CallRecord> out;
+    out.reserve(b.calls.size());
+    for (const LoggedCall &c : b.calls) {
+        CallRecord r;
+        r.function = c.function;
+        r.args.assign(c.args, c.args + c.argCount);
+        r.status = c.status;
+        if (c.serial) r.serial = *c.serial;
+        r.repeat = c.repeat;
+        out.push_back(std::move(r));
+    }
+    return out;
 }
 
 void clear_calls() {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace qolven_sim {
@@ -132,6 +133,7 @@ void init_device(Device &d, TimePoint now) {
 DevicePtr make_device(const DeviceDescription &description) {
     auto d = std::make_shared<Device>();
     d->cfg = description.cfg;
+    d->serial = std::make_shared<const std::string>(d->cfg.serial);
     d->cfg.activeChannels = std::clamp(d->cfg.activeChannels, 1, 4);
     d->overrides = description.overrides;
     init_device(*d, Clock::now());
@@ -237,17 +239,17 @@ bool use_state_file(Bridge &b, const char *path, std::string *error) {
     return good;
 }
 
-void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d) {
-    CallRecord r;  // built before the lock is taken
-    r.function = fn;
-    r.args = std::move(args);
-    r.status = status;
-    if (d) r.serial = d->cfg.serial;
+void log_call(Bridge &b, const char *fn, const uint64_t *args, size_t argCount, uint32_t status, const Device *d) {
+    LoggedCall r{fn, {0, 0}, static_cast<uint8_t>(std::min<size_t>(argCount, 2)), status, 1, nullptr};
+    std::copy(args, args + r.argCount, r.args);
+    if (d) r.serial = d->serial;
     std::lock_guard<std::mutex> lock(b.logM);
     if (!b.calls.empty()) {
-        CallRecord &last = b.calls.back();
-        if (last.function == "FT_GetStatus" && last.function == r.function && last.status == status &&
-            last.args == r.args && last.serial == r.serial) {
+        // A busy poll repeats the same status call thousands of times: one entry.
+        LoggedCall &last = b.calls.back();
+        if (std::strcmp(fn, "FT_GetStatus") == 0 && std::strcmp(last.function, fn) == 0 && last.status == status &&
+            last.argCount == r.argCount && std::equal(r.args, r.args + r.argCount, last.args) &&
+            (last.serial == r.serial || (last.serial && r.serial && *last.serial == *r.serial))) {
             ++last.repeat;
             return;
         }
