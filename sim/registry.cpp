@@ -152,11 +152,15 @@ Device::~Device() {
     if (lockFd >= 0) ::close(lockFd);
 }
 
-static void unplug(Device &d) {
-    d.detached = true;  // open handles now fail with FT_IO_ERROR
-    std::lock_guard<std::mutex> lock(d.m);
-    if (d.lockFd >= 0) ::close(d.lockFd);
-    d.lockFd = -1;
+// Unplugging happens in two steps: the devices are marked (open handles now fail with
+// FT_IO_ERROR) under the list's lock, and their lock files are given back after it is
+// released, as that waits for each device's lock and a device may be in a save.
+static void give_back_locks(const std::vector<DevicePtr> &unplugged) {
+    for (const DevicePtr &d : unplugged) {
+        std::lock_guard<std::mutex> lock(d->m);
+        if (d->lockFd >= 0) ::close(d->lockFd);
+        d->lockFd = -1;
+    }
 }
 
 bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bool replaceAll, std::string *error) {
@@ -171,6 +175,7 @@ bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bo
         fresh.push_back(make_device(description));
         load_stored(b, file, *fresh.back());
     }
+    std::vector<DevicePtr> unplugged;
     std::unique_lock<std::shared_mutex> lock(b.m);
     std::vector<DevicePtr> list = replaceAll ? std::vector<DevicePtr>() : b.devices;
     for (const DevicePtr &d : fresh) {
@@ -186,8 +191,11 @@ bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bo
         return false;
     }
     for (const DevicePtr &old : b.devices)
-        if (std::find(list.begin(), list.end(), old) == list.end()) unplug(*old);
+        if (std::find(list.begin(), list.end(), old) == list.end()) unplugged.push_back(old);
+    for (const DevicePtr &d : unplugged) d->detached = true;
     b.devices.swap(list);
+    lock.unlock();
+    give_back_locks(unplugged);
     return true;
 }
 
@@ -196,17 +204,22 @@ bool detach_device(Bridge &b, const std::string &serial) {
     auto it = std::find_if(b.devices.begin(), b.devices.end(),
                            [&](const DevicePtr &d) { return d->cfg.serial == serial; });
     if (it == b.devices.end()) return false;
-    unplug(**it);
+    DevicePtr d = *it;
+    d->detached = true;
     b.devices.erase(it);
+    lock.unlock();
+    give_back_locks({d});
     return true;
 }
 
 void reset_bridge(Bridge &b) {
+    std::vector<DevicePtr> unplugged;
     {
         std::unique_lock<std::shared_mutex> lock(b.m);
-        for (auto &d : b.devices) unplug(*d);
+        unplugged = b.devices;
+        for (auto &h : b.handles) unplugged.push_back(h.second);
+        for (auto &d : unplugged) d->detached = true;
         b.devices.clear();
-        for (auto &h : b.handles) unplug(*h.second);
         b.handles.clear();  // handles never come back: the token counter keeps running
         b.injections.clear();
         b.pendingInjections = 0;
@@ -214,6 +227,7 @@ void reset_bridge(Bridge &b) {
         b.pid = 0x6001;
         b.infoListSnapshot = -1;
     }
+    give_back_locks(unplugged);
     std::lock_guard<std::mutex> lock(b.logM);
     b.calls.clear();
 }

@@ -6,6 +6,7 @@
 #include "qolven_sim_c.h"
 
 #include <atomic>
+#include <future>
 #include <sys/file.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -103,10 +104,28 @@ TEST_F(SimThreads, ADeviceStuckInASaveHoldsUpNoOtherDevice) {
     EXPECT_EQ(FT_CreateDeviceInfoList(&n), 0u);
     EXPECT_FALSE(written);
     flock(lock, LOCK_UN);
-    close(lock);
     writer.join();
     EXPECT_EQ(read_at_least(stuck, 4), (Bytes{1, 4, 0x01, 0xAA})) << "acknowledged once stored";
     EXPECT_EQ(sim::eeprom("STUCK", 9), 0x0102);
+
+    // Unplugged while stuck: the list lets go at once, only the unplug waits.
+    ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    std::thread second([&] { write_bytes(stuck, {2, 7, 0x83, 9, 3, 4, 0xAA}); });
+    sleep_ms(20);
+    std::thread unplug([&] { sim::detach("STUCK"); });
+    sleep_ms(50);
+    // Asked from another thread, so that a bridge that waits fails here instead of hanging.
+    auto others = std::async(std::launch::async, [&] {
+        return ping(other, 100) == 0 && FT_ListDevices(&count, nullptr, 0x80000000u) == 0 && count == 1;
+    });
+    EXPECT_EQ(others.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "held up by the unplug";
+    flock(lock, LOCK_UN);
+    EXPECT_TRUE(others.get()) << "pings answered; the device gone from the list already";
+    second.join();
+    unplug.join();
+    sim::attach(board("STUCK", 2));
+    EXPECT_EQ(sim::eeprom("STUCK", 9), 0x0304) << "the write in progress was stored";
+    close(lock);
     qolven_sim_use_state_file(nullptr, nullptr, 0);
     std::system(("rm -rf " + dir).c_str());
 }
