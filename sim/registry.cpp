@@ -49,9 +49,23 @@ Bridge *create_bridge() {
     return b;
 }
 
-void load_stored(Bridge &b, const std::shared_ptr<StateFile> &file, Device &d) {
+// Loads the records of `devices` from the file, reading it once.  Each device's storage
+// is copied and written back under its lock; devices opened meanwhile keep theirs.
+void load_stored(Bridge &b, const std::shared_ptr<StateFile> &file, const std::vector<DevicePtr> &devices) {
+    if (!file || devices.empty()) return;
+    std::vector<Storage> copies(devices.size());
+    std::vector<std::pair<std::string, Storage *>> targets;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        std::lock_guard<std::mutex> lock(devices[i]->m);
+        copies[i] = devices[i]->st;
+        targets.emplace_back(devices[i]->cfg.serial, &copies[i]);
+    }
     std::string why;
-    if (file && !file->load_device(d.cfg.serial, d.st, &why)) record_error(b, why);
+    if (!file->load_devices(targets, &why)) return record_error(b, why);
+    for (size_t i = 0; i < devices.size(); ++i) {
+        std::lock_guard<std::mutex> lock(devices[i]->m);
+        if (!devices[i]->is_open()) devices[i]->st = std::move(copies[i]);
+    }
 }
 
 } // namespace
@@ -171,10 +185,8 @@ bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bo
     }
     // Built and loaded before the list is locked: other devices keep working meanwhile.
     std::vector<DevicePtr> fresh;
-    for (const DeviceDescription &description : devices) {
-        fresh.push_back(make_device(description));
-        load_stored(b, file, *fresh.back());
-    }
+    for (const DeviceDescription &description : devices) fresh.push_back(make_device(description));
+    load_stored(b, file, fresh);
     std::vector<DevicePtr> unplugged;
     std::unique_lock<std::shared_mutex> lock(b.m);
     std::vector<DevicePtr> list = replaceAll ? std::vector<DevicePtr>() : b.devices;
@@ -246,10 +258,7 @@ bool use_state_file(Bridge &b, const char *path, std::string *error) {
         devices = b.devices;
     }
     // Open devices keep the file they were opened with; the others show what it holds.
-    for (const DevicePtr &d : devices) {
-        std::lock_guard<std::mutex> lock(d->m);
-        if (good && !d->is_open()) load_stored(b, file, *d);
-    }
+    if (good) load_stored(b, file, devices);
     return good;
 }
 

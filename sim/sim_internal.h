@@ -343,6 +343,8 @@ public:
     int lock_device(const std::string &serial, bool *busy, std::string *error);
     // Copies the device's record into `st` when the file has one.
     bool load_device(const std::string &serial, Storage &st, std::string *error);
+    // The same for several devices, reading the file once.
+    bool load_devices(const std::vector<std::pair<std::string, Storage *>> &targets, std::string *error);
     // Replaces the records of these devices and keeps everybody else's.
     bool save(const std::vector<std::pair<std::string, const Storage *>> &records, std::string *error);
 

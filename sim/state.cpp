@@ -421,12 +421,17 @@ int StateFile::lock_device(const std::string &serial, bool *busy, std::string *e
 }
 
 bool StateFile::load_device(const std::string &serial, Storage &st, std::string *error) {
+    return load_devices({{serial, &st}}, error);
+}
+
+bool StateFile::load_devices(const std::vector<std::pair<std::string, Storage *>> &targets, std::string *error) {
     std::vector<Record> records;
     int version;
     std::string why;
     if (read_records(path_, records, version, why, false)) {
         for (const Record &r : records)
-            if (r.serial == serial) return decode_record(r, version, st, why);  // checked by the parse
+            for (const auto &t : targets)
+                if (r.serial == t.first) decode_record(r, version, *t.second, why);  // checked by the parse
         return true;
     }
     if (error) *error = why;
