@@ -244,11 +244,8 @@ TEST_F(Cli, LibraryRefusalsExitWithOne) {
     };
     const std::vector<Case> cases = {
         {"type=15", {"get", "decimal-point"}, "get decimal-point: Invalid Type of Board"},
-        {"type=2", {"set", "decimal-point", "256"}, "set decimal-point: Invalid Decimal Point"},
-        {"type=2", {"set", "sensitivity", "4"}, "Invalid Sensitivity"},
-        {"type=2", {"set", "sampling-rate", "16"}, "Invalid Sampling Rate"},
-        {"type=13", {"set", "dest-port", "65536"}, "Invalid Port Number"},
         {"type=2", {"get", "crosstalk"}, "Invalid Type of Board"},
+        {"type=2", {"set", "digital-components", "1,2,3"}, "set digital-components: Invalid Type of Board"},
         {"type=2", {"key", "menu"}, "key menu: Invalid Type of Board"},
         {"type=15", {"stream", "--samples", "1"}, "Invalid Type of Board"},
         // Processor-time limits: the identification or the activity inquiry runs out first.
@@ -259,6 +256,56 @@ TEST_F(Cli, LibraryRefusalsExitWithOne) {
         EXPECT_EQ(r.code, 1) << c.board << " " << c.args[0] << r.err;
         EXPECT_NE(r.err.find(c.text), std::string::npos) << c.board << ": " << r.err;
     }
+}
+
+// A value or point outside what the parameter or the board's table takes is
+// the user's to correct: exit 2 with the range, and no write on the wire
+// (indexed parameters identify the board first to learn its table).
+TEST_F(Cli, OutOfRangeValuesAreRefusedBeforeAnyWrite) {
+    struct Case {
+        const char *board;
+        std::vector<std::string> args;
+        const char *text;
+        size_t frames;  // written and read: 0, or 2 for the identification
+    };
+    const std::vector<Case> cases = {
+        {"type=2", {"set", "decimal-point", "256"}, "decimal-point: value 256 is outside 0..255", 0},
+        {"type=2", {"set", "sensitivity", "4"}, "sensitivity: value 4 is outside 0..3", 0},
+        {"type=2", {"set", "sampling-rate", "16"}, "sampling-rate: value 16 is outside 0..15", 0},
+        {"type=13", {"set", "dest-port", "65536"}, "dest-port: value 65536 is outside 0..65535", 0},
+        {"type=2", {"set", "unit-code", "0x100"}, "unit-code: value 0x100 is outside 0..255", 0},
+        {"type=2", {"set", "unit-code", "08x"}, "unit-code: value \"08x\" is not a number", 0},
+        {"type=2", {"set", "loading-point", "16", "5"}, "loading-point: point 16 is outside 0..15 of board type 2", 2},
+        {"type=0", {"set", "loading-point", "20"}, "loading-point: point 20 is outside 0..19 of board type 0", 2},
+        {"type=2", {"set", "load-of-loading-point", "99", "5"}, "point 99 is outside 0..15 of board type 2", 2},
+        {"type=2", {"set", "load-of-loading-point", "1", "65536"}, "value 65536 is outside 0..65535", 0},
+        {"type=2", {"get", "loading-point.16"}, "point 16 is outside 0..15", 2},
+        {"type=16", {"set", "digital-components", "1,2,3,4"}, "is not 3 bytes 0..255 like 1,2,3", 0},
+        {"type=9", {"--channel", "200", "get", "decimal-point"}, "channel 200 is outside 0..3", 0},
+        {"type=9", {"--calibration-type", "2", "get", "loading-point", "0"}, "type of calibration 2 is not 0 or 1", 0},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--trace");
+        Outcome r = sim(c.board, args);
+        EXPECT_EQ(r.code, 2) << c.board << " " << c.args[1] << ": " << r.err;
+        EXPECT_NE(r.err.find(c.text), std::string::npos) << r.err;
+        std::vector<std::string> got = frames(r);
+        EXPECT_EQ(got.size(), c.frames) << c.board << " " << c.args[1] << ": " << r.err;
+        if (c.frames) EXPECT_EQ(got[0].substr(5), "0444aa") << "only the identification is sent";
+    }
+}
+
+// Decimal means decimal: a leading zero does not make a number octal.
+TEST_F(Cli, LeadingZerosAreDecimalAndPointsTheTableEnds) {
+    ASSERT_EQ(sim("type=2", {"set", "unit-code", "010"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"get", "unit-code"}).out, "unit-code 10\n");
+    ASSERT_EQ(sim("type=2", {"set", "load-of-loading-point", "015", "0x10"}).code, 0);
+    EXPECT_EQ(sim("type=2", {"get", "load-of-loading-point.15"}).out, "load-of-loading-point.15 16\n");
+    // The last point of type 0's longer table.
+    Outcome last = sim("type=0", {"set", "loading-point", "19", "-7"});
+    EXPECT_EQ(last.code, 0) << last.err;
+    EXPECT_EQ(sim("type=0", {"get", "loading-point", "19"}).out, "loading-point.19 -7\n");
 }
 
 TEST_F(Cli, TraceShowsTheExactFrames) {

@@ -1,0 +1,308 @@
+#include "capi/parameter_table.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "capi/values.h"
+
+namespace qolven_capi {
+
+namespace {
+
+using D = Device;
+using _QOLVEN_USB_DLL::NETWORK_SETTINGS;
+using _QOLVEN_USB_DLL::detail::typeSet;
+
+// ---- board types served
+// INTERIM until the library's board-type table is merged: the classes the
+// methods themselves dispatch on, named once here.
+using _QOLVEN_USB_DLL::detail::kAllButUnsupported;  // board commands: every type but 15
+using _QOLVEN_USB_DLL::detail::kParameterBoards;    // register parameters: all but 5, 10, 15
+constexpr TypeSet kEntryReadBoards = kParameterBoards | typeSet({5});
+constexpr TypeSet kSystemByteBoards = typeSet({9, 11, 14});
+constexpr TypeSet kOutputBoards = typeSet({11, 14});
+constexpr TypeSet kRotationBoards = typeSet({8, 11, 14});
+constexpr TypeSet kNetworkBoards = typeSet({13});
+constexpr TypeSet kType16 = typeSet({16});
+constexpr TypeSet kLoadSwitchBoards = typeSet({0, 1, 2, 3, 4, 5, 6, 10, 11, 12, 13, 16});
+constexpr int kLastBoardType = 16;
+// The loading-point table: 20 points on type 0, 16 on every other type.
+constexpr int kLastPointType0 = 19;
+constexpr int kLastPoint = 15;
+
+// ---- ranges, each written once
+constexpr long long kByte = 255, kWord = 65535, k24Bits = 16777215;
+constexpr long long kLowestCount = -16777216;
+
+// ---- getters and setters by the shape of their method
+template <auto M>
+std::string byChannel(const Target &t) {
+    return (t.d.*M)(t.handle, t.channel);
+}
+
+template <auto M>
+std::string intValue(const Target &t, const Value &v) {
+    return (t.d.*M)(t.handle, static_cast<int>(v.integer), t.channel);
+}
+
+template <auto M>
+std::string byteValue(const Target &t, const Value &v) {
+    return (t.d.*M)(t.handle, static_cast<unsigned char>(v.integer), t.channel);
+}
+
+// The network getters fill the object's record and answer "0".
+template <auto M, auto Field, std::string (*Format)(const unsigned char *)>
+std::string networkRecord(const Target &t) {
+    std::string result = (t.d.*M)(t.handle, t.channel);
+    return result == "Error" ? result : Format(t.d.networkSettings.*Field);
+}
+
+// The port bytes are kept low byte first.
+std::string port(const unsigned char *bytes) { return std::to_string(bytes[0] + 256 * bytes[1]); }
+
+template <auto M>
+std::string macValue(const Target &t, const Value &v) {
+    const unsigned char *m = v.bytes.data();
+    return (t.d.*M)(t.handle, m[0], m[1], m[2], m[3], m[4], m[5], t.channel);
+}
+
+template <auto M>
+std::string ipValue(const Target &t, const Value &v) {
+    const unsigned char *o = v.bytes.data();
+    return (t.d.*M)(t.handle, o[0], o[1], o[2], o[3], t.channel);
+}
+
+std::string getLoadingPoint(const Target &t) {
+    return t.d.Get_Loading_Point(t.handle, t.point, t.channel, t.calibrationType);
+}
+
+// Without a count the board takes its present reading as the point.
+std::string setLoadingPoint(const Target &t, const Value &v) {
+    if (!v.given) return t.d.Set_Loading_Point(t.handle, t.point, t.channel);
+    return t.d.Set_Zero_Correction(t.handle, t.point, static_cast<int>(v.integer), t.channel, t.calibrationType);
+}
+
+std::string getLoadOfPoint(const Target &t) { return t.d.Get_Load_of_Loading_Point(t.handle, t.point, t.channel); }
+std::string setLoadOfPoint(const Target &t, const Value &v) {
+    return t.d.Set_Load_of_Loading_Point(t.handle, t.point, static_cast<int>(v.integer), t.channel);
+}
+
+// The library renders this flag as a real number ("1.000000").
+std::string getCrossTalk(const Target &t) {
+    std::string text = t.d.Get_CrossTalk(t.handle, t.channel);
+    return text == "Error" ? text : std::to_string(static_cast<int>(std::strtod(text.c_str(), nullptr)));
+}
+
+// The method takes a fourth byte only to drop it: the board takes three.
+std::string setDigitalComponents(const Target &t, const Value &v) {
+    return t.d.Set_Digital_Components(t.handle, v.bytes[0], v.bytes[1], v.bytes[2], 0);
+}
+
+using N = NETWORK_SETTINGS;
+constexpr Kind I = Kind::Integer;
+constexpr TypeSet kNone = 0;
+
+// clang-format off
+const std::vector<Parameter> kTable = {
+    // name                      getter / setter methods
+    //   kind  indexed optional  low  high  get types  set types  get  set  meaning
+    {"decimal-point", "Get_Decimal_Point", "Set_Decimal_Point",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Decimal_Point>, intValue<&D::Set_Decimal_Point>, "decimal places shown by the display"},
+    {"unit-code", "Get_Unit_Code", "Set_Unit_Code",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Unit_Code>, intValue<&D::Set_Unit_Code>, "unit shown by the display (the board's code)"},
+    {"direction", "Get_Direction", "Set_Direction",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Direction>, intValue<&D::Set_Direction>, "sign of the reading (the board's code)"},
+    {"calibration-code", "Get_Calibration_Code", "Set_Calibration_Code",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Calibration_Code>, intValue<&D::Set_Calibration_Code>, "calibration code"},
+    {"calibration-day", "Get_Calibration_Day", "Set_Calibration_Day",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Calibration_Day>, intValue<&D::Set_Calibration_Day>, "day of the calibration"},
+    {"calibration-month", "Get_Calibration_Month", "Set_Calibration_Month",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Calibration_Month>, intValue<&D::Set_Calibration_Month>, "month of the calibration"},
+    {"calibration-year", "Get_Calibration_Year", "Set_Calibration_Year",
+        I, false, false, 0, kByte, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Calibration_Year>, intValue<&D::Set_Calibration_Year>, "year of the calibration"},
+    {"number-of-loading-points", "Get_Number_of_Loading_Points", "Set_Number_of_Loading_Points",
+        I, false, false, 0, kByte, kParameterBoards, kAllButUnsupported,
+        byChannel<&D::Get_Number_of_Loading_Points>, intValue<&D::Set_Number_of_Loading_Points>,
+        "loading points in use"},
+    {"loading-point", "Get_Loading_Point", "Set_Zero_Correction",
+        Kind::Count, true, true, kLowestCount, k24Bits, kEntryReadBoards, kAllButUnsupported,
+        getLoadingPoint, setLoadingPoint,
+        "converter count of loading point N; `set` without a count captures the present reading"},
+    {"load-of-loading-point", "Get_Load_of_Loading_Point", "Set_Load_of_Loading_Point",
+        I, true, false, 0, kWord, kParameterBoards, kAllButUnsupported,
+        getLoadOfPoint, setLoadOfPoint, "load applied at loading point N"},
+    {"sensitivity", "Get_Sensitivity", "Set_Sensitivity",
+        I, false, false, 0, 3, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Sensitivity>, intValue<&D::Set_Sensitivity>, "sensitivity code of the sensor bridge"},
+    {"bridge-resistance", "Get_Bridge_Resistance", "Set_Bridge_Resistance",
+        I, false, false, 0, 3, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_Bridge_Resistance>, intValue<&D::Set_Bridge_Resistance>, "bridge-resistance code"},
+    {"shunt", "Get_Shunt_Value", "Set_Shunt_Value",
+        I, false, false, 0, k24Bits, kEntryReadBoards, kParameterBoards,
+        byChannel<&D::Get_Shunt_Value>, intValue<&D::Set_Shunt_Value>, "shunt value"},
+    {"shunt-resistor", "Get_Shunt_Resistor", "",
+        I, false, false, 0, kByte, kType16, kNone, byChannel<&D::Get_Shunt_Resistor>, nullptr, "shunt resistor"},
+    {"sensor-sensitivity", "Get_Sensor_Sensitivity", "",
+        I, false, false, 0, kWord, kType16, kNone, byChannel<&D::Get_Sensor_Sensitivity>, nullptr,
+        "sensor sensitivity"},
+    {"zero-potentiometer", "Get_Zero_Potentiometer", "",
+        I, false, false, 0, kWord, kType16, kNone, byChannel<&D::Get_Zero_Potentiometer>, nullptr,
+        "zero potentiometer setting"},
+    {"span-1-potentiometer", "Get_Span_1_Potentiometer", "",
+        I, false, false, 0, kWord, kType16, kNone, byChannel<&D::Get_Span_1_Potentiometer>, nullptr,
+        "span 1 potentiometer setting"},
+    {"span-2-potentiometer", "Get_Span_2_Potentiometer", "",
+        I, false, false, 0, kWord, kType16, kNone, byChannel<&D::Get_Span_2_Potentiometer>, nullptr,
+        "span 2 potentiometer setting"},
+    {"sensor-id", "Get_Sensor_Identification_Number", "Set_Sensor_Identification_Number",
+        I, false, false, 0, k24Bits, kParameterBoards, kAllButUnsupported,
+        byChannel<&D::Get_Sensor_Identification_Number>, intValue<&D::Set_Sensor_Identification_Number>,
+        "identification number of the sensor"},
+    {"sensor-configuration", "", "Set_Sensor_Configuration",
+        I, false, false, 0, kByte, kNone, kAllButUnsupported, nullptr, intValue<&D::Set_Sensor_Configuration>,
+        "sensor configuration byte (write only)"},
+    {"crosstalk", "Get_CrossTalk", "Set_CrossTalk",
+        I, false, false, 0, 1, kSystemByteBoards, kSystemByteBoards, getCrossTalk, intValue<&D::Set_CrossTalk>,
+        "crosstalk flag"},
+    {"type-of-calibration", "Get_Type_of_Calibration", "Set_Type_of_Calibration",
+        I, false, false, 0, 1, kSystemByteBoards, kSystemByteBoards,
+        byChannel<&D::Get_Type_of_Calibration>, intValue<&D::Set_Type_of_Calibration>, "type of calibration"},
+    {"active-channels", "Get_Number_of_Active_Channels", "Set_Number_of_Active_Channels",
+        I, false, false, 0, 3, kSystemByteBoards, kSystemByteBoards,
+        byChannel<&D::Get_Number_of_Active_Channels>, intValue<&D::Set_Number_of_Active_Channels>,
+        "number of active channels"},
+    {"active-page", "Get_Active_Page_Number", "Set_Active_Page_Number",
+        I, false, false, 0, 7, kSystemByteBoards, kSystemByteBoards,
+        byChannel<&D::Get_Active_Page_Number>, intValue<&D::Set_Active_Page_Number>, "active page number"},
+    {"pga", "Get_ADC_PGA_Setting", "",
+        I, false, false, 0, 7, kParameterBoards, kNone, byChannel<&D::Get_ADC_PGA_Setting>, nullptr,
+        "converter gain (PGA) setting; set it with adc-configuration"},
+    {"sampling-rate", "Get_ADC_Sampling_Rate", "Set_ADC_Configuration",
+        I, false, false, 0, 15, kParameterBoards, kParameterBoards,
+        byChannel<&D::Get_ADC_Sampling_Rate>, byteValue<&D::Set_ADC_Configuration>,
+        "converter sampling-rate code (the gain is kept)"},
+    {"adc-configuration", "", "Set_ADC_Configuration2",
+        I, false, false, 0, kByte, kNone, kAllButUnsupported, nullptr, byteValue<&D::Set_ADC_Configuration2>,
+        "whole converter byte: 16 x pga + sampling-rate (write only)"},
+    {"average", "Get_Average_Setting", "Set_Average_Setting",
+        I, false, false, 0, kByte, kParameterBoards, kAllButUnsupported,
+        byChannel<&D::Get_Average_Setting>, intValue<&D::Set_Average_Setting>, "average setting"},
+    {"voltage-output", "Get_Voltage_Output", "Set_Voltage_Output",
+        I, false, false, 0, kByte, kOutputBoards, kOutputBoards,
+        byChannel<&D::Get_Voltage_Output>, intValue<&D::Set_Voltage_Output>, "voltage output point"},
+    {"analog-voltage-output", "Get_Analog_Voltage_Output", "",
+        I, false, false, 0, kByte, kType16, kNone, byChannel<&D::Get_Analog_Voltage_Output>, nullptr,
+        "analog voltage output"},
+    {"excitation", "Get_Excitation", "",
+        I, false, false, 0, kByte, kType16, kNone, byChannel<&D::Get_Excitation>, nullptr, "excitation"},
+    {"gain-switch", "Get_Gain_Switch", "",
+        I, false, false, 0, kByte, kType16, kNone, byChannel<&D::Get_Gain_Switch>, nullptr, "gain switch position"},
+    {"polarity", "Get_Polarity", "",
+        I, false, false, 0, kByte, kType16, kNone, byChannel<&D::Get_Polarity>, nullptr, "polarity"},
+    {"output-type", "Get_Output_Type", "",
+        I, false, false, 0, 15, kOutputBoards, kNone, byChannel<&D::Get_Output_Type>, nullptr, "output type"},
+    {"load-switch", "", "Set_Load_Switch",
+        I, false, false, 0, kByte, kNone, kLoadSwitchBoards, nullptr, intValue<&D::Set_Load_Switch>,
+        "simulated-load switch (write only)"},
+    {"digital-components", "", "Set_Digital_Components",
+        Kind::Bytes, false, false, 3, 3, kNone, kType16, nullptr, setDigitalComponents,
+        "digital components, three bytes (write only)"},
+    {"pulses-per-rotation", "Get_Pulses_Per_Rotation", "Set_Pulses_Per_Rotation",
+        I, false, false, 0, kWord, kRotationBoards, kRotationBoards,
+        byChannel<&D::Get_Pulses_Per_Rotation>, intValue<&D::Set_Pulses_Per_Rotation>,
+        "pulses per rotation of the rotation input"},
+    {"dest-mac", "Get_Destination_MAC_Address", "Set_Destination_MAC_Address",
+        Kind::Mac, false, false, 0, kByte, kNetworkBoards, kNetworkBoards,
+        networkRecord<&D::Get_Destination_MAC_Address, &N::destinationMacAddress, formatMac>,
+        macValue<&D::Set_Destination_MAC_Address>, "MAC address of the peer"},
+    {"dest-ip", "Get_Destination_IP_Address", "Set_Destination_IP_Address",
+        Kind::Ip, false, false, 0, kByte, kNetworkBoards, kNetworkBoards,
+        networkRecord<&D::Get_Destination_IP_Address, &N::destinationIpAddress, formatIp>,
+        ipValue<&D::Set_Destination_IP_Address>, "IP address of the peer"},
+    {"dest-port", "Get_Destination_Port_Number", "Set_Destination_Port_Number",
+        I, false, false, 0, kWord, kNetworkBoards, kNetworkBoards,
+        networkRecord<&D::Get_Destination_Port_Number, &N::destinationPortNumber, port>,
+        intValue<&D::Set_Destination_Port_Number>, "port of the peer"},
+    {"source-mac", "Get_Source_MAC_Address", "",
+        Kind::Mac, false, false, 0, kByte, kNetworkBoards, kNone,
+        networkRecord<&D::Get_Source_MAC_Address, &N::sourceMacAddress, formatMac>, nullptr,
+        "MAC address of the board (read only)"},
+    {"source-ip", "Get_Source_IP_Address", "Set_Source_IP_Address",
+        Kind::Ip, false, false, 0, kByte, kNetworkBoards, kNetworkBoards,
+        networkRecord<&D::Get_Source_IP_Address, &N::sourceIpAddress, formatIp>,
+        ipValue<&D::Set_Source_IP_Address>, "IP address of the board"},
+    {"source-port", "Get_Source_Port_Number", "Set_Source_Port_Number",
+        I, false, false, 0, kWord, kNetworkBoards, kNetworkBoards,
+        networkRecord<&D::Get_Source_Port_Number, &N::sourcePortNumber, port>,
+        intValue<&D::Set_Source_Port_Number>, "port of the board"},
+    {"offset-load", "Get_Offset_Load", "",
+        I, false, false, 0, kWord, kParameterBoards, kNone, byChannel<&D::Get_Offset_Load>, nullptr,
+        "load at the offset count"},
+    {"fullscale-load", "Get_Fullscale_Load", "",
+        I, false, false, 0, kWord, kParameterBoards, kNone, byChannel<&D::Get_Fullscale_Load>, nullptr,
+        "load at the full-scale count"},
+};
+// clang-format on
+
+} // namespace
+
+const std::vector<Parameter> &parameterTable() { return kTable; }
+
+const Parameter *findParameter(const char *name) {
+    if (!name) return nullptr;
+    for (const Parameter &p : kTable)
+        if (std::strcmp(p.name, name) == 0) return &p;
+    return nullptr;
+}
+
+bool loadingPoints(int boardType, int &first, int &last) {
+    if (boardType < 0 || boardType > kLastBoardType) return false;
+    first = 0;
+    last = boardType == 0 ? kLastPointType0 : kLastPoint;
+    return true;
+}
+
+std::string valueSyntax(const Parameter &p) {
+    switch (p.kind) {
+    case Kind::Integer: return rangeText(p.low, p.high);
+    case Kind::Count: return std::string(p.optionalValue ? "[" : "") + "count " + rangeText(p.low, p.high) +
+                             (p.optionalValue ? "]" : "");
+    case Kind::Mac: return "xx:xx:xx:xx:xx:xx";
+    case Kind::Ip: return "a.b.c.d";
+    case Kind::Bytes: {
+        std::string text;
+        for (long long i = 0; i < p.high; ++i) text += (i ? "," : "") + std::string(1, char('A' + i));
+        return text;
+    }
+    }
+    return "";
+}
+
+bool parseValue(const Parameter &p, const char *text, Value &value, std::string &why) {
+    value = Value();
+    if (!text || !*text) {
+        if (p.optionalValue) return true;
+        why = "needs a value (" + valueSyntax(p) + ")";
+        return false;
+    }
+    value.given = true;
+    bool ok = false;
+    switch (p.kind) {
+    case Kind::Integer:
+    case Kind::Count: ok = parseInteger(text, p.low, p.high, value.integer, why); break;
+    case Kind::Mac: ok = parseBytes(text, ':', 6, 16, value.bytes, why); break;
+    case Kind::Ip: ok = parseBytes(text, '.', 4, 10, value.bytes, why); break;
+    case Kind::Bytes: ok = parseBytes(text, ',', static_cast<size_t>(p.high), 10, value.bytes, why); break;
+    }
+    if (!ok) why = "value " + why;
+    return ok;
+}
+
+} // namespace qolven_capi

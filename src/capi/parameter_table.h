@@ -1,0 +1,68 @@
+// The stored parameters by readable name: one row each, read by the qolven
+// tool, the C interface and everything built on it.  A row says which
+// library methods read and write the parameter, which board types serve it,
+// and which values (and for the loading points, which point numbers) it
+// takes; the range written here is the one every front end checks and shows.
+#ifndef QOLVEN_CAPI_PARAMETER_TABLE_H
+#define QOLVEN_CAPI_PARAMETER_TABLE_H
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "capi/device.h"
+#include "core/internal.h"
+
+namespace qolven_capi {
+
+using _QOLVEN_USB_DLL::detail::TypeSet;
+
+// Same numbering as qolven_value_kind.
+enum class Kind { Integer = QOLVEN_VALUE_INTEGER, Count = QOLVEN_VALUE_COUNT, Mac = QOLVEN_VALUE_MAC,
+                  Ip = QOLVEN_VALUE_IP, Bytes = QOLVEN_VALUE_BYTES };
+
+// What one get or set works on.
+struct Target {
+    Device &d;
+    void *handle;
+    unsigned char channel;
+    int point;
+    int calibrationType;
+};
+
+// A value already checked against its row: the integer, or the bytes.
+struct Value {
+    bool given = false;
+    long long integer = 0;
+    std::vector<unsigned char> bytes;
+};
+
+struct Parameter {
+    const char *name;
+    const char *getterName;  // library methods, "" when there is none
+    const char *setterName;
+    Kind kind;
+    bool indexed;            // takes a loading-point number
+    bool optionalValue;      // may be written without a value
+    long long low, high;     // values (Integer, Count); bytes in the list (Bytes)
+    TypeSet getTypes, setTypes;
+    std::string (*get)(const Target &);
+    std::string (*set)(const Target &, const Value &);
+    const char *meaning;
+};
+
+const std::vector<Parameter> &parameterTable();
+const Parameter *findParameter(const char *name);
+
+// The point numbers of the loading-point table of a board type; false for
+// a type the library does not know.
+bool loadingPoints(int boardType, int &first, int &last);
+
+// How a user writes the value: "0..255", "a.b.c.d", "[count -16777216..16777215]".
+std::string valueSyntax(const Parameter &p);
+// Checks `text` against the row; false with the reason in `why`.
+bool parseValue(const Parameter &p, const char *text, Value &value, std::string &why);
+
+} // namespace qolven_capi
+
+#endif

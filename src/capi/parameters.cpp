@@ -1,0 +1,160 @@
+// The parameter table through the C interface.
+#include <cstdlib>
+
+#include "capi/parameter_table.h"
+
+using namespace qolven_capi;
+
+namespace {
+
+const Parameter *row(int index) {
+    const auto &table = parameterTable();
+    if (index < 0 || static_cast<size_t>(index) >= table.size()) return nullptr;
+    return &table[static_cast<size_t>(index)];
+}
+
+bool serves(TypeSet types, int boardType) { return _QOLVEN_USB_DLL::detail::accepts(types, boardType); }
+
+// The row by name, or a refusal naming it.
+const Parameter *named(qolven_device *d, const char *name) {
+    const Parameter *p = findParameter(name);
+    if (!p) refuse(d, QOLVEN_UNKNOWN_NAME, "unknown parameter \"" + std::string(name ? name : "") + "\"");
+    return p;
+}
+
+// A point number the board's table holds; the board is identified for it
+// (a read), so that nothing is written with a point it does not have.
+int checkPoint(qolven_device *d, const Parameter &p, int point) {
+    std::string type = d->object->Get_Type_of_Board(d->handle());
+    if (type == "Error") return libraryFailure(d);
+    int boardType = std::atoi(type.c_str()), first = 0, last = -1;
+    if (!loadingPoints(boardType, first, last))
+        return refuse(d, QOLVEN_ERROR, std::string(p.name) + ": board type " + type + " is not known");
+    if (point < first || point > last)
+        return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p.name) + ": point " + std::to_string(point) +
+                                                      " is outside " + std::to_string(first) + ".." +
+                                                      std::to_string(last) + " of board type " + type);
+    return QOLVEN_OK;
+}
+
+Target target(qolven_device *d, int point) {
+    return {*d->object, d->handle(), d->channel, point, d->calibrationType};
+}
+
+} // namespace
+
+extern "C" {
+
+int qolven_parameter_count(void) { return static_cast<int>(parameterTable().size()); }
+
+int qolven_parameter_find(const char *name) {
+    const Parameter *p = findParameter(name);
+    return p ? static_cast<int>(p - parameterTable().data()) : -1;
+}
+
+const char *qolven_parameter_name(int index) {
+    const Parameter *p = row(index);
+    return p ? p->name : nullptr;
+}
+
+const char *qolven_parameter_meaning(int index) {
+    const Parameter *p = row(index);
+    return p ? p->meaning : nullptr;
+}
+
+const char *qolven_parameter_syntax(int index) {
+    // Built once per row: the texts live as long as the library.
+    static const std::vector<std::string> syntaxes = [] {
+        std::vector<std::string> texts;
+        for (const Parameter &p : parameterTable()) texts.push_back(valueSyntax(p));
+        return texts;
+    }();
+    return row(index) ? syntaxes[static_cast<size_t>(index)].c_str() : nullptr;
+}
+
+const char *qolven_parameter_getter(int index) {
+    const Parameter *p = row(index);
+    return p ? p->getterName : nullptr;
+}
+
+const char *qolven_parameter_setter(int index) {
+    const Parameter *p = row(index);
+    return p ? p->setterName : nullptr;
+}
+
+int qolven_parameter_flags(int index) {
+    const Parameter *p = row(index);
+    if (!p) return 0;
+    return (p->get ? QOLVEN_PARAMETER_READABLE : 0) | (p->set ? QOLVEN_PARAMETER_WRITABLE : 0) |
+           (p->indexed ? QOLVEN_PARAMETER_INDEXED : 0) | (p->optionalValue ? QOLVEN_PARAMETER_VALUE_OPTIONAL : 0);
+}
+
+int qolven_parameter_kind(int index) {
+    const Parameter *p = row(index);
+    return p ? static_cast<int>(p->kind) : -1;
+}
+
+int qolven_parameter_range(int index, int64_t *low, int64_t *high) {
+    const Parameter *p = row(index);
+    if (!p || !low || !high) return QOLVEN_INVALID_ARGUMENT;
+    *low = p->low;
+    *high = p->high;
+    return QOLVEN_OK;
+}
+
+int qolven_parameter_serves(int index, int boardType, int access) {
+    const Parameter *p = row(index);
+    if (!p) return 0;
+    if (access == QOLVEN_PARAMETER_READABLE) return p->get && serves(p->getTypes, boardType) ? 1 : 0;
+    if (access == QOLVEN_PARAMETER_WRITABLE) return p->set && serves(p->setTypes, boardType) ? 1 : 0;
+    return 0;
+}
+
+int qolven_parameter_points(int index, int boardType, int *first, int *last) {
+    const Parameter *p = row(index);
+    if (!p || !p->indexed || !first || !last) return QOLVEN_INVALID_ARGUMENT;
+    return loadingPoints(boardType, *first, *last) ? QOLVEN_OK : QOLVEN_INVALID_ARGUMENT;
+}
+
+int qolven_get_parameter(qolven_device *d, const char *name, int point, char *value, size_t size) {
+    if (!d) return QOLVEN_INVALID_ARGUMENT;
+    if (value && size) value[0] = 0;
+    return guarded(d, [&]() -> int {
+        begin(d);
+        const Parameter *p = named(d, name);
+        if (!p) return QOLVEN_UNKNOWN_NAME;
+        if (!p->get) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be read (write only)");
+        if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
+        if (p->indexed) {
+            int checked = checkPoint(d, *p, point);
+            if (checked != QOLVEN_OK) return checked;
+        }
+        std::string text = p->get(target(d, point));
+        if (text == "Error") return libraryFailure(d);
+        return give(d, text, value, size, nullptr);
+    });
+}
+
+int qolven_set_parameter(qolven_device *d, const char *name, int point, const char *value) {
+    if (!d) return QOLVEN_INVALID_ARGUMENT;
+    return guarded(d, [&]() -> int {
+        begin(d);
+        const Parameter *p = named(d, name);
+        if (!p) return QOLVEN_UNKNOWN_NAME;
+        if (!p->set) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be written (read only)");
+        Value checked;
+        std::string why;
+        if (!parseValue(*p, value, checked, why))
+            return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p->name) + ": " + why);
+        if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
+        if (p->indexed) {
+            int pointChecked = checkPoint(d, *p, point);
+            if (pointChecked != QOLVEN_OK) return pointChecked;
+        }
+        if (p->set(target(d, point), checked) == "Error") return libraryFailure(d);
+        d->result = "0";
+        return QOLVEN_OK;
+    });
+}
+
+} // extern "C"

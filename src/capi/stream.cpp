@@ -1,0 +1,107 @@
+// Fast data into caller-provided arrays.
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+
+#include "capi/device.h"
+
+using namespace qolven_capi;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Nominal samples per second of the sampling-rate codes.
+const double kRates[16] = {2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000};
+
+int code(const std::string &text) { return text.empty() ? 0 : static_cast<unsigned char>(text[0]); }
+
+// Records are tab-separated (separator choice 1): number, total, [channel,]
+// count, three empty fields, date, time, each field ending with a tab.
+bool parseRecords(const std::string &text, bool channelField, std::deque<qolven_device::Sample> &into) {
+    const size_t width = channelField ? 9 : 8;
+    long long fields[4] = {};
+    size_t field = 0;
+    for (size_t start = 0, tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1) {
+        if (field < 4) {
+            auto r = std::from_chars(text.data() + start, text.data() + tab, fields[field]);
+            bool numeric = field < (channelField ? 4u : 3u);
+            if (numeric && (r.ec != std::errc() || r.ptr != text.data() + tab)) return false;
+        }
+        if (++field == width) {
+            if (channelField) into.push_back({int32_t(fields[0]), int32_t(fields[2]), int32_t(fields[3])});
+            else into.push_back({int32_t(fields[0]), 0, int32_t(fields[2])});
+            field = 0;
+        }
+    }
+    return field == 0;
+}
+
+} // namespace
+
+extern "C" {
+
+double qolven_rate_samples_per_second(int rateCode) { return rateCode >= 0 && rateCode < 16 ? kRates[rateCode] : 0; }
+
+int qolven_stream_start(qolven_device *d, int rateCode) {
+    if (!d) return QOLVEN_INVALID_ARGUMENT;
+    return guarded(d, [&]() -> int {
+        begin(d);
+        if (rateCode < -1 || rateCode > 15)
+            return refuse(d, QOLVEN_INVALID_ARGUMENT,
+                          "sampling-rate code " + std::to_string(rateCode) + " is outside 0..15 (-1 keeps the board's)");
+        if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
+        Device &o = *d->object;
+        d->stream = qolven_device::Stream();
+        if (rateCode >= 0 && o.Set_ADC_Configuration(d->handle(), static_cast<unsigned char>(rateCode), d->channel) == "Error")
+            return libraryFailure(d);
+        // Read back: the board decides the rate it runs at.
+        std::string rate = o.Get_ADC_Sampling_Rate(d->handle(), d->channel);
+        if (rate == "Error") return libraryFailure(d);
+        if (rateCode >= 0 && rate != std::to_string(rateCode))
+            return refuse(d, QOLVEN_ERROR, "the board runs at sampling-rate code " + rate + ", not " +
+                                               std::to_string(rateCode));
+        o.Get_Version_of_Board(d->handle());
+        if (o.boardTypeText == "Error") return libraryFailure(d);
+        d->stream.typeText = std::to_string(o.boardType);
+        d->stream.rateText = rate;
+        d->stream.versionText = std::to_string(code(o.firmwareVersionText));
+        d->stream.start = Clock::now();
+        d->stream.started = true;
+        return QOLVEN_OK;
+    });
+}
+
+int qolven_stream_read(qolven_device *d, int32_t *numbers, int32_t *channels, int32_t *counts, size_t capacity,
+                       size_t *received, double *seconds) {
+    if (!d) return QOLVEN_INVALID_ARGUMENT;
+    return guarded(d, [&]() -> int {
+        begin(d);
+        if (received) *received = 0;
+        if (!received || (capacity > 0 && (!numbers || !channels || !counts)))
+            return refuse(d, QOLVEN_INVALID_ARGUMENT, "the sample arrays and the received count must be given");
+        if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
+        qolven_device::Stream &s = d->stream;
+        if (!s.started) return refuse(d, QOLVEN_INVALID_ARGUMENT, "no stream started (qolven_stream_start first)");
+        if (s.pending.empty()) {
+            Device &o = *d->object;
+            std::string text = o.Fast_Data_Request(d->handle(), 1, 0, s.typeText, s.rateText, s.versionText, d->channel);
+            s.arrival = std::chrono::duration<double>(Clock::now() - s.start).count();
+            if (text == "Error") return libraryFailure(d);
+            if (!parseRecords(text, o.boardType == 9, s.pending))
+                return refuse(d, QOLVEN_INTERNAL, "internal error: fast-data records out of shape");
+        }
+        size_t n = 0;
+        for (; n < capacity && !s.pending.empty(); ++n) {
+            numbers[n] = s.pending.front().number;
+            channels[n] = s.pending.front().channel;
+            counts[n] = s.pending.front().count;
+            s.pending.pop_front();
+        }
+        *received = n;
+        if (seconds) *seconds = s.arrival;
+        return QOLVEN_OK;
+    });
+}
+
+} // extern "C"

@@ -1,0 +1,412 @@
+/* The C interface from C, on the simulated bridge: discovery and opening,
+ * the typed conveniences, parameters by name, the generic call, the method
+ * and field tables, the fast-data block and the failures.  Compiled as C. */
+#define _POSIX_C_SOURCE 200809L
+
+#include <qolven.h>
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int checks, failures;
+
+static void check(int ok, const char *file, int line, const char *format, ...) {
+    ++checks;
+    if (ok) return;
+    ++failures;
+    va_list args;
+    va_start(args, format);
+    fprintf(stderr, "%s:%d: ", file, line);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    va_end(args);
+}
+#define CHECK(cond, ...) check((cond) != 0, __FILE__, __LINE__, __VA_ARGS__)
+#define CONTAINS(text, part) (strstr((text), (part)) != NULL)
+
+/* The virtual devices, described before the bridge's first call. */
+static const char *const kDevices =
+    "serial=C2 type=2 delay_us=0 completion_delay_ms=0 reset_delay_ms=0 noise=0\n"
+    "serial=C0 type=0 delay_us=0\n"
+    "serial=C9 type=9 delay_us=0 channels=4\n"
+    "serial=C13 type=13 delay_us=0\n"
+    "serial=C16 type=16 delay_us=0 completion_delay_ms=0\n"
+    "serial=SLOW type=2 delay_us=400000\n";
+enum { kDeviceCount = 6 };
+
+static qolven_device *opened(const char *serial) {
+    qolven_device *d = qolven_create();
+    CHECK(d != NULL, "create");
+    int status = qolven_open(d, serial);
+    CHECK(status == QOLVEN_OK, "open %s: %s %s", serial, qolven_status_name(status), qolven_error_text(d));
+    return d;
+}
+
+static void test_discovery_and_opening(void) {
+    qolven_device *d = qolven_create();
+    int count = -1;
+    CHECK(qolven_device_count(d, &count) == QOLVEN_OK && count == kDeviceCount, "count %d", count);
+    char serial[16];
+    CHECK(qolven_device_serial(d, 2, serial, sizeof serial) == QOLVEN_OK && strcmp(serial, "C9") == 0,
+          "serial 2: %s", serial);
+    CHECK(qolven_device_serial(d, 2, serial, 2) == QOLVEN_BUFFER_TOO_SMALL && serial[0] == 0, "short buffer");
+
+    static const struct {
+        const char *serial;
+        int status;
+        const char *text;
+        uint32_t d2xx;
+    } cases[] = {
+        {NULL, QOLVEN_ERROR, "6 devices attached (C2, C0, C9, C13, C16, SLOW); name one", 2},
+        {"NOPE", QOLVEN_ERROR, "no bridge with serial NOPE attached", 2},
+        {"A234567890123456", QOLVEN_INVALID_ARGUMENT, "longer than 15 characters", 0},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        int status = qolven_open(d, cases[i].serial);
+        CHECK(status == cases[i].status, "open %s: %s", cases[i].serial ? cases[i].serial : "(any)",
+              qolven_status_name(status));
+        CHECK(CONTAINS(qolven_error_text(d), cases[i].text), "open text: %s", qolven_error_text(d));
+        CHECK(qolven_d2xx_status(d) == cases[i].d2xx, "open status %u", qolven_d2xx_status(d));
+        CHECK(!qolven_is_open(d), "nothing open after a refusal");
+    }
+
+    CHECK(qolven_open(d, "C2") == QOLVEN_OK && qolven_is_open(d), "open C2: %s", qolven_error_text(d));
+    CHECK(strcmp(qolven_open_serial(d), "C2") == 0, "open serial %s", qolven_open_serial(d));
+    CHECK(qolven_open(d, "C9") == QOLVEN_INVALID_ARGUMENT, "a second open on one object");
+    CHECK(qolven_close(d) == QOLVEN_OK && !qolven_is_open(d), "close");
+    CHECK(qolven_close(d) == QOLVEN_OK, "closing twice is fine");
+    int64_t value;
+    CHECK(qolven_read_count(d, &value) == QOLVEN_NOT_OPEN, "read on a closed object");
+    CHECK(qolven_get_parameter(d, "decimal-point", 0, serial, sizeof serial) == QOLVEN_NOT_OPEN, "get closed");
+    qolven_destroy(d);
+}
+
+static void test_identity_and_readings(void) {
+    static const struct {
+        const char *serial;
+        int type;
+    } boards[] = {{"C2", 2}, {"C9", 9}, {"C16", 16}};
+    for (size_t i = 0; i < sizeof boards / sizeof boards[0]; ++i) {
+        qolven_device *d = opened(boards[i].serial);
+        struct qolven_board_identity identity = {-1, -1, -1, -1, -1};
+        CHECK(qolven_identify(d, &identity) == QOLVEN_OK, "identify: %s", qolven_error_text(d));
+        CHECK(identity.board_type == boards[i].type, "board type %d", identity.board_type);
+        CHECK(identity.firmware_version == 4 && identity.firmware_year == 11 && identity.firmware_month == 1,
+              "firmware %d %d/%d", identity.firmware_version, identity.firmware_year, identity.firmware_month);
+        int64_t count = -1;
+        CHECK(qolven_read_count(d, &count) == QOLVEN_OK, "count: %s", qolven_error_text(d));
+        CHECK(count > 8388608 - 200000 && count < 8388608 + 200000, "count %lld", (long long)count);
+        qolven_destroy(d);
+    }
+
+    /* Offline: the library's table of fixed values, no bus. */
+    qolven_device *d = qolven_create();
+    CHECK(qolven_set_offline(d, 2) == QOLVEN_INVALID_ARGUMENT, "offline mode 2");
+    CHECK(qolven_set_offline(d, 1) == QOLVEN_OK && qolven_open(d, NULL) == QOLVEN_OK, "offline open");
+    CHECK(strcmp(qolven_open_serial(d), "123456") == 0, "offline serial %s", qolven_open_serial(d));
+    int64_t count = 0;
+    CHECK(qolven_read_count(d, &count) == QOLVEN_OK && count == 10458593, "offline count %lld", (long long)count);
+    qolven_destroy(d);
+}
+
+/* Every parameter write read back from the board's stored registers. */
+static void test_parameters_round_trip(void) {
+    static const struct {
+        const char *serial;
+        int channel;
+        const char *name;
+        int point;
+        const char *value, *shown;
+    } cases[] = {
+        {"C2", 0, "decimal-point", 0, "3", "3"},
+        {"C2", 0, "unit-code", 0, "010", "10"},
+        {"C2", 0, "unit-code", 0, "0x0c", "12"},
+        {"C2", 0, "sensitivity", 0, "2", "2"},
+        {"C2", 0, "bridge-resistance", 0, "1", "1"},
+        {"C2", 0, "shunt", 0, "1193046", "1193046"},
+        {"C2", 0, "loading-point", 15, "-5", "-5"},
+        {"C2", 0, "load-of-loading-point", 4, "1000", "1000"},
+        {"C2", 0, "sampling-rate", 0, "12", "12"},
+        {"C0", 0, "loading-point", 19, "77", "77"},
+        {"C0", 0, "unit-code", 0, "12", "12"},
+        {"C9", 2, "decimal-point", 0, "4", "4"},
+        {"C9", 3, "crosstalk", 0, "1", "1"},
+        {"C9", 1, "active-page", 0, "5", "5"},
+        {"C13", 0, "dest-ip", 0, "192.168.1.10", "192.168.1.10"},
+        {"C13", 0, "dest-mac", 0, "00:11:22:aa:bb:cc", "00:11:22:aa:bb:cc"},
+        {"C13", 0, "source-port", 0, "5000", "5000"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        qolven_device *d = opened(cases[i].serial);
+        char value[64] = "untouched";
+        CHECK(qolven_set_channel(d, cases[i].channel) == QOLVEN_OK, "channel");
+        int status = qolven_set_parameter(d, cases[i].name, cases[i].point, cases[i].value);
+        CHECK(status == QOLVEN_OK, "set %s %s: %s", cases[i].name, cases[i].value, qolven_error_text(d));
+        status = qolven_get_parameter(d, cases[i].name, cases[i].point, value, sizeof value);
+        CHECK(status == QOLVEN_OK && strcmp(value, cases[i].shown) == 0, "%s on %s: %s (%s)", cases[i].name,
+              cases[i].serial, value, qolven_error_text(d));
+        qolven_destroy(d);
+    }
+}
+
+/* Refusals of names, values and points: nothing is written. */
+static void test_parameter_refusals(void) {
+    static const struct {
+        const char *serial;
+        int write;
+        const char *name;
+        int point;
+        const char *value;
+        int status;
+        const char *text;
+    } cases[] = {
+        {"C2", 0, "no-such-parameter", 0, NULL, QOLVEN_UNKNOWN_NAME, "unknown parameter \"no-such-parameter\""},
+        {"C2", 1, "source-mac", 0, "00:11:22:33:44:55", QOLVEN_NOT_SUPPORTED, "cannot be written"},
+        {"C2", 0, "load-switch", 0, NULL, QOLVEN_NOT_SUPPORTED, "cannot be read"},
+        {"C2", 1, "decimal-point", 0, "256", QOLVEN_INVALID_ARGUMENT, "decimal-point: value 256 is outside 0..255"},
+        {"C2", 1, "decimal-point", 0, "-1", QOLVEN_INVALID_ARGUMENT, "value -1 is outside 0..255"},
+        {"C2", 1, "decimal-point", 0, "three", QOLVEN_INVALID_ARGUMENT, "\"three\" is not a number"},
+        {"C2", 1, "decimal-point", 0, " 3", QOLVEN_INVALID_ARGUMENT, "is not a number"},
+        {"C2", 1, "decimal-point", 0, "", QOLVEN_INVALID_ARGUMENT, "needs a value (0..255)"},
+        {"C2", 1, "shunt", 0, "99999999999999999999999", QOLVEN_INVALID_ARGUMENT, "is outside 0..16777215"},
+        {"C2", 1, "loading-point", 16, "5", QOLVEN_INVALID_ARGUMENT, "point 16 is outside 0..15 of board type 2"},
+        {"C2", 0, "load-of-loading-point", -1, NULL, QOLVEN_INVALID_ARGUMENT, "point -1 is outside 0..15"},
+        {"C0", 1, "loading-point", 20, "5", QOLVEN_INVALID_ARGUMENT, "point 20 is outside 0..19 of board type 0"},
+        {"C16", 1, "digital-components", 0, "1,2,3,4", QOLVEN_INVALID_ARGUMENT, "is not 3 bytes 0..255"},
+        {"C16", 1, "digital-components", 0, "1,2,256", QOLVEN_INVALID_ARGUMENT, "is not 3 bytes 0..255"},
+        {"C13", 1, "dest-ip", 0, "192.168.1", QOLVEN_INVALID_ARGUMENT, "is not an IP address"},
+        {"C13", 1, "dest-mac", 0, "00:11:22:33:44:5g", QOLVEN_INVALID_ARGUMENT, "is not a MAC address"},
+        {"C2", 0, "crosstalk", 0, NULL, QOLVEN_ERROR, "Invalid Type of Board"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        qolven_device *d = opened(cases[i].serial);
+        char value[64];
+        /* The register the refused writes would have reached keeps this value. */
+        qolven_set_parameter(d, "decimal-point", 0, "7");
+        int status = cases[i].write ? qolven_set_parameter(d, cases[i].name, cases[i].point, cases[i].value)
+                                    : qolven_get_parameter(d, cases[i].name, cases[i].point, value, sizeof value);
+        CHECK(status == cases[i].status, "%s %s: %s (%s)", cases[i].name, cases[i].value ? cases[i].value : "",
+              qolven_status_name(status), qolven_error_text(d));
+        CHECK(CONTAINS(qolven_error_text(d), cases[i].text), "%s: text \"%s\"", cases[i].name, qolven_error_text(d));
+        if (cases[i].serial[1] == '2') {
+            CHECK(qolven_get_parameter(d, "decimal-point", 0, value, sizeof value) == QOLVEN_OK &&
+                      strcmp(value, "7") == 0, "nothing written: %s", value);
+        }
+        qolven_destroy(d);
+    }
+    qolven_device *d = opened("C9");
+    CHECK(qolven_set_channel(d, 4) == QOLVEN_INVALID_ARGUMENT && CONTAINS(qolven_error_text(d), "outside 0..3"),
+          "channel 4");
+    CHECK(qolven_set_calibration_type(d, 2) == QOLVEN_INVALID_ARGUMENT, "calibration type 2");
+    qolven_destroy(d);
+}
+
+static void test_parameter_table(void) {
+    int count = qolven_parameter_count();
+    CHECK(count >= 40, "parameter count %d", count);
+    for (int i = 0; i < count; ++i) {
+        const char *name = qolven_parameter_name(i);
+        CHECK(name && qolven_parameter_find(name) == i, "find %s", name ? name : "(null)");
+        CHECK(strchr(name, '_') == NULL, "%s: names are written with '-'", name);
+        int flags = qolven_parameter_flags(i);
+        CHECK(flags & (QOLVEN_PARAMETER_READABLE | QOLVEN_PARAMETER_WRITABLE), "%s: neither read nor written", name);
+        CHECK(*qolven_parameter_syntax(i) && *qolven_parameter_meaning(i), "%s: syntax and meaning", name);
+        CHECK((*qolven_parameter_getter(i) != 0) == ((flags & QOLVEN_PARAMETER_READABLE) != 0), "%s getter", name);
+        CHECK(qolven_method_find(*qolven_parameter_getter(i) ? qolven_parameter_getter(i) : "Get_Type_of_Board") >= 0,
+              "%s: the getter is a method", name);
+    }
+    CHECK(qolven_parameter_name(count) == NULL && qolven_parameter_name(-1) == NULL, "outside the table");
+    int p = qolven_parameter_find("decimal-point");
+    CHECK(qolven_parameter_serves(p, 2, QOLVEN_PARAMETER_READABLE) && !qolven_parameter_serves(p, 15, 1) &&
+              !qolven_parameter_serves(p, 17, 1),
+          "decimal-point served on 2, not on 15 or 17");
+    int64_t low = 1, high = 0;
+    CHECK(qolven_parameter_range(p, &low, &high) == QOLVEN_OK && low == 0 && high == 255, "range");
+    CHECK(strcmp(qolven_parameter_syntax(qolven_parameter_find("crosstalk")), "0|1") == 0, "flag syntax");
+    int lp = qolven_parameter_find("loading-point"), first = -1, last = -1;
+    CHECK(qolven_parameter_points(lp, 0, &first, &last) == QOLVEN_OK && first == 0 && last == 19, "type 0 points");
+    CHECK(qolven_parameter_points(lp, 2, &first, &last) == QOLVEN_OK && last == 15, "type 2 points");
+    CHECK(qolven_parameter_points(p, 2, &first, &last) == QOLVEN_INVALID_ARGUMENT, "points of a plain parameter");
+    CHECK(qolven_parameter_kind(qolven_parameter_find("dest-mac")) == QOLVEN_VALUE_MAC, "kind");
+    CHECK(qolven_board_type_known(16) && !qolven_board_type_known(17) && qolven_board_type_meaning(17) == NULL,
+          "board types");
+}
+
+static void test_generic_call(void) {
+    qolven_device *d = opened("C2");
+    static const struct {
+        const char *method;
+        int count;
+        const char *arguments[7];
+        int status;
+        const char *result;  /* or the error text when status is not OK */
+    } cases[] = {
+        {"Set_Decimal_Point", 2, {"5", "0"}, QOLVEN_OK, "0"},
+        {"Get_Decimal_Point", 1, {"0"}, QOLVEN_OK, "5"},
+        {"Set_Decimal_Point", 2, {"300", "0"}, QOLVEN_ERROR, "Invalid Decimal Point"},
+        {"Calculate_ADC_Value", 4, {"2", "0x12", "0x34", "0x56"}, QOLVEN_OK, "1193046"},
+        {"Calculate_ADC_Value", 4, {"255", "255", "255", "255"}, QOLVEN_OK, "Unassigned"},
+        {"Calculate_PXV_ADC_Value2", 3, {"128", "0", "0"}, QOLVEN_OK, "-8388608"},
+        {"Get_Type_of_Board", 0, {NULL}, QOLVEN_OK, "2"},
+        {"Get_Version_of_Board", 0, {NULL}, QOLVEN_OK, "0"},
+        {"Get_Device_Count", 0, {NULL}, QOLVEN_OK, "6"},
+        {"Get_Device_Serial_Number", 1, {"4"}, QOLVEN_OK, "C16"},
+        {"Get_Loading_Point", 3, {"0", "0", "2"}, QOLVEN_ERROR, "Invalid Type Of Calibration"},
+        {"Get_Decimal_Point", 1, {"256"}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point: channel 256 is outside 0..255"},
+        {"Get_Decimal_Point", 1, {"1x"}, QOLVEN_INVALID_ARGUMENT, "channel \"1x\" is not a number"},
+        {"Get_Decimal_Point", 0, {NULL}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point takes 1 argument, not 0"},
+        {"Set_Decimal_Point", 2, {"99999999999", "0"}, QOLVEN_INVALID_ARGUMENT, "value"},
+        {"No_Such_Method", 0, {NULL}, QOLVEN_UNKNOWN_NAME, "unknown method \"No_Such_Method\""},
+        /* The library would throw on a type text without a number: checked instead. */
+        {"Fast_Data_Request", 6, {"1", "0", "abc", "15", "4", "0"}, QOLVEN_INVALID_ARGUMENT, "typeText \"abc\""},
+        {"Fast_Data_Request", 6, {"1", "16", "2", "15", "4", "0"}, QOLVEN_ERROR, "Invalid Slot"},
+    };
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        char result[128] = "";
+        size_t length = 0;
+        int status = qolven_call(d, cases[i].method, cases[i].arguments, cases[i].count, result, sizeof result, &length);
+        CHECK(status == cases[i].status, "%s: %s (%s)", cases[i].method, qolven_status_name(status),
+              qolven_error_text(d));
+        const char *seen = status == QOLVEN_OK ? result : qolven_error_text(d);
+        CHECK(status == QOLVEN_OK ? strcmp(seen, cases[i].result) == 0 : CONTAINS(seen, cases[i].result),
+              "%s gave \"%s\"", cases[i].method, seen);
+        if (status == QOLVEN_ERROR) CHECK(strcmp(result, "Error") == 0, "%s: result %s", cases[i].method, result);
+    }
+
+    /* Raw bytes: the EEPROM register as written, its length counted. */
+    const char *write[] = {"114", "0", "0"};
+    const char *read[] = {"114"};
+    char raw[8];
+    size_t length = 0;
+    CHECK(qolven_call(d, "Write_EEPROM_Register", write, 3, raw, sizeof raw, &length) == QOLVEN_OK, "write raw");
+    CHECK(qolven_call(d, "Read_EEPROM_Register", read, 1, raw, sizeof raw, &length) == QOLVEN_OK && length == 2 &&
+              raw[0] == 0 && raw[1] == 0,
+          "raw result of length %zu", length);
+
+    /* A result too long for the buffer is given again whole. */
+    const char *page[] = {"0"};
+    char small[2];
+    CHECK(qolven_call(d, "Get_Offset_Value", page, 1, small, sizeof small, &length) == QOLVEN_BUFFER_TOO_SMALL &&
+              length == 7 && small[0] == 0,
+          "too small: length %zu", length);
+    char whole[16];
+    CHECK(qolven_result_text(d, whole, sizeof whole, &length) == QOLVEN_OK && strcmp(whole, "8386698") == 0,
+          "result again: %s", whole);
+
+    /* The network record through the fields. */
+    qolven_device *n = opened("C13");
+    const char *channel[] = {"0"};
+    char ip[32], field[32];
+    CHECK(qolven_set_parameter(n, "source-ip", 0, "10.0.0.7") == QOLVEN_OK, "source-ip");
+    CHECK(qolven_call(n, "Get_Source_IP_Address", channel, 1, ip, sizeof ip, NULL) == QOLVEN_OK, "network read");
+    CHECK(qolven_get_field(n, "sourceIpAddress", field, sizeof field, NULL) == QOLVEN_OK &&
+              strcmp(field, "10.0.0.7") == 0,
+          "field %s", field);
+    CHECK(qolven_get_field(n, "noSuchField", field, sizeof field, NULL) == QOLVEN_UNKNOWN_NAME, "unknown field");
+    qolven_destroy(n);
+    qolven_destroy(d);
+
+    /* The method table. */
+    int m = qolven_method_find("Set_Load_of_Loading_Point");
+    CHECK(m >= 0 && qolven_method_argument_count(m) == 3, "arguments of Set_Load_of_Loading_Point");
+    CHECK(strcmp(qolven_method_argument_name(m, 1), "load") == 0 && strcmp(qolven_method_argument_kind(m, 1), "int") == 0 &&
+              strcmp(qolven_method_argument_kind(m, 2), "byte") == 0,
+          "argument 1 %s %s", qolven_method_argument_name(m, 1), qolven_method_argument_kind(m, 1));
+    CHECK(strcmp(qolven_method_result(qolven_method_find("Read_Channel_Register")), "raw") == 0, "raw result kind");
+    CHECK(!qolven_method_needs_device(qolven_method_find("Calculate_ADC_Value")) &&
+              qolven_method_needs_device(qolven_method_find("Get_ADC_Configuration")),
+          "device needed");
+    CHECK(qolven_method_count() > 120 && qolven_method_name(qolven_method_count()) == NULL, "method count");
+}
+
+/* Samples in order and none dropped, even through a one-sample array. */
+static void test_stream(void) {
+    qolven_device *d = opened("C2");
+    CHECK(qolven_stream_read(d, NULL, NULL, NULL, 0, &(size_t){0}, NULL) == QOLVEN_INVALID_ARGUMENT, "not started");
+    CHECK(qolven_stream_start(d, 16) == QOLVEN_INVALID_ARGUMENT, "rate code 16");
+    CHECK(qolven_stream_start(d, 15) == QOLVEN_OK, "start: %s", qolven_error_text(d));
+    int32_t numbers[1], channels[1], counts[1];
+    int32_t expected = -1;
+    size_t got = 0, total = 0;
+    double seconds = 0;
+    for (int calls = 0; calls < 20000 && total < 60; ++calls) {
+        int status = qolven_stream_read(d, numbers, channels, counts, 1, &got, &seconds);
+        CHECK(status == QOLVEN_OK, "read: %s", qolven_error_text(d));
+        if (status != QOLVEN_OK) break;
+        if (got == 0) continue;
+        if (expected >= 0) CHECK(numbers[0] == expected, "sample %d after %d", numbers[0], expected - 1);
+        expected = numbers[0] + 1;
+        CHECK(channels[0] == 0 && counts[0] > 0, "channel %d count %d", channels[0], counts[0]);
+        ++total;
+    }
+    CHECK(total >= 60 && seconds > 0, "%zu samples in %.3f s", total, seconds);
+    CHECK(qolven_rate_samples_per_second(15) == 1000 && qolven_rate_samples_per_second(0) == 2.5 &&
+              qolven_rate_samples_per_second(16) == 0,
+          "nominal rates");
+    qolven_destroy(d);
+}
+
+/* Failures of the bridge and the board become statuses with the library's text. */
+static void test_failures(void) {
+    qolven_device *d = opened("SLOW");
+    char value[16];
+    int status = qolven_get_parameter(d, "decimal-point", 0, value, sizeof value);
+    CHECK(status == QOLVEN_TIMEOUT && strcmp(qolven_error_text(d), "Timeout Error") == 0, "slow board: %s %s",
+          qolven_status_name(status), qolven_error_text(d));
+    qolven_destroy(d);
+
+    /* Null objects and pointers are refused, not followed. */
+    CHECK(qolven_open(NULL, "C2") == QOLVEN_INVALID_ARGUMENT && qolven_read_count(NULL, NULL) == QOLVEN_INVALID_ARGUMENT,
+          "null device");
+    CHECK(qolven_wrap(NULL) == NULL && strcmp(qolven_error_text(NULL), "no device object") == 0, "null wrap");
+    qolven_destroy(NULL);
+    CHECK(strcmp(qolven_status_name(QOLVEN_NO_VALUE), "QOLVEN_NO_VALUE") == 0 &&
+              strcmp(qolven_status_name(99), "unknown status") == 0,
+          "status names");
+
+    static const struct {
+        const char *text;
+        int64_t low, high, value;
+        int status;
+    } numbers[] = {
+        {"010", 0, 255, 10, QOLVEN_OK},     {"0x1F", 0, 255, 31, QOLVEN_OK}, {"-0x10", -100, 0, -16, QOLVEN_OK},
+        {"0x", 0, 255, 0, QOLVEN_INVALID_ARGUMENT}, {"+1", 0, 255, 0, QOLVEN_INVALID_ARGUMENT},
+        {"256", 0, 255, 0, QOLVEN_INVALID_ARGUMENT}, {"", 0, 255, 0, QOLVEN_INVALID_ARGUMENT},
+        {"18446744073709551616", 0, 255, 0, QOLVEN_INVALID_ARGUMENT},
+    };
+    for (size_t i = 0; i < sizeof numbers / sizeof numbers[0]; ++i) {
+        int64_t value = -12345;
+        char why[64];
+        status = qolven_parse_integer(numbers[i].text, numbers[i].low, numbers[i].high, &value, why, sizeof why);
+        CHECK(status == numbers[i].status && (status != QOLVEN_OK || value == numbers[i].value), "\"%s\": %s %lld %s",
+              numbers[i].text, qolven_status_name(status), (long long)value, why);
+    }
+}
+
+int main(void) {
+    char path[] = "/tmp/qolven-capi-XXXXXX";
+    int fd = mkstemp(path);
+    if (fd < 0 || write(fd, kDevices, strlen(kDevices)) != (ssize_t)strlen(kDevices)) {
+        perror("description file");
+        return 1;
+    }
+    close(fd);
+    setenv("QOLVEN_SIM_CONFIG", path, 1);
+    unsetenv("QOLVEN_SIM_STATE");
+
+    test_discovery_and_opening();
+    test_identity_and_readings();
+    test_parameters_round_trip();
+    test_parameter_refusals();
+    test_parameter_table();
+    test_generic_call();
+    test_stream();
+    test_failures();
+
+    remove(path);
+    printf("%d checks, %d failed\n", checks, failures);
+    return failures ? 1 : 0;
+}
