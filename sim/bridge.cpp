@@ -287,13 +287,19 @@ QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfoList(void *nodes, DWORD *num) {
     // Never write more nodes than the last FT_CreateDeviceInfoList announced.
     long snapshot = c.b.infoListSnapshot.load();
     if (snapshot >= 0) n = std::min(n, static_cast<size_t>(snapshot));
+    std::shared_ptr<StateFile> file;
+    {
+        std::shared_lock<std::shared_mutex> lock(c.b.m);
+        file = c.b.state;
+    }
     auto *out = static_cast<DeviceListInfoNode *>(nodes);
     for (size_t i = 0; i < n; ++i) {
         const Device &d = *devs[i];
         uintptr_t open = d.handle.load();
         DeviceListInfoNode node;
         std::memset(&node, 0, sizeof node);
-        node.Flags = open ? kFlagOpened : 0;
+        // As FTDI's library does, a device another process has open is marked open too.
+        node.Flags = open || (file && file->open_elsewhere(d.cfg.serial)) ? kFlagOpened : 0;
         node.Type = d.cfg.deviceType;
         node.ID = (c.b.vid.load() << 16) | (c.b.pid.load() & 0xFFFF);
         node.LocId = static_cast<uint32_t>(0x1001 + i);

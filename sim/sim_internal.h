@@ -341,6 +341,9 @@ public:
     // Takes the device's lock file: its descriptor, or -1 with `busy` set when another
     // process has the device open, else with the reason in `error`.
     int lock_device(const std::string &serial, bool *busy, std::string *error);
+    // True while another process has the device open (this process's own openings are
+    // known without asking).
+    bool open_elsewhere(const std::string &serial) const;
     // Copies the device's record into `st` when the file has one.
     bool load_device(const std::string &serial, Storage &st, std::string *error);
     // The same for several devices, reading the file once.

@@ -420,6 +420,14 @@ int StateFile::lock_device(const std::string &serial, bool *busy, std::string *e
     return fd;
 }
 
+bool StateFile::open_elsewhere(const std::string &serial) const {
+    int fd = ::open((path_ + "." + lock_name(serial) + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;  // never opened with this file
+    bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // also gives back the lock taken just now
+    return busy;
+}
+
 bool StateFile::load_device(const std::string &serial, Storage &st, std::string *error) {
     return load_devices({{serial, &st}}, error);
 }

@@ -134,6 +134,18 @@ TEST_F(SimState, ADeviceOpenInOneProcessCannotBeOpenedInAnother) {
         uint32_t status = 0;
         EXPECT_EQ(open_serial("E1", &status), nullptr);
         EXPECT_EQ(status, 3u);
+        struct Node {
+            uint32_t Flags, Type, ID, LocId;
+            char SerialNumber[16];
+            char Description[64];
+            void *ftHandle;
+        } nodes[2];
+        uint32_t n = 0;
+        ASSERT_EQ(FT_CreateDeviceInfoList(&n), 0u);
+        ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), 0u);
+        EXPECT_EQ(nodes[0].Flags, 1u) << "listed as open";
+        EXPECT_EQ(nodes[0].ftHandle, nullptr) << "but not with a handle of this process";
+        EXPECT_EQ(nodes[1].Flags, 0u);
     }
     EXPECT_NE(open_serial("E1"), nullptr) << "the other process has ended";
     ASSERT_TRUE(sim::detach("E1"));
