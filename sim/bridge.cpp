@@ -415,8 +415,8 @@ QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *
     std::vector<uint8_t> bytes(p, p + count);
     Device &d = *c.dev;
     *written = count;
+    add_write(d, bytes);
     if (!d.silent) board_receive(d, bytes, Clock::now());
-    add_write(d, std::move(bytes));
     return c.ret(FT_OK_);
 }
 
