@@ -169,6 +169,14 @@ void store_or_refuse(HandlerContext &c, const CommandSpec &command, Storage &bef
                             ") not stored: " + why);
 }
 
+// The answer's delay runs from the end of the board's work on the request, not from
+// its start: natively they are microseconds apart, but under an emulator the first
+// request of a process takes milliseconds of code translation, which would otherwise
+// eat into the answer delay the host waits for.
+TimePoint answer_base(const Device &d, TimePoint now) {
+    return std::max(now, Clock::now()) + std::chrono::microseconds(d.cfg.answerDelayUs);
+}
+
 // Handles one complete frame (size byte and end byte already checked).
 void handle_packet(Device &d, const std::vector<uint8_t> &raw, TimePoint now) {
     Request r;
@@ -208,7 +216,7 @@ void handle_packet(Device &d, const std::vector<uint8_t> &raw, TimePoint now) {
     }
 
     std::vector<Piece> pieces = apply_fault(d, f, r, a);
-    TimePoint base = now + std::chrono::microseconds(d.cfg.answerDelayUs);
+    TimePoint base = answer_base(d, now);
     for (auto &p : pieces) schedule(d, base + std::chrono::microseconds(p.offsetUs), std::move(p.bytes));
 }
 
@@ -224,7 +232,7 @@ void frame_error(Device &d, const std::vector<uint8_t> &raw, const std::string &
     FaultSpec f = pick_fault(d, false);
     if (f.kind == Fault::NoAnswer) return;
     std::vector<Piece> pieces = apply_fault(d, f, r, a);
-    TimePoint base = now + std::chrono::microseconds(d.cfg.answerDelayUs);
+    TimePoint base = answer_base(d, now);
     for (auto &p : pieces) schedule(d, base + std::chrono::microseconds(p.offsetUs), std::move(p.bytes));
 }
 

@@ -51,13 +51,17 @@ struct DeviceListInfoNode {
 struct Call {
     Bridge &b = bridge();
     const char *fn;
-    std::vector<uint64_t> args;
+    uint64_t args[2] = {0, 0};
+    size_t argCount = 0;
     DevicePtr dev;                          // the device the call addresses, for the log
     std::unique_lock<std::mutex> devLock;   // held while the call works on `dev`
 
-    Call(const char *f, std::vector<uint64_t> a) : fn(f), args(std::move(a)) {}
+    Call(const char *f, std::initializer_list<uint64_t> a) : fn(f) {
+        for (uint64_t v : a)
+            if (argCount < 2) args[argCount++] = v;
+    }
     uint32_t ret(uint32_t status) {
-        log_call(b, fn, std::move(args), status, dev.get());
+        log_call(b, fn, args, argCount, status, dev.get());
         return status;
     }
     bool injected(uint32_t &status) {
@@ -167,10 +171,9 @@ uint32_t open_device(Bridge &b, const DevicePtr &d, FT_HANDLE *out) {
 } // namespace
 
 QOLVEN_EXPORT FT_STATUS FT_ListDevices(void *arg1, void *arg2, DWORD flags) {
-    std::vector<uint64_t> a;
-    if ((flags & kListByIndex) && !(flags & kListNumberOnly)) a.push_back(reinterpret_cast<uintptr_t>(arg1));
-    a.push_back(flags);
-    Call c("FT_ListDevices", a);
+    Call c("FT_ListDevices", {});
+    if ((flags & kListByIndex) && !(flags & kListNumberOnly)) c.args[c.argCount++] = reinterpret_cast<uintptr_t>(arg1);
+    c.args[c.argCount++] = flags;
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
     std::vector<DevicePtr> devs = device_list(c.b);
@@ -284,13 +287,19 @@ QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfoList(void *nodes, DWORD *num) {
     // Never write more nodes than the last FT_CreateDeviceInfoList announced.
     long snapshot = c.b.infoListSnapshot.load();
     if (snapshot >= 0) n = std::min(n, static_cast<size_t>(snapshot));
+    std::shared_ptr<StateFile> file;
+    {
+        std::shared_lock<std::shared_mutex> lock(c.b.m);
+        file = c.b.state;
+    }
     auto *out = static_cast<DeviceListInfoNode *>(nodes);
     for (size_t i = 0; i < n; ++i) {
         const Device &d = *devs[i];
         uintptr_t open = d.handle.load();
         DeviceListInfoNode node;
         std::memset(&node, 0, sizeof node);
-        node.Flags = open ? kFlagOpened : 0;
+        // As FTDI's library does, a device another process has open is marked open too.
+        node.Flags = open || (file && file->open_elsewhere(d.cfg.serial)) ? kFlagOpened : 0;
         node.Type = d.cfg.deviceType;
         node.ID = (c.b.vid.load() << 16) | (c.b.pid.load() & 0xFFFF);
         node.LocId = static_cast<uint32_t>(0x1001 + i);
@@ -406,8 +415,8 @@ QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *
     std::vector<uint8_t> bytes(p, p + count);
     Device &d = *c.dev;
     *written = count;
+    add_write(d, bytes);
     if (!d.silent) board_receive(d, bytes, Clock::now());
-    add_write(d, std::move(bytes));
     return c.ret(FT_OK_);
 }
 

@@ -48,7 +48,18 @@ void inject_status(const std::string &function, uint32_t status, int count) {
 std::vector<CallRecord> calls() {
     Bridge &b = bridge();
     std::lock_guard<std::mutex> lock(b.logM);
-    return std::vector<CallRecord>(b.calls.begin(), b.calls.end());
+    std::vector<CallRecord> out;
+    out.reserve(b.calls.size());
+    for (const LoggedCall &c : b.calls) {
+        CallRecord r;
+        r.function = c.function;
+        r.args.assign(c.args, c.args + c.argCount);
+        r.status = c.status;
+        if (c.serial) r.serial = *c.serial;
+        r.repeat = c.repeat;
+        out.push_back(std::move(r));
+    }
+    return out;
 }
 
 void clear_calls() {
@@ -302,10 +313,18 @@ bool load_state(const std::string &path) {
     struct stat info;
     if (file && ::stat(path.c_str(), &info) != 0) why = quoted(path, 200) + " does not exist";
     else if (file && file->check(&why)) {
-        bool ok = true;
-        for (const std::string &serial : serials())
-            with_device(serial, [&](Device &d) { ok = file->load_device(serial, d.st, &why) && ok; });
-        if (ok) return true;
+        // Read once, applied to each device under its lock.
+        std::vector<std::string> names = serials();
+        std::vector<Storage> copies(names.size());
+        std::vector<std::pair<std::string, Storage *>> targets;
+        for (size_t i = 0; i < names.size(); ++i) {
+            with_device(names[i], [&](Device &d) { copies[i] = d.st; });
+            targets.emplace_back(names[i], &copies[i]);
+        }
+        if (file->load_devices(targets, &why)) {
+            for (size_t i = 0; i < names.size(); ++i) with_device(names[i], [&](Device &d) { d.st = copies[i]; });
+            return true;
+        }
     }
     record_error(bridge(), why);
     return false;

@@ -391,8 +391,10 @@ private:
 
 bool parse_description(const std::string &text, std::vector<DeviceDescription> &out, std::string *error) {
     try {
-        bool lines = text.find('\n') != std::string::npos && text.find('\n') + 1 < text.size();
-        std::vector<RawDevice> raw = Splitter(text, lines).run();
+        // A byte-order mark, as some editors write, is not part of the first key.
+        const std::string body = text.rfind("\xef\xbb\xbf", 0) == 0 ? text.substr(3) : text;
+        bool lines = body.find('\n') != std::string::npos && body.find('\n') + 1 < body.size();
+        std::vector<RawDevice> raw = Splitter(body, lines).run();
         if (raw.empty()) throw Fail{"no device described"};
         std::vector<DeviceDescription> devices;
         std::map<std::string, int> serials;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 namespace qolven_sim {
@@ -48,9 +49,23 @@ Bridge *create_bridge() {
     return b;
 }
 
-void load_stored(Bridge &b, const std::shared_ptr<StateFile> &file, Device &d) {
+// Loads the records of `devices` from the file, reading it once.  Each device's storage
+// is copied and written back under its lock; devices opened meanwhile keep theirs.
+void load_stored(Bridge &b, const std::shared_ptr<StateFile> &file, const std::vector<DevicePtr> &devices) {
+    if (!file || devices.empty()) return;
+    std::vector<Storage> copies(devices.size());
+    std::vector<std::pair<std::string, Storage *>> targets;
+    for (size_t i = 0; i < devices.size(); ++i) {
+        std::lock_guard<std::mutex> lock(devices[i]->m);
+        copies[i] = devices[i]->st;
+        targets.emplace_back(devices[i]->cfg.serial, &copies[i]);
+    }
     std::string why;
-    if (file && !file->load_device(d.cfg.serial, d.st, &why)) record_error(b, why);
+    if (!file->load_devices(targets, &why)) return record_error(b, why);
+    for (size_t i = 0; i < devices.size(); ++i) {
+        std::lock_guard<std::mutex> lock(devices[i]->m);
+        if (!devices[i]->is_open()) devices[i]->st = std::move(copies[i]);
+    }
 }
 
 } // namespace
@@ -132,6 +147,7 @@ void init_device(Device &d, TimePoint now) {
 DevicePtr make_device(const DeviceDescription &description) {
     auto d = std::make_shared<Device>();
     d->cfg = description.cfg;
+    d->serial = std::make_shared<const std::string>(d->cfg.serial);
     d->cfg.activeChannels = std::clamp(d->cfg.activeChannels, 1, 4);
     d->overrides = description.overrides;
     init_device(*d, Clock::now());
@@ -150,11 +166,15 @@ Device::~Device() {
     if (lockFd >= 0) ::close(lockFd);
 }
 
-static void unplug(Device &d) {
-    d.detached = true;  // open handles now fail with FT_IO_ERROR
-    std::lock_guard<std::mutex> lock(d.m);
-    if (d.lockFd >= 0) ::close(d.lockFd);
-    d.lockFd = -1;
+// Unplugging happens in two steps: the devices are marked (open handles now fail with
+// FT_IO_ERROR) under the list's lock, and their lock files are given back after it is
+// released, as that waits for each device's lock and a device may be in a save.
+static void give_back_locks(const std::vector<DevicePtr> &unplugged) {
+    for (const DevicePtr &d : unplugged) {
+        std::lock_guard<std::mutex> lock(d->m);
+        if (d->lockFd >= 0) ::close(d->lockFd);
+        d->lockFd = -1;
+    }
 }
 
 bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bool replaceAll, std::string *error) {
@@ -165,10 +185,9 @@ bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bo
     }
     // Built and loaded before the list is locked: other devices keep working meanwhile.
     std::vector<DevicePtr> fresh;
-    for (const DeviceDescription &description : devices) {
-        fresh.push_back(make_device(description));
-        load_stored(b, file, *fresh.back());
-    }
+    for (const DeviceDescription &description : devices) fresh.push_back(make_device(description));
+    load_stored(b, file, fresh);
+    std::vector<DevicePtr> unplugged;
     std::unique_lock<std::shared_mutex> lock(b.m);
     std::vector<DevicePtr> list = replaceAll ? std::vector<DevicePtr>() : b.devices;
     for (const DevicePtr &d : fresh) {
@@ -184,8 +203,11 @@ bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bo
         return false;
     }
     for (const DevicePtr &old : b.devices)
-        if (std::find(list.begin(), list.end(), old) == list.end()) unplug(*old);
+        if (std::find(list.begin(), list.end(), old) == list.end()) unplugged.push_back(old);
+    for (const DevicePtr &d : unplugged) d->detached = true;
     b.devices.swap(list);
+    lock.unlock();
+    give_back_locks(unplugged);
     return true;
 }
 
@@ -194,17 +216,22 @@ bool detach_device(Bridge &b, const std::string &serial) {
     auto it = std::find_if(b.devices.begin(), b.devices.end(),
                            [&](const DevicePtr &d) { return d->cfg.serial == serial; });
     if (it == b.devices.end()) return false;
-    unplug(**it);
+    DevicePtr d = *it;
+    d->detached = true;
     b.devices.erase(it);
+    lock.unlock();
+    give_back_locks({d});
     return true;
 }
 
 void reset_bridge(Bridge &b) {
+    std::vector<DevicePtr> unplugged;
     {
         std::unique_lock<std::shared_mutex> lock(b.m);
-        for (auto &d : b.devices) unplug(*d);
+        unplugged = b.devices;
+        for (auto &h : b.handles) unplugged.push_back(h.second);
+        for (auto &d : unplugged) d->detached = true;
         b.devices.clear();
-        for (auto &h : b.handles) unplug(*h.second);
         b.handles.clear();  // handles never come back: the token counter keeps running
         b.injections.clear();
         b.pendingInjections = 0;
@@ -212,6 +239,7 @@ void reset_bridge(Bridge &b) {
         b.pid = 0x6001;
         b.infoListSnapshot = -1;
     }
+    give_back_locks(unplugged);
     std::lock_guard<std::mutex> lock(b.logM);
     b.calls.clear();
 }
@@ -230,24 +258,21 @@ bool use_state_file(Bridge &b, const char *path, std::string *error) {
         devices = b.devices;
     }
     // Open devices keep the file they were opened with; the others show what it holds.
-    for (const DevicePtr &d : devices) {
-        std::lock_guard<std::mutex> lock(d->m);
-        if (good && !d->is_open()) load_stored(b, file, *d);
-    }
+    if (good) load_stored(b, file, devices);
     return good;
 }
 
-void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d) {
-    CallRecord r;  // built before the lock is taken
-    r.function = fn;
-    r.args = std::move(args);
-    r.status = status;
-    if (d) r.serial = d->cfg.serial;
+void log_call(Bridge &b, const char *fn, const uint64_t *args, size_t argCount, uint32_t status, const Device *d) {
+    LoggedCall r{fn, {0, 0}, static_cast<uint8_t>(std::min<size_t>(argCount, 2)), status, 1, nullptr};
+    std::copy(args, args + r.argCount, r.args);
+    if (d) r.serial = d->serial;
     std::lock_guard<std::mutex> lock(b.logM);
     if (!b.calls.empty()) {
-        CallRecord &last = b.calls.back();
-        if (last.function == "FT_GetStatus" && last.function == r.function && last.status == status &&
-            last.args == r.args && last.serial == r.serial) {
+        // A busy poll repeats the same status call thousands of times: one entry.
+        LoggedCall &last = b.calls.back();
+        if (std::strcmp(fn, "FT_GetStatus") == 0 && std::strcmp(last.function, fn) == 0 && last.status == status &&
+            last.argCount == r.argCount && std::equal(r.args, r.args + r.argCount, last.args) &&
+            (last.serial == r.serial || (last.serial && r.serial && *last.serial == *r.serial))) {
             ++last.repeat;
             return;
         }

@@ -113,12 +113,24 @@ struct FaultRule {
 
 class StateFile;
 
+// A call log entry as kept: no allocation per call (the control API hands out
+// CallRecords).  Every FT_* function has at most two integer arguments.
+struct LoggedCall {
+    const char *function;                       // a string literal
+    uint64_t args[2];
+    uint8_t argCount;
+    uint32_t status;
+    uint32_t repeat;
+    std::shared_ptr<const std::string> serial;  // null for bridge-level calls
+};
+
 // One virtual device.  `m` guards every field not marked otherwise, so calls on
 // different devices share no lock.  Lock order: the bridge's lock before a device's,
 // never the other way round; the call log's and the error's locks are taken last.
 struct Device {
     std::mutex m;
     BoardConfig cfg;             // serial and description never change after attach
+    std::shared_ptr<const std::string> serial;  // cfg.serial, shared with the call log
 
     std::vector<RegisterOverride> overrides;
 
@@ -174,7 +186,7 @@ struct Bridge {
     std::atomic<long> infoListSnapshot{-1};         // count at the last FT_CreateDeviceInfoList
 
     std::mutex logM;
-    std::deque<CallRecord> calls;
+    std::deque<LoggedCall> calls;
 
     std::mutex errorM;
     std::string lastError;                          // for qolven_sim_take_error
@@ -215,7 +227,7 @@ void init_device(Device &d, TimePoint now);     // board storage and generators 
 bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bool replaceAll, std::string *error);
 bool detach_device(Bridge &b, const std::string &serial);
 void reset_bridge(Bridge &b);
-void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d);
+void log_call(Bridge &b, const char *fn, const uint64_t *args, size_t argCount, uint32_t status, const Device *d);
 // Device logs that keep their newest entries (caller holds the device's lock).
 void add_diagnostic(Device &d, std::string text);
 void add_write(Device &d, std::vector<uint8_t> bytes);
@@ -329,8 +341,13 @@ public:
     // Takes the device's lock file: its descriptor, or -1 with `busy` set when another
     // process has the device open, else with the reason in `error`.
     int lock_device(const std::string &serial, bool *busy, std::string *error);
+    // True while another process has the device open (this process's own openings are
+    // known without asking).
+    bool open_elsewhere(const std::string &serial) const;
     // Copies the device's record into `st` when the file has one.
     bool load_device(const std::string &serial, Storage &st, std::string *error);
+    // The same for several devices, reading the file once.
+    bool load_devices(const std::vector<std::pair<std::string, Storage *>> &targets, std::string *error);
     // Replaces the records of these devices and keeps everybody else's.
     bool save(const std::vector<std::pair<std::string, const Storage *>> &records, std::string *error);
 

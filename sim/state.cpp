@@ -420,13 +420,26 @@ int StateFile::lock_device(const std::string &serial, bool *busy, std::string *e
     return fd;
 }
 
+bool StateFile::open_elsewhere(const std::string &serial) const {
+    int fd = ::open((path_ + "." + lock_name(serial) + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return false;  // never opened with this file
+    bool busy = ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    ::close(fd);  // also gives back the lock taken just now
+    return busy;
+}
+
 bool StateFile::load_device(const std::string &serial, Storage &st, std::string *error) {
+    return load_devices({{serial, &st}}, error);
+}
+
+bool StateFile::load_devices(const std::vector<std::pair<std::string, Storage *>> &targets, std::string *error) {
     std::vector<Record> records;
     int version;
     std::string why;
     if (read_records(path_, records, version, why, false)) {
         for (const Record &r : records)
-            if (r.serial == serial) return decode_record(r, version, st, why);  // checked by the parse
+            for (const auto &t : targets)
+                if (r.serial == t.first) decode_record(r, version, *t.second, why);  // checked by the parse
         return true;
     }
     if (error) *error = why;
@@ -439,8 +452,9 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
         if (error) *error = reason;
         return false;
     };
+    const std::string where = "cannot save the state file " + quoted(path_, 200) + ": ";
     FileLock lock(path_, why);
-    if (!lock.held()) return fail(why);
+    if (!lock.held()) return fail(where + why);
     std::vector<Record> records;
     int version;
     if (!read_records(path_, records, version, why, true)) return fail(why);
@@ -464,7 +478,6 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
     }
     std::string data = serialise(records);
 
-    std::string where = "cannot save the state file " + quoted(path_, 200) + ": ";
     std::vector<char> name(path_.begin(), path_.end());
     const char suffix[] = ".tmp-XXXXXX";
     name.insert(name.end(), suffix, suffix + sizeof suffix);

@@ -347,4 +347,38 @@ TEST_F(SimBridge, UnknownSerialControlCallsAreHarmless) {
     sim::set_fault("NOPE", sim::FaultSpec{});
 }
 
+TEST_F(SimBridge, DeviceLogsKeepTheirNewestEntries) {
+    void *h = open_serial("A100");
+    sim::set_answer_delay_us("A100", 0);
+    for (int i = 0; i < 5000; ++i) write_bytes(h, {static_cast<uint8_t>(i % 250 + 1), 4, static_cast<uint8_t>(0x90 + i % 2), 0xAA});
+    auto w = sim::writes("A100");
+    ASSERT_EQ(w.size(), 4096u);
+    EXPECT_EQ(w.back(), (Bytes{4999 % 250 + 1, 4, 0x91, 0xAA}));
+    EXPECT_EQ(w.front()[2], 0x90 + (5000 - 4096) % 2) << "the oldest are dropped";
+    auto d = sim::diagnostics("A100");
+    ASSERT_EQ(d.size(), 1000u);
+    EXPECT_NE(d.back().find("0x91"), std::string::npos);
+    FT_Purge(h, 1);
+    Bytes big(600 << 10, 0x01);
+    sim::set_board_silent("A100", true);
+    write_bytes(h, big);
+    write_bytes(h, big);
+    EXPECT_EQ(sim::writes("A100").size(), 1u) << "at most 1 MiB of writes";
+    write_bytes(h, {1, 4, 0x01, 0xAA});
+    EXPECT_EQ(sim::writes("A100").back(), (Bytes{1, 4, 0x01, 0xAA}));
+
+    // Answers nobody reads stop at 1 MiB; a diagnostic says what was lost.
+    sim::set_board_silent("A100", false);
+    Bytes page{1, 5, 0x88, 3, 0xAA};
+    for (int i = 0; i < 8000; ++i) write_bytes(h, page);
+    EXPECT_LE(sim::rx_pending("A100"), size_t(1) << 20);
+    EXPECT_GT(sim::rx_pending("A100"), (size_t(1) << 20) - 133);
+    EXPECT_NE(sim::diagnostics("A100").back().find("receive queue full"), std::string::npos);
+    uint32_t got = 0;
+    Bytes buffer(1 << 20);
+    ASSERT_EQ(FT_Read(h, buffer.data(), static_cast<uint32_t>(buffer.size()), &got), 0u);
+    EXPECT_EQ(got % 133, 0u) << "whole answers only";
+    EXPECT_EQ(exchange(h, {2, 4, 0x01, 0xAA}, 4), (Bytes{2, 4, 0x01, 0xAA})) << "room again once read";
+}
+
 } // namespace

@@ -43,6 +43,8 @@ TEST_F(SimDescription, OptionAndFileSyntaxAreOneGrammar) {
     EXPECT_EQ(e1.description, "LOAD CELL #1; left");
     EXPECT_EQ(sim::config("SIM0002").seed, 7u);
     EXPECT_EQ(sim::config("SIM0003").firmwareVersion, 5);
+    ASSERT_EQ(configure("\xef\xbb\xbfserial=BOM"), "") << "a byte-order mark is skipped";
+    EXPECT_EQ(sim::serials(), std::vector<std::string>{"BOM"});
     ASSERT_EQ(configure("serial=\"K\xc3\xa4se\" offset=-1.5e3 eeprom.0x10=0x1234 channel.1.7=9 teds.65535=1"), "");
     EXPECT_EQ(sim::serials(), (std::vector<std::string>{"K\xc3\xa4se"})) << "UTF-8 serial numbers";
     EXPECT_DOUBLE_EQ(sim::config("K\xc3\xa4se").signalOffset, -1500);

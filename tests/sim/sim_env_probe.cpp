@@ -4,6 +4,12 @@
 //   list                          prints "<serial> <board type> <answer delay us>" per device
 //   set-eeprom SERIAL ADDR HI LO  writes an EEPROM register with command 0x83, prints the answer
 //   get-eeprom SERIAL ADDR        reads it with command 0x82, prints high*256+low
+//   fill SERIAL FIRST COUNT       writes EEPROM registers FIRST.. with their address, prints
+//                                 how many were acknowledged
+//   open SERIAL [MS]              prints the FT_OpenEx status, keeps the device open MS ms
+//   error                         prints what qolven_sim_take_error() keeps
+// set-eeprom and fill also print the kept error after a space when there is one.  SIGXFSZ
+// is ignored, so that a file size limit makes writes fail instead of ending the process.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +20,9 @@
 #include <vector>
 
 #include "qolven_sim.h"
+#include "qolven_sim_c.h"
+
+#include <csignal>
 
 extern "C" {
 uint32_t FT_ListDevices(void *, void *, uint32_t);
@@ -41,9 +50,43 @@ static std::vector<uint8_t> exchange(void *h, std::vector<uint8_t> req, size_t e
     return out;
 }
 
+static void print_kept_error() {
+    char error[512];
+    if (qolven_sim_take_error(error, sizeof error) == 0 && error[0]) std::printf(" %s", error);
+}
+
 int main(int argc, char **argv) {
+    std::signal(SIGXFSZ, SIG_IGN);
     if (argc < 2) return 2;
     std::string cmd = argv[1];
+    if (cmd == "error") {
+        print_kept_error();
+        std::printf("\n");
+        return 0;
+    }
+    if (cmd == "open" && argc >= 3) {
+        void *h = nullptr;
+        std::printf("%u\n", FT_OpenEx(argv[2], 1, &h));
+        std::fflush(stdout);
+        if (argc >= 4) std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+        if (h) FT_Close(h);
+        return 0;
+    }
+    if (cmd == "fill" && argc == 5) {
+        void *h = nullptr;
+        if (FT_OpenEx(argv[2], 1, &h) != 0) return 4;
+        int first = std::atoi(argv[3]), count = std::atoi(argv[4]), acknowledged = 0;
+        for (int i = 0; i < count; ++i) {
+            uint8_t a = static_cast<uint8_t>(first + i);
+            auto answer = exchange(h, {static_cast<uint8_t>(i % 250 + 1), 7, 0x83, a, 0, a, 0xAA}, 4);
+            if (answer.size() == 4 && answer[2] == 0x01) ++acknowledged;
+        }
+        std::printf("%d", acknowledged);
+        print_kept_error();
+        std::printf("\n");
+        FT_Close(h);
+        return 0;
+    }
     if (cmd == "list") {
         uint32_t count = 0;
         if (FT_ListDevices(&count, nullptr, 0x80000000u) != 0) return 3;
@@ -63,6 +106,7 @@ int main(int argc, char **argv) {
             auto a = exchange(h, {7, 7, 0x83, addr, static_cast<uint8_t>(std::atoi(argv[4])),
                                   static_cast<uint8_t>(std::atoi(argv[5])), 0xAA}, 4);
             for (auto b : a) std::printf("%02x", b);
+            print_kept_error();
             std::printf("\n");
         } else {
             auto a = exchange(h, {9, 5, 0x82, addr, 0xAA}, 7);

@@ -143,18 +143,6 @@ TEST_F(SimFiles, StateSaveAndLoad) {
 
 // ---- first use in a fresh process (sim_env_probe)
 
-std::string run_probe(const std::string &env, const std::string &args) {
-    std::string cmd = env + " " + SIM_EMULATOR + " " + SIM_ENV_PROBE + " " + args + " 2>&1";
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p) return "popen failed";
-    char buf[256];
-    while (fgets(buf, sizeof buf, p)) out += buf;
-    int rc = pclose(p);
-    if (rc != 0) out += "[exit " + std::to_string(rc) + "]";
-    return out;
-}
-
 TEST_F(SimFiles, DefaultDeviceWithoutConfiguration) {
     EXPECT_EQ(run_probe("env -u QOLVEN_SIM_CONFIG -u QOLVEN_SIM_STATE", "list"), "SIM0001 2 1500\n");
 }
@@ -162,6 +150,31 @@ TEST_F(SimFiles, DefaultDeviceWithoutConfiguration) {
 TEST_F(SimFiles, ConfigurationFromTheEnvironment) {
     std::string path = write_file("env.txt", "serial=E1 type=9 delay_us=0\nserial=E2 type=13\n");
     EXPECT_EQ(run_probe("env -u QOLVEN_SIM_STATE QOLVEN_SIM_CONFIG=" + path, "list"), "E1 9 0\nE2 13 1500\n");
+}
+
+TEST_F(SimFiles, BadEnvironmentIsReportedBoundedAndEscaped) {
+    std::string binary = dir + "/binary";
+    std::ofstream(binary, std::ios::binary) << "serial=" << std::string("\x1b[2J\xff", 5) << std::string(100000, 'B');
+    struct Case {
+        std::string env, output;
+    } cases[] = {
+        {"QOLVEN_SIM_CONFIG=" + dir, "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "\": is a directory, not a description file\n"},
+        {"QOLVEN_SIM_CONFIG=" + dir + "/none", "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir +
+                                                   "/none\": cannot read: No such file or directory\n"},
+        {"QOLVEN_SIM_CONFIG=" + binary, "qolven_sim: QOLVEN_SIM_CONFIG \"" + binary +
+                                            "\": device 1: key \"serial\": unexpected byte \\x1b\n"},
+        {"QOLVEN_SIM_CONFIG=" + write_file("big", "type=2 serial=\"" + std::string(70000, 'Q') + "\"\n"),
+         "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "/big\": device 1: key \"serial\": \"" + std::string(40, 'Q') +
+             "\"... has 70000 bytes (serial numbers: 1 to 15 bytes)\n"},
+    };
+    for (const Case &c : cases) {
+        // The message, no device, and the same reason from qolven_sim_take_error().
+        EXPECT_EQ(run_probe("env -u QOLVEN_SIM_STATE " + c.env, "list"), c.output);
+        EXPECT_EQ(run_probe("env -u QOLVEN_SIM_STATE " + c.env, "error"),
+                  c.output + " " + c.output.substr(std::string("qolven_sim: ").size()));
+    }
+    EXPECT_EQ(run_probe("env -u QOLVEN_SIM_CONFIG QOLVEN_SIM_STATE=" + dir, "list"),
+              "qolven_sim: QOLVEN_SIM_STATE \"" + dir + "\": the state file \"" + dir + "\" is a directory\nSIM0001 2 1500\n");
 }
 
 TEST_F(SimFiles, StateCarriesOverBetweenProcesses) {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -89,6 +90,46 @@ inline qolven_sim::BoardConfig board(const std::string &serial, int type, unsign
     c.completionDelayMs = 0;
     return c;
 }
+
+// Runs the helper program sim_env_probe in a fresh process (`env` is put in front of the
+// command line: "env -u X", "VAR=value ...") and returns its output, with "[exit N]"
+// appended when it fails.
+inline std::string run_probe(const std::string &env, const std::string &args) {
+    std::string cmd = env + " " + SIM_EMULATOR + " " + SIM_ENV_PROBE + " " + args + " 2>&1";
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p) return "popen failed";
+    char buf[256];
+    while (fgets(buf, sizeof buf, p)) out += buf;
+    int rc = pclose(p);
+    if (rc != 0) out += "[exit " + std::to_string(rc) + "]";
+    return out;
+}
+
+// The same in the background: the output is collected by finish().
+class BackgroundProbe {
+public:
+    BackgroundProbe(const std::string &env, const std::string &args)
+        : p_(popen((env + " " + SIM_EMULATOR + " " + SIM_ENV_PROBE + " " + args + " 2>&1").c_str(), "r")) {}
+    ~BackgroundProbe() { finish(); }
+    // Waits for the next line of output.
+    std::string line() {
+        char buf[512];
+        return p_ && fgets(buf, sizeof buf, p_) ? std::string(buf) : std::string();
+    }
+    std::string finish() {
+        std::string out;
+        if (!p_) return out;
+        char buf[512];
+        while (fgets(buf, sizeof buf, p_)) out += buf;
+        if (pclose(p_) != 0) out += "[failed]";
+        p_ = nullptr;
+        return out;
+    }
+
+private:
+    FILE *p_;
+};
 
 // One attached, open device "T1" of a given board type with answers at once.
 class SimFixture : public ::testing::Test {
