@@ -70,7 +70,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/packaging/udev/99-qolven-usb-unbind.rules.ex
 if(TARGET qolven_d2xx_sim)
   install(TARGETS qolven_d2xx_sim EXPORT QolvenUsbSimTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT sim NAMELINK_COMPONENT sim)
-  install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
+  install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim_c.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
   install(EXPORT QolvenUsbSimTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
 endif()

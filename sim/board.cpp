@@ -44,11 +44,17 @@ std::vector<uint8_t> make_error(uint8_t number, uint8_t code, uint8_t detail) {
 void HandlerContext::fail(uint8_t code, const std::string &diagnostic) {
     a = Answer();
     a.primary = make_error(r.number, code, r.command);
-    d.diagnostics.push_back(diagnostic);
+    add_diagnostic(d, diagnostic);
 }
 
 void schedule(Device &d, TimePoint visibleAt, std::vector<uint8_t> bytes) {
     if (bytes.empty()) return;
+    if (d.rxBytes + bytes.size() > kMaxRxBytes) {
+        add_diagnostic(d, "receive queue full (" + std::to_string(d.rxBytes) + " bytes unread): " +
+                              std::to_string(bytes.size()) + " answer bytes lost");
+        return;
+    }
+    d.rxBytes += bytes.size();
     RxChunk c{visibleAt, std::move(bytes), 0};
     // Stable insertion by visibility time.
     auto it = std::upper_bound(d.rx.begin(), d.rx.end(), visibleAt,
@@ -150,8 +156,21 @@ bool accepted(Accept a, int type) {
     return false;
 }
 
+// With a state file, a write is only acknowledged once it is stored: when the save
+// fails the storage goes back to what it was and the board answers with an error report.
+void store_or_refuse(HandlerContext &c, const CommandSpec &command, Storage &before) {
+    Device &d = c.d;
+    std::string why;
+    if (d.state->save({{d.cfg.serial, &d.st}}, &why)) return;
+    d.st = std::move(before);
+    fast_set_rate(d, rate_for_code(adc_config_byte(d, 0) & 0x0F), c.now);
+    record_error(bridge(), why);
+    c.fail(kErrCommand, std::string("command 0x") + hex2(command.code) + " (" + command.name +
+                            ") not stored: " + why);
+}
+
 // Handles one complete frame (size byte and end byte already checked).
-bool handle_packet(Bridge &b, Device &d, const std::vector<uint8_t> &raw, TimePoint now) {
+void handle_packet(Device &d, const std::vector<uint8_t> &raw, TimePoint now) {
     Request r;
     r.raw = raw;
     r.number = raw[0];
@@ -160,7 +179,7 @@ bool handle_packet(Bridge &b, Device &d, const std::vector<uint8_t> &raw, TimePo
     r.data.assign(raw.begin() + 3, raw.end() - 1);
 
     Answer a;
-    HandlerContext c{b, d, r, a, now};
+    HandlerContext c{d, r, a, now};
     const CommandSpec *command = find_command(r.command);
     bool valid = false;
     if (!command) {
@@ -179,24 +198,28 @@ bool handle_packet(Bridge &b, Device &d, const std::vector<uint8_t> &raw, TimePo
 
     bool fastCmd = valid && (r.command == 0x43 || r.command == 0x53);
     FaultSpec f = pick_fault(d, fastCmd);
-    if (f.kind == Fault::NoAnswer) return false;  // request swallowed, not executed
+    if (f.kind == Fault::NoAnswer) return;  // request swallowed, not executed
     bool skip = f.kind == Fault::BoardError || f.kind == Fault::FastEmpty || f.kind == Fault::FastRefusal;
-    if (valid && !skip) command->handler(c);
+    if (valid && !skip) {
+        std::optional<Storage> before;
+        if (command->write && d.state) before = d.st;
+        command->handler(c);
+        if (before && c.wrote) store_or_refuse(c, *command, *before);
+    }
 
     std::vector<Piece> pieces = apply_fault(d, f, r, a);
     TimePoint base = now + std::chrono::microseconds(d.cfg.answerDelayUs);
     for (auto &p : pieces) schedule(d, base + std::chrono::microseconds(p.offsetUs), std::move(p.bytes));
-    return valid && !skip && command->write && c.wrote;
 }
 
-void frame_error(Bridge &b, Device &d, const std::vector<uint8_t> &raw, const std::string &why, TimePoint now) {
+void frame_error(Device &d, const std::vector<uint8_t> &raw, const std::string &why, TimePoint now) {
     Request r;
     r.raw = raw;
     r.number = raw.empty() ? 0 : raw[0];
     r.size = raw.size() > 1 ? raw[1] : 0;
     r.command = raw.size() > 2 ? raw[2] : 0;
     Answer a;
-    HandlerContext c{b, d, r, a, now};
+    HandlerContext c{d, r, a, now};
     c.fail(kErrFrame, "malformed request: " + why + " [" + hex_bytes(raw) + "]");
     FaultSpec f = pick_fault(d, false);
     if (f.kind == Fault::NoAnswer) return;
@@ -207,8 +230,7 @@ void frame_error(Bridge &b, Device &d, const std::vector<uint8_t> &raw, const st
 
 } // namespace
 
-bool board_receive(Bridge &b, Device &d, const std::vector<uint8_t> &bytes, TimePoint now) {
-    bool wrote = false;
+void board_receive(Device &d, const std::vector<uint8_t> &bytes, TimePoint now) {
     size_t pos = 0;
     // One write normally holds one request; several complete requests back to back are
     // taken one after the other.  Anything that does not frame is one malformed request.
@@ -216,12 +238,12 @@ bool board_receive(Bridge &b, Device &d, const std::vector<uint8_t> &bytes, Time
         size_t remaining = bytes.size() - pos;
         std::vector<uint8_t> rest(bytes.begin() + pos, bytes.end());
         if (remaining < 4) {
-            frame_error(b, d, rest, "only " + std::to_string(remaining) + " bytes written (a request has at least 4)", now);
+            frame_error(d, rest, "only " + std::to_string(remaining) + " bytes written (a request has at least 4)", now);
             break;
         }
         size_t size = bytes[pos + 1];
         if (size < 4 || size > remaining) {
-            frame_error(b, d, rest,
+            frame_error(d, rest,
                         "size byte " + std::to_string(size) + " does not match the " + std::to_string(remaining) +
                             " bytes written",
                         now);
@@ -229,19 +251,18 @@ bool board_receive(Bridge &b, Device &d, const std::vector<uint8_t> &bytes, Time
         }
         if (bytes[pos + size - 1] != 0xAA) {
             if (size == remaining)
-                frame_error(b, d, rest, "end byte 0x" + hex2(bytes[pos + size - 1]) + " instead of 0xaa", now);
+                frame_error(d, rest, "end byte 0x" + hex2(bytes[pos + size - 1]) + " instead of 0xaa", now);
             else
-                frame_error(b, d, rest,
+                frame_error(d, rest,
                             "size byte " + std::to_string(size) + " does not match the " + std::to_string(remaining) +
                                 " bytes written (no end byte 0xaa at byte " + std::to_string(size - 1) + ")",
                             now);
             break;
         }
         std::vector<uint8_t> frame(bytes.begin() + pos, bytes.begin() + pos + size);
-        if (handle_packet(b, d, frame, now)) wrote = true;
+        handle_packet(d, frame, now);
         pos += size;
     }
-    return wrote;
 }
 
 } // namespace detail

@@ -3,7 +3,8 @@
 // Meaning as in FTDI's library, with these choices:
 //  - handles are unique tokens (never reused, never real pointers); after FT_Close or
 //    qolven_sim::reset() a handle yields FT_INVALID_HANDLE (1);
-//  - opening a device that is already open yields FT_DEVICE_NOT_OPENED (3);
+//  - opening a device that is already open yields FT_DEVICE_NOT_OPENED (3); with a state
+//    file, so does a device that another process has open;
 //  - a detached (unplugged) device makes every call on its handle return FT_IO_ERROR (4);
 //    FT_Close also returns 4 but releases the handle (later calls on it return 1);
 //  - FT_Read never waits: it returns what is visible now (up to the count asked);
@@ -19,6 +20,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unistd.h>
 
 using FT_STATUS = uint32_t;
 using DWORD = uint32_t;
@@ -44,38 +46,58 @@ struct DeviceListInfoNode {
     void *ftHandle;
 };
 
-// One FT_* call: holds the bridge lock, logs the call when it returns.
+// One FT_* call: looks up what it needs under the bridge's lock, then works under its
+// device's lock only, and logs itself when it returns.
 struct Call {
-    Guard g;
+    Bridge &b = bridge();
     const char *fn;
     std::vector<uint64_t> args;
-    Device *dev = nullptr;
+    DevicePtr dev;                          // the device the call addresses, for the log
+    std::unique_lock<std::mutex> devLock;   // held while the call works on `dev`
 
     Call(const char *f, std::vector<uint64_t> a) : fn(f), args(std::move(a)) {}
     uint32_t ret(uint32_t status) {
-        log_call(g.b, fn, args, status, dev);
+        log_call(b, fn, std::move(args), status, dev.get());
         return status;
     }
     bool injected(uint32_t &status) {
-        auto it = g.b.injections.find(fn);
-        if (it == g.b.injections.end() || it->second.second <= 0) return false;
+        if (b.pendingInjections.load() == 0) return false;
+        std::unique_lock<std::shared_mutex> lock(b.m);
+        auto it = b.injections.find(fn);
+        if (it == b.injections.end() || it->second.second <= 0) return false;
         status = it->second.first;
-        if (--it->second.second <= 0) g.b.injections.erase(it);
+        if (--it->second.second <= 0) {
+            b.injections.erase(it);
+            --b.pendingInjections;
+        }
         return true;
     }
-    // 0 with `dev` set, 1 for an unknown handle, 4 for a detached device.
-    uint32_t handle(FT_HANDLE h) {
-        auto it = g.b.handles.find(reinterpret_cast<uintptr_t>(h));
-        if (it == g.b.handles.end()) return FT_INVALID_HANDLE_;
-        dev = it->second.get();
+    // Finds the device of an open handle (not locked yet).
+    void lookup(FT_HANDLE h) {
+        std::shared_lock<std::shared_mutex> lock(b.m);
+        auto it = b.handles.find(reinterpret_cast<uintptr_t>(h));
+        if (it != b.handles.end()) dev = it->second;
+    }
+    // Locks the device of handle `h`: 0, 1 for a handle that is not open (or was closed
+    // meanwhile by another thread), 4 for an unplugged device.
+    uint32_t lock_handle(FT_HANDLE h) {
+        if (!dev) return FT_INVALID_HANDLE_;
+        devLock = std::unique_lock<std::mutex>(dev->m);
+        if (dev->handle.load() != reinterpret_cast<uintptr_t>(h)) {
+            devLock.unlock();
+            dev.reset();
+            return FT_INVALID_HANDLE_;
+        }
         return dev->detached ? FT_IO_ERROR_ : FT_OK_;
     }
-    // The common start of a call on an open handle: an injected status
-    // wins, then an invalid or unplugged handle.  True when the call ends
-    // here, with its logged status in `out`.
+    // The common start of a call on an open handle: an injected status wins, then an
+    // invalid or unplugged handle.  True when the call ends here, with its logged status
+    // in `out`; otherwise the device is locked.
     bool refused(FT_HANDLE h, FT_STATUS &out) {
-        uint32_t hs = handle(h), st;
+        lookup(h);
+        uint32_t st;
         if (injected(st)) return out = ret(st), true;
+        uint32_t hs = lock_handle(h);
         if (hs) return out = ret(hs), true;
         return false;
     }
@@ -97,23 +119,49 @@ size_t visible_bytes(const Device &d, TimePoint now) {
     return n;
 }
 
-uint32_t open_device(Bridge &b, const DevicePtr &d, FT_HANDLE *out) {
-    if (d->open) return FT_DEVICE_NOT_OPENED_;
-    d->open = true;
-    d->handle = b.nextHandle++;
-    b.handles[d->handle] = d;
-    d->settings = DeviceSettings();
-    d->rx.clear();
-    fast_restart(*d, Clock::now());
-    *out = reinterpret_cast<FT_HANDLE>(d->handle);
-    return FT_OK_;
+std::vector<DevicePtr> device_list(Bridge &b) {
+    std::shared_lock<std::shared_mutex> lock(b.m);
+    return b.devices;
 }
 
-void release_handle(Bridge &b, Device *d) {
-    uintptr_t token = d->handle;
-    d->open = false;
-    d->handle = 0;
-    b.handles.erase(token);  // may free a detached device: `d` is not touched afterwards
+// Opens `d`: 0 with the handle in `out`, 3 when it is open here or in another process
+// using the same state file, 4 when its stored registers cannot be read.
+uint32_t open_device(Bridge &b, const DevicePtr &d, FT_HANDLE *out) {
+    std::shared_ptr<StateFile> file;
+    {
+        std::shared_lock<std::shared_mutex> lock(b.m);
+        file = b.state;
+    }
+    std::unique_lock<std::mutex> lock(d->m);
+    if (d->is_open()) return FT_DEVICE_NOT_OPENED_;
+    if (d->detached) return FT_DEVICE_NOT_FOUND_;
+    if (file) {
+        // What the last process stored is what this one starts from.
+        bool busy = false;
+        std::string why;
+        int fd = file->lock_device(d->cfg.serial, &busy, &why);
+        if (fd < 0 && busy) return FT_DEVICE_NOT_OPENED_;
+        if (fd < 0 || !file->load_device(d->cfg.serial, d->st, &why)) {
+            if (fd >= 0) ::close(fd);
+            record_error(b, why);
+            return FT_IO_ERROR_;
+        }
+        d->lockFd = fd;
+        d->state = file;
+    }
+    uintptr_t token = b.nextHandle++;
+    d->handle = token;
+    d->settings = DeviceSettings();
+    d->rx.clear();
+    d->rxBytes = 0;
+    fast_restart(*d, Clock::now());
+    lock.unlock();
+    {
+        std::unique_lock<std::shared_mutex> listLock(b.m);
+        b.handles[token] = d;
+    }
+    *out = reinterpret_cast<FT_HANDLE>(token);
+    return FT_OK_;
 }
 
 } // namespace
@@ -125,7 +173,7 @@ QOLVEN_EXPORT FT_STATUS FT_ListDevices(void *arg1, void *arg2, DWORD flags) {
     Call c("FT_ListDevices", a);
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
-    auto &devs = c.g.b.devices;
+    std::vector<DevicePtr> devs = device_list(c.b);
     DWORD what = flags & 0x3;
     if (flags & kListNumberOnly) {
         if (!arg1) return c.ret(FT_INVALID_PARAMETER_);
@@ -163,19 +211,17 @@ QOLVEN_EXPORT FT_STATUS FT_OpenEx(void *arg, DWORD flags, FT_HANDLE *handle) {
     *handle = nullptr;
     if (flags != kOpenBySerial && flags != kOpenByDescription) return c.ret(FT_DEVICE_NOT_FOUND_);
     std::string key(static_cast<const char *>(arg));
-    bool sawOpen = false;
-    for (auto &d : c.g.b.devices) {
+    uint32_t result = FT_DEVICE_NOT_FOUND_;
+    for (auto &d : device_list(c.b)) {
         const std::string &v = flags == kOpenBySerial ? d->cfg.serial : d->cfg.description;
         if (v != key) continue;
-        if (d->open) {
-            sawOpen = true;
-            c.dev = d.get();
-            continue;
-        }
-        c.dev = d.get();
-        return c.ret(open_device(c.g.b, d, handle));
+        c.dev = d;
+        uint32_t r = open_device(c.b, d, handle);
+        if (r == FT_OK_) return c.ret(r);
+        // Another device of the same description may still be free.
+        if (result == FT_DEVICE_NOT_FOUND_ || r == FT_IO_ERROR_) result = r;
     }
-    return c.ret(sawOpen ? FT_DEVICE_NOT_OPENED_ : FT_DEVICE_NOT_FOUND_);
+    return c.ret(result);
 }
 
 QOLVEN_EXPORT FT_STATUS FT_Open(int index, FT_HANDLE *handle) {
@@ -184,19 +230,25 @@ QOLVEN_EXPORT FT_STATUS FT_Open(int index, FT_HANDLE *handle) {
     if (c.injected(st)) return c.ret(st);
     if (!handle) return c.ret(FT_INVALID_PARAMETER_);
     *handle = nullptr;
-    if (index < 0 || static_cast<size_t>(index) >= c.g.b.devices.size()) return c.ret(FT_DEVICE_NOT_FOUND_);
-    DevicePtr d = c.g.b.devices[index];
-    c.dev = d.get();
-    return c.ret(open_device(c.g.b, d, handle));
+    std::vector<DevicePtr> devs = device_list(c.b);
+    if (index < 0 || static_cast<size_t>(index) >= devs.size()) return c.ret(FT_DEVICE_NOT_FOUND_);
+    c.dev = devs[index];
+    return c.ret(open_device(c.b, c.dev, handle));
 }
 
 QOLVEN_EXPORT FT_STATUS FT_Close(FT_HANDLE h) {
     Call c("FT_Close", {});
-    uint32_t hs = c.handle(h), st;
+    c.lookup(h);
+    uint32_t st;
     if (c.injected(st)) return c.ret(st);
+    uint32_t hs = c.lock_handle(h);
     if (hs == FT_INVALID_HANDLE_) return c.ret(hs);
-    DevicePtr keep = c.g.b.handles[reinterpret_cast<uintptr_t>(h)];  // the call log reads the device
-    release_handle(c.g.b, c.dev);
+    c.dev->close_locked();
+    c.devLock.unlock();
+    {
+        std::unique_lock<std::shared_mutex> lock(c.b.m);
+        c.b.handles.erase(reinterpret_cast<uintptr_t>(h));
+    }
     return c.ret(hs);  // 0, or 4 for a detached device (the handle is released all the same)
 }
 
@@ -205,7 +257,7 @@ QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfo(FT_HANDLE h, DWORD *type, DWORD *id, ch
     FT_STATUS refused;
     if (c.refused(h, refused)) return refused;
     if (type) *type = c.dev->cfg.deviceType;
-    if (id) *id = (c.g.b.vid << 16) | (c.g.b.pid & 0xFFFF);
+    if (id) *id = (c.b.vid.load() << 16) | (c.b.pid.load() & 0xFFFF);
     copy_text(serial, 16, c.dev->cfg.serial);
     copy_text(desc, 64, c.dev->cfg.description);
     return c.ret(FT_OK_);
@@ -216,8 +268,9 @@ QOLVEN_EXPORT FT_STATUS FT_CreateDeviceInfoList(DWORD *num) {
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
     if (!num) return c.ret(FT_INVALID_PARAMETER_);
-    *num = static_cast<DWORD>(c.g.b.devices.size());
-    c.g.b.infoListSnapshot = static_cast<long>(c.g.b.devices.size());
+    size_t n = device_list(c.b).size();
+    *num = static_cast<DWORD>(n);
+    c.b.infoListSnapshot = static_cast<long>(n);
     return c.ret(FT_OK_);
 }
 
@@ -226,22 +279,24 @@ QOLVEN_EXPORT FT_STATUS FT_GetDeviceInfoList(void *nodes, DWORD *num) {
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
     if (!nodes || !num) return c.ret(FT_INVALID_PARAMETER_);
-    auto &devs = c.g.b.devices;
+    std::vector<DevicePtr> devs = device_list(c.b);
     size_t n = devs.size();
     // Never write more nodes than the last FT_CreateDeviceInfoList announced.
-    if (c.g.b.infoListSnapshot >= 0) n = std::min(n, static_cast<size_t>(c.g.b.infoListSnapshot));
+    long snapshot = c.b.infoListSnapshot.load();
+    if (snapshot >= 0) n = std::min(n, static_cast<size_t>(snapshot));
     auto *out = static_cast<DeviceListInfoNode *>(nodes);
     for (size_t i = 0; i < n; ++i) {
         const Device &d = *devs[i];
+        uintptr_t open = d.handle.load();
         DeviceListInfoNode node;
         std::memset(&node, 0, sizeof node);
-        node.Flags = d.open ? kFlagOpened : 0;
+        node.Flags = open ? kFlagOpened : 0;
         node.Type = d.cfg.deviceType;
-        node.ID = (c.g.b.vid << 16) | (c.g.b.pid & 0xFFFF);
+        node.ID = (c.b.vid.load() << 16) | (c.b.pid.load() & 0xFFFF);
         node.LocId = static_cast<uint32_t>(0x1001 + i);
         copy_text(node.SerialNumber, 16, d.cfg.serial);
         copy_text(node.Description, 64, d.cfg.description);
-        node.ftHandle = d.open ? reinterpret_cast<void *>(d.handle) : nullptr;
+        node.ftHandle = reinterpret_cast<void *>(open);
         std::memcpy(&out[i], &node, sizeof node);
     }
     *num = static_cast<DWORD>(n);
@@ -302,8 +357,8 @@ QOLVEN_EXPORT FT_STATUS FT_SetVIDPID(DWORD vid, DWORD pid) {
     Call c("FT_SetVIDPID", {vid, pid});
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
-    c.g.b.vid = vid;
-    c.g.b.pid = pid;
+    c.b.vid = vid;
+    c.b.pid = pid;
     return c.ret(FT_OK_);
 }
 
@@ -312,8 +367,8 @@ QOLVEN_EXPORT FT_STATUS FT_GetVIDPID(DWORD *vid, DWORD *pid) {
     uint32_t st;
     if (c.injected(st)) return c.ret(st);
     if (!vid || !pid) return c.ret(FT_INVALID_PARAMETER_);
-    *vid = c.g.b.vid;
-    *pid = c.g.b.pid;
+    *vid = c.b.vid;
+    *pid = c.b.pid;
     return c.ret(FT_OK_);
 }
 
@@ -323,16 +378,17 @@ QOLVEN_EXPORT FT_STATUS FT_Read(FT_HANDLE h, void *buffer, DWORD count, DWORD *r
     if (c.refused(h, refused)) return refused;
     if (!returned || (!buffer && count > 0)) return c.ret(FT_INVALID_PARAMETER_);
     TimePoint now = Clock::now();
-    auto &rx = c.dev->rx;
+    Device &d = *c.dev;
     uint8_t *out = static_cast<uint8_t *>(buffer);
     DWORD n = 0;
-    while (n < count && !rx.empty() && rx.front().visibleAt <= now) {
-        RxChunk &ch = rx.front();
+    while (n < count && !d.rx.empty() && d.rx.front().visibleAt <= now) {
+        RxChunk &ch = d.rx.front();
         size_t take = std::min<size_t>(count - n, ch.remaining());
         std::memcpy(out + n, ch.bytes.data() + ch.consumed, take);
         ch.consumed += take;
+        d.rxBytes -= take;
         n += static_cast<DWORD>(take);
-        if (ch.remaining() == 0) rx.pop_front();
+        if (ch.remaining() == 0) d.rx.pop_front();
     }
     *returned = n;
     return c.ret(FT_OK_);
@@ -349,12 +405,9 @@ QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *
     const uint8_t *p = static_cast<const uint8_t *>(buffer);
     std::vector<uint8_t> bytes(p, p + count);
     Device &d = *c.dev;
-    d.writes.push_back(bytes);
     *written = count;
-    if (!d.silent) {
-        bool wrote = board_receive(c.g.b, d, bytes, Clock::now());
-        if (wrote && !c.g.b.statePath.empty()) save_state_locked(c.g.b, c.g.b.statePath);
-    }
+    if (!d.silent) board_receive(d, bytes, Clock::now());
+    add_write(d, std::move(bytes));
     return c.ret(FT_OK_);
 }
 
@@ -363,7 +416,10 @@ QOLVEN_EXPORT FT_STATUS FT_Purge(FT_HANDLE h, DWORD mask) {
     FT_STATUS refused;
     if (c.refused(h, refused)) return refused;
     if (mask & ~3u) return c.ret(FT_INVALID_PARAMETER_);
-    if (mask & 1) c.dev->rx.clear();  // received bytes, visible or still on their way
+    if (mask & 1) {  // received bytes, visible or still on their way
+        c.dev->rx.clear();
+        c.dev->rxBytes = 0;
+    }
     // mask & 2: the transmit queue is always empty
     return c.ret(FT_OK_);
 }

@@ -1,62 +1,63 @@
 // The C++ control API of qolven_sim.h (bridge level and device level).
 #include "sim_internal.h"
 
+#include <stdexcept>
+#include <sys/stat.h>
+
 namespace qolven_sim {
 
 using namespace detail;
 
 // ---- bridge level
-void reset() {
-    Guard g;
-    reset_locked(g.b);
-}
+void reset() { reset_bridge(bridge()); }
 
 void attach(const BoardConfig &config) {
-    Guard g;
-    attach_locked(g.b, config, {});
+    DeviceDescription description;
+    description.cfg = config;
+    std::string error;
+    if (!attach_devices(bridge(), {description}, false, &error)) throw std::length_error("qolven_sim::attach: " + error);
 }
 
-bool detach(const std::string &serial) {
-    Guard g;
-    return detach_locked(g.b, serial);
-}
+bool detach(const std::string &serial) { return detach_device(bridge(), serial); }
 
 std::vector<std::string> serials() {
-    Guard g;
+    Bridge &b = bridge();
+    std::shared_lock<std::shared_mutex> lock(b.m);
     std::vector<std::string> out;
-    for (auto &d : g.b.devices) out.push_back(d->cfg.serial);
+    for (auto &d : b.devices) out.push_back(d->cfg.serial);
     return out;
 }
 
 bool load_description(const std::string &path, std::string *error) {
-    Guard g;
-    return load_description_locked(g.b, path, error);
+    std::string text, why;
+    std::vector<DeviceDescription> devices;
+    bool ok = read_description_file(path, text, &why) && parse_description(text, devices, &why) &&
+              attach_devices(bridge(), devices, false, &why);
+    if (error) *error = ok ? std::string() : quoted(path, 200) + ": " + why;
+    return ok;
 }
 
 void inject_status(const std::string &function, uint32_t status, int count) {
-    Guard g;
-    if (count <= 0) g.b.injections.erase(function);
-    else g.b.injections[function] = {status, count};
+    Bridge &b = bridge();
+    std::unique_lock<std::shared_mutex> lock(b.m);
+    if (count <= 0) b.injections.erase(function);
+    else b.injections[function] = {status, count};
+    b.pendingInjections = static_cast<int>(b.injections.size());
 }
 
 std::vector<CallRecord> calls() {
-    Guard g;
-    return std::vector<CallRecord>(g.b.calls.begin(), g.b.calls.end());
+    Bridge &b = bridge();
+    std::lock_guard<std::mutex> lock(b.logM);
+    return std::vector<CallRecord>(b.calls.begin(), b.calls.end());
 }
 
 void clear_calls() {
-    Guard g;
-    g.b.calls.clear();
+    Bridge &b = bridge();
+    std::lock_guard<std::mutex> lock(b.logM);
+    b.calls.clear();
 }
 
 // ---- device level
-namespace {
-template <class F> void with_device(const std::string &serial, F f) {
-    Guard g;
-    if (DevicePtr d = find_device(g.b, serial)) f(*d);
-}
-} // namespace
-
 void set_fault(const std::string &serial, const FaultSpec &fault) {
     with_device(serial, [&](Device &d) {
         // A rule of the same kind replaces the earlier one; different kinds add up.
@@ -111,19 +112,24 @@ BoardConfig config(const std::string &serial) {
 
 std::vector<std::vector<uint8_t>> writes(const std::string &serial) {
     std::vector<std::vector<uint8_t>> out;
-    with_device(serial, [&](Device &d) { out = d.writes; });
+    with_device(serial, [&](Device &d) { out.assign(d.writes.begin(), d.writes.end()); });
     return out;
 }
 
 void clear_writes(const std::string &serial) {
-    with_device(serial, [](Device &d) { d.writes.clear(); });
+    with_device(serial, [](Device &d) {
+        d.writes.clear();
+        d.writeBytes = 0;
+    });
 }
 
 void queue_rx(const std::string &serial, const std::vector<uint8_t> &bytes, unsigned delayUs) {
     with_device(serial, [&](Device &d) {
         TimePoint t = Clock::now() + std::chrono::microseconds(delayUs);
         if (!d.rx.empty() && d.rx.back().visibleAt > t) t = d.rx.back().visibleAt;
-        if (!bytes.empty()) d.rx.push_back({t, bytes, 0});
+        if (bytes.empty()) return;
+        d.rx.push_back({t, bytes, 0});
+        d.rxBytes += bytes.size();
     });
 }
 
@@ -141,7 +147,7 @@ void set_board_silent(const std::string &serial, bool silent) {
 
 std::vector<std::string> diagnostics(const std::string &serial) {
     std::vector<std::string> out;
-    with_device(serial, [&](Device &d) { out = d.diagnostics; });
+    with_device(serial, [&](Device &d) { out.assign(d.diagnostics.begin(), d.diagnostics.end()); });
     return out;
 }
 
@@ -153,7 +159,7 @@ DeviceSettings device_settings(const std::string &serial) {
 
 bool is_open(const std::string &serial) {
     bool open = false;
-    with_device(serial, [&](Device &d) { open = d.open; });
+    with_device(serial, [&](Device &d) { open = d.is_open(); });
     return open;
 }
 
@@ -191,27 +197,26 @@ void set_memory_register(const std::string &serial, int address, uint8_t value) 
 // TEDS addresses are 16-bit (high, low): 0..65535.
 uint8_t teds_register(const std::string &serial, int address) {
     uint8_t v = 0;
-    with_device(serial, [&](Device &d) { v = d.st.teds[address & 0xFFFF]; });
+    with_device(serial, [&](Device &d) { v = teds_byte(d.st, address); });
     return v;
 }
 
 void set_teds_register(const std::string &serial, int address, uint8_t value) {
-    with_device(serial, [&](Device &d) { d.st.teds[address & 0xFFFF] = value; });
+    with_device(serial, [&](Device &d) { set_teds_byte(d.st, address, value); });
 }
 
 std::vector<uint8_t> page(const std::string &serial, int pageNumber) {
     std::vector<uint8_t> out;
     with_device(serial, [&](Device &d) {
-        auto it = d.st.pages.begin() + (pageNumber & 0xFF) * kPageSize;
-        out.assign(it, it + kPageSize);
+        for (int i = 0; i < kPageSize; ++i) out.push_back(page_byte(d.st.pages, pageNumber, i));
     });
     return out;
 }
 
 void set_page(const std::string &serial, int pageNumber, const std::vector<uint8_t> &bytes) {
     with_device(serial, [&](Device &d) {
-        auto it = d.st.pages.begin() + (pageNumber & 0xFF) * kPageSize;
-        for (int i = 0; i < kPageSize; ++i) it[i] = i < static_cast<int>(bytes.size()) ? bytes[i] : 0;
+        uint8_t *p = page_bytes(d.st.pages, pageNumber);
+        for (int i = 0; i < kPageSize; ++i) p[i] = i < static_cast<int>(bytes.size()) ? bytes[i] : 0;
     });
 }
 
@@ -243,7 +248,7 @@ void set_log_record(const std::string &serial, int number, const std::vector<uin
 
 std::vector<int> key_presses(const std::string &serial) {
     std::vector<int> out;
-    with_device(serial, [&](Device &d) { out = d.keys; });
+    with_device(serial, [&](Device &d) { out.assign(d.keys.begin(), d.keys.end()); });
     return out;
 }
 
@@ -265,13 +270,33 @@ uint32_t next_sample_sequence(const std::string &serial) {
 }
 
 bool save_state(const std::string &path) {
-    Guard g;
-    return save_state_locked(g.b, path);
+    std::string why;
+    std::shared_ptr<StateFile> file = StateFile::create(path, &why);
+    if (!file) return record_error(bridge(), why), false;
+    // Copies taken one device at a time, the file written without any lock held.
+    std::vector<std::pair<std::string, Storage>> copies;
+    for (const std::string &serial : serials())
+        with_device(serial, [&](Device &d) { copies.emplace_back(serial, d.st); });
+    std::vector<std::pair<std::string, const Storage *>> records;
+    for (auto &c : copies) records.emplace_back(c.first, &c.second);
+    if (file->save(records, &why)) return true;
+    record_error(bridge(), why);
+    return false;
 }
 
 bool load_state(const std::string &path) {
-    Guard g;
-    return load_state_locked(g.b, path);
+    std::string why;
+    std::shared_ptr<StateFile> file = StateFile::create(path, &why);
+    struct stat info;
+    if (file && ::stat(path.c_str(), &info) != 0) why = quoted(path, 200) + " does not exist";
+    else if (file && file->check(&why)) {
+        bool ok = true;
+        for (const std::string &serial : serials())
+            with_device(serial, [&](Device &d) { ok = file->load_device(serial, d.st, &why) && ok; });
+        if (ok) return true;
+    }
+    record_error(bridge(), why);
+    return false;
 }
 
 } // namespace qolven_sim

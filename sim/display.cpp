@@ -76,6 +76,7 @@ void handle_display(HandlerContext &c) {
     }
     int key = cmd - 0x60;  // 0..7
     d.keys.push_back(cmd);
+    if (d.keys.size() > kMaxKeyPresses) d.keys.pop_front();
     d.lastKey = key;
     d.displayOverride.reset();
     switch (cmd) {

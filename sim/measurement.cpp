@@ -1,6 +1,5 @@
-// Measurement commands: offset 0x40/0x50, full scale 0x41/0x51, normal data 0x42/0x52
-//, internal register 0x47, data logging 0x48,
-// and the live signal shared with fast data.
+// Measurement commands: offset 0x40/0x50, full scale 0x41/0x51, normal data 0x42/0x52,
+// internal register 0x47, data logging 0x48, and the live signal shared with fast data.
 //
 // Offset and full-scale counts are the entries of the first and the last loading point
 // in the type's register map: point 0, and point 15 (19 on board type 0), which

@@ -1,5 +1,5 @@
-// Board commands 0x20..0x2D and their channel forms 0x30..0x3A (, 6.2, 6.4, 7.2,
-// 7.4).  Values land in the registers that the matching getters read, per board type.
+// Board commands 0x20..0x2D and their channel forms 0x30..0x3A.  Each value lands in
+// the register that the matching getter reads on that board type.
 //
 // Values without a getter are kept in memory registers:
 //   sensor configuration 0x26/0x36   memory register 48 + channel (48..51)

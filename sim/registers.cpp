@@ -1,5 +1,5 @@
-// Register commands 0x80..0x88 and backup/restore of pages 0x49/0x4A/0x59/0x5A
-//.
+// Register commands 0x80..0x88 (memory, EEPROM, TEDS and channel registers, whole
+// pages) and backup/restore of pages 0x49/0x4A/0x59/0x5A.
 //
 // Backup model: boards other than type 9 keep one backup slot per page; 0x49 p copies
 // page p into its slot and 0x4A p copies the slot back into page p.  Channel boards copy
@@ -12,7 +12,9 @@ namespace qolven_sim {
 namespace detail {
 
 static void copy_page(std::vector<uint8_t> &to, int toPage, const std::vector<uint8_t> &from, int fromPage) {
-    std::copy_n(from.begin() + fromPage * kPageSize, kPageSize, to.begin() + toPage * kPageSize);
+    uint8_t page[kPageSize];
+    for (int i = 0; i < kPageSize; ++i) page[i] = page_byte(from, fromPage, i);
+    std::copy_n(page, kPageSize, page_bytes(to, toPage));
 }
 
 void handle_registers(HandlerContext &c) {
@@ -45,10 +47,10 @@ void handle_registers(HandlerContext &c) {
         c.a.primary = make_ack(n);
         break;
     case 0x84:
-        c.a.primary = make_packet(n, 0x84, {x[0], x[1], s.teds[(x[0] << 8) | x[1]]});
+        c.a.primary = make_packet(n, 0x84, {x[0], x[1], teds_byte(s, (x[0] << 8) | x[1])});
         break;
     case 0x85:
-        s.teds[(x[0] << 8) | x[1]] = x[2];
+        set_teds_byte(s, (x[0] << 8) | x[1], x[2]);
         c.wrote = true;
         c.a.primary = make_ack(n);
         break;
@@ -65,7 +67,8 @@ void handle_registers(HandlerContext &c) {
         c.a.primary = make_ack(n);
         break;
     case 0x88: {
-        std::vector<uint8_t> page(s.pages.begin() + x[0] * kPageSize, s.pages.begin() + (x[0] + 1) * kPageSize);
+        std::vector<uint8_t> page(kPageSize);
+        for (int i = 0; i < kPageSize; ++i) page[i] = page_byte(s.pages, x[0], i);
         c.a.primary = make_packet(n, 0x88, page);
         break;
     }

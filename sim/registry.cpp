@@ -1,39 +1,108 @@
-// Device registry: the process-wide bridge state, first-use initialisation
-// (QOLVEN_SIM_CONFIG, QOLVEN_SIM_STATE), attaching and detaching devices, the call log.
+// Device registry: the process-wide bridge state and its first-use set-up
+// (QOLVEN_SIM_CONFIG, QOLVEN_SIM_STATE), attaching and detaching devices, the call log,
+// the bounded device logs and the failure kept for qolven_sim_take_error.
 #include "sim_internal.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace qolven_sim {
 namespace detail {
 
-Bridge &bridge() {
-    static Bridge *b = new Bridge();  // never destroyed: usable from other static destructors
-    return *b;
+namespace {
+
+void report_at_start(Bridge &b, const char *variable, const std::string &value, const std::string &why) {
+    std::string message = std::string(variable) + " " + quoted(value, 200) + ": " + why;
+    record_error(b, message);
+    std::fprintf(stderr, "qolven_sim: %s\n", message.c_str());
 }
 
-static void first_use(Bridge &b) {
-    b.initialised = true;
+// Runs once, before the bridge is handed to anybody: no lock is needed yet.
+Bridge *create_bridge() {
+    Bridge *b = new Bridge();  // never destroyed: usable from other static destructors
     const char *cfg = std::getenv("QOLVEN_SIM_CONFIG");
+    std::vector<DeviceDescription> devices;
     if (cfg && *cfg) {
-        std::string error;
-        if (!load_description_locked(b, cfg, &error))
-            std::fprintf(stderr, "qolven_sim: QOLVEN_SIM_CONFIG %s: %s\n", cfg, error.c_str());
+        std::string text, error;
+        if (!read_description_file(cfg, text, &error) || !parse_description(text, devices, &error)) {
+            report_at_start(*b, "QOLVEN_SIM_CONFIG", cfg, error);
+            devices.clear();
+        }
     } else {
-        BoardConfig def;  // serial SIM0001, board type 2, answer delay 1500 us
-        attach_locked(b, def, {});
+        devices.push_back(DeviceDescription());  // SIM0001, board type 2, answer delay 1500 us
     }
     const char *state = std::getenv("QOLVEN_SIM_STATE");
     if (state && *state) {
-        b.statePath = state;
-        load_state_locked(b, b.statePath);  // a missing file is not an error
+        std::string error;
+        if (std::shared_ptr<StateFile> file = StateFile::create(state, &error)) {
+            b->state = file;
+            if (!file->check(&error)) report_at_start(*b, "QOLVEN_SIM_STATE", state, error);
+        } else {
+            report_at_start(*b, "QOLVEN_SIM_STATE", state, error);
+        }
     }
+    std::string error;
+    if (!attach_devices(*b, devices, true, &error)) report_at_start(*b, "QOLVEN_SIM_CONFIG", cfg ? cfg : "", error);
+    return b;
 }
 
-Guard::Guard() : lock(bridge().m), b(bridge()) {
-    if (!b.initialised) first_use(b);
+void load_stored(Bridge &b, const std::shared_ptr<StateFile> &file, Device &d) {
+    std::string why;
+    if (file && !file->load_device(d.cfg.serial, d.st, &why)) record_error(b, why);
+}
+
+} // namespace
+
+Bridge &bridge() {
+    static Bridge *b = create_bridge();
+    return *b;
+}
+
+void record_error(Bridge &b, const std::string &reason) {
+    std::lock_guard<std::mutex> lock(b.errorM);
+    b.lastError = reason;
+}
+
+std::string take_error(Bridge &b) {
+    std::lock_guard<std::mutex> lock(b.errorM);
+    std::string out;
+    out.swap(b.lastError);
+    return out;
+}
+
+size_t utf8_length(const std::string &s, size_t i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t n = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3 : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    for (size_t k = 1; n && k < n; ++k)
+        if (i + k >= s.size() || (static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) n = 0;
+    return n;
+}
+
+std::string quoted(const std::string &text, size_t limit) {
+    std::string out = "\"";
+    size_t i = 0;
+    while (i < text.size() && i < limit) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        size_t n = utf8_length(text, i);
+        if (n == 1 && c >= 0x20 && c != 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else if (n > 1 && i + n <= limit) {
+            out.append(text, i, n);
+        } else if (n > 1) {
+            break;  // a character cut by the limit
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", c);
+            out += buf;
+            n = 1;
+        }
+        i += n;
+    }
+    out += '"';
+    if (i < text.size()) out += "...";
+    return out;
 }
 
 DevicePtr find_device(Bridge &b, const std::string &serial) {
@@ -60,60 +129,145 @@ void init_device(Device &d, TimePoint now) {
     d.resets = 0;
 }
 
-void attach_locked(Bridge &b, const BoardConfig &cfg, const std::vector<RegisterOverride> &overrides) {
+DevicePtr make_device(const DeviceDescription &description) {
     auto d = std::make_shared<Device>();
-    d->cfg = cfg;
-    if (d->cfg.activeChannels < 1) d->cfg.activeChannels = 1;
-    if (d->cfg.activeChannels > 4) d->cfg.activeChannels = 4;
-    d->overrides = overrides;
+    d->cfg = description.cfg;
+    d->cfg.activeChannels = std::clamp(d->cfg.activeChannels, 1, 4);
+    d->overrides = description.overrides;
     init_device(*d, Clock::now());
-    for (auto &slot : b.devices) {
-        if (slot->cfg.serial == cfg.serial) {
-            slot->detached = true;  // its open handles now fail with FT_IO_ERROR
-            slot = d;
-            return;
-        }
-    }
-    b.devices.push_back(d);
+    if (description.fault) d->faults.push_back({*description.fault, 0});
+    return d;
 }
 
-bool detach_locked(Bridge &b, const std::string &serial) {
+void Device::close_locked() {
+    handle = 0;
+    state.reset();
+    if (lockFd >= 0) ::close(lockFd);  // gives the device back to other processes
+    lockFd = -1;
+}
+
+Device::~Device() {
+    if (lockFd >= 0) ::close(lockFd);
+}
+
+static void unplug(Device &d) {
+    d.detached = true;  // open handles now fail with FT_IO_ERROR
+    std::lock_guard<std::mutex> lock(d.m);
+    if (d.lockFd >= 0) ::close(d.lockFd);
+    d.lockFd = -1;
+}
+
+bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bool replaceAll, std::string *error) {
+    std::shared_ptr<StateFile> file;
+    {
+        std::shared_lock<std::shared_mutex> lock(b.m);
+        file = b.state;
+    }
+    // Built and loaded before the list is locked: other devices keep working meanwhile.
+    std::vector<DevicePtr> fresh;
+    for (const DeviceDescription &description : devices) {
+        fresh.push_back(make_device(description));
+        load_stored(b, file, *fresh.back());
+    }
+    std::unique_lock<std::shared_mutex> lock(b.m);
+    std::vector<DevicePtr> list = replaceAll ? std::vector<DevicePtr>() : b.devices;
+    for (const DevicePtr &d : fresh) {
+        auto same = std::find_if(list.begin(), list.end(),
+                                 [&](const DevicePtr &x) { return x->cfg.serial == d->cfg.serial; });
+        if (same != list.end()) *same = d;  // keeps its index
+        else list.push_back(d);
+    }
+    if (list.size() > kMaxDevices) {
+        if (error)
+            *error = "too many devices: " + std::to_string(list.size()) + " attached, at most " +
+                     std::to_string(kMaxDevices);
+        return false;
+    }
+    for (const DevicePtr &old : b.devices)
+        if (std::find(list.begin(), list.end(), old) == list.end()) unplug(*old);
+    b.devices.swap(list);
+    return true;
+}
+
+bool detach_device(Bridge &b, const std::string &serial) {
+    std::unique_lock<std::shared_mutex> lock(b.m);
     auto it = std::find_if(b.devices.begin(), b.devices.end(),
                            [&](const DevicePtr &d) { return d->cfg.serial == serial; });
     if (it == b.devices.end()) return false;
-    (*it)->detached = true;
+    unplug(**it);
     b.devices.erase(it);
     return true;
 }
 
-void reset_locked(Bridge &b) {
-    for (auto &d : b.devices) d->detached = true;
-    b.devices.clear();
-    for (auto &h : b.handles) h.second->detached = true;
-    b.handles.clear();  // handles never come back: the token counter keeps running
-    b.injections.clear();
+void reset_bridge(Bridge &b) {
+    {
+        std::unique_lock<std::shared_mutex> lock(b.m);
+        for (auto &d : b.devices) unplug(*d);
+        b.devices.clear();
+        for (auto &h : b.handles) unplug(*h.second);
+        b.handles.clear();  // handles never come back: the token counter keeps running
+        b.injections.clear();
+        b.pendingInjections = 0;
+        b.vid = 0x0403;
+        b.pid = 0x6001;
+        b.infoListSnapshot = -1;
+    }
+    std::lock_guard<std::mutex> lock(b.logM);
     b.calls.clear();
-    b.vid = 0x0403;
-    b.pid = 0x6001;
-    b.infoListSnapshot = -1;
+}
+
+bool use_state_file(Bridge &b, const char *path, std::string *error) {
+    std::shared_ptr<StateFile> file;
+    if (path) {
+        file = StateFile::create(path, error);
+        if (!file) return false;
+    }
+    bool good = !file || file->check(error);
+    std::vector<DevicePtr> devices;
+    {
+        std::unique_lock<std::shared_mutex> lock(b.m);
+        b.state = file;
+        devices = b.devices;
+    }
+    // Open devices keep the file they were opened with; the others show what it holds.
+    for (const DevicePtr &d : devices) {
+        std::lock_guard<std::mutex> lock(d->m);
+        if (good && !d->is_open()) load_stored(b, file, *d);
+    }
+    return good;
 }
 
 void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d) {
-    if (!b.calls.empty()) {
-        CallRecord &last = b.calls.back();
-        if (last.function == fn && last.function == "FT_GetStatus" && last.status == status && last.args == args &&
-            last.serial == (d ? d->cfg.serial : std::string())) {
-            ++last.repeat;
-            return;
-        }
-    }
-    CallRecord r;
+    CallRecord r;  // built before the lock is taken
     r.function = fn;
     r.args = std::move(args);
     r.status = status;
     if (d) r.serial = d->cfg.serial;
+    std::lock_guard<std::mutex> lock(b.logM);
+    if (!b.calls.empty()) {
+        CallRecord &last = b.calls.back();
+        if (last.function == "FT_GetStatus" && last.function == r.function && last.status == status &&
+            last.args == r.args && last.serial == r.serial) {
+            ++last.repeat;
+            return;
+        }
+    }
     b.calls.push_back(std::move(r));
     if (b.calls.size() > kMaxCallRecords) b.calls.pop_front();
+}
+
+void add_diagnostic(Device &d, std::string text) {
+    d.diagnostics.push_back(std::move(text));
+    if (d.diagnostics.size() > kMaxDiagnostics) d.diagnostics.pop_front();
+}
+
+void add_write(Device &d, std::vector<uint8_t> bytes) {
+    d.writeBytes += bytes.size();
+    d.writes.push_back(std::move(bytes));
+    while (d.writes.size() > 1 && (d.writes.size() > kMaxWriteRecords || d.writeBytes > kMaxWriteBytes)) {
+        d.writeBytes -= d.writes.front().size();
+        d.writes.pop_front();
+    }
 }
 
 } // namespace detail

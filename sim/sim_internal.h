@@ -6,12 +6,14 @@
 
 #include "qolven_sim.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -35,16 +37,32 @@ constexpr int kPages = 256;
 constexpr int kTedsSize = 65536;
 constexpr size_t kMaxWaitingSamples = 64;
 constexpr size_t kMaxCallRecords = 200000;
+constexpr size_t kMaxDevices = 256;
+// Per-device logs keep their newest entries within these bounds, so that a host
+// streaming for hours does not grow the process.
+constexpr size_t kMaxWriteRecords = 4096;
+constexpr size_t kMaxWriteBytes = 1 << 20;
+constexpr size_t kMaxDiagnostics = 1000;
+constexpr size_t kMaxKeyPresses = 4096;
+// Answer bytes beyond this many unread ones are lost, as in a full bridge buffer.
+constexpr size_t kMaxRxBytes = 1 << 20;
 
 // Board error codes.
 constexpr uint8_t kErrTeds = 0x4C, kErrCommand = 0x4D, kErrFrame = 0x4E, kErrPacketCommand = 0x4F;
 
-// Register default given in a description file (applied after the board defaults).
+// Register default given in a description (applied after the board defaults).
 struct RegisterOverride {
     enum Kind { Eeprom, Channel, Memory, Teds, Internal } kind;
     int channel = 0;
     int address = 0;
     uint32_t value = 0;
+};
+
+// One device of a description: configuration, register defaults and fault.
+struct DeviceDescription {
+    BoardConfig cfg;
+    std::vector<RegisterOverride> overrides;
+    std::optional<FaultSpec> fault;
 };
 
 struct RxChunk {
@@ -54,16 +72,25 @@ struct RxChunk {
     size_t remaining() const { return bytes.size() - consumed; }
 };
 
+// Stored registers.  TEDS memory, pages and page backups take 195 kB together and most
+// boards never write them, so they stay empty (erased TEDS, factory pages) until the
+// first write: go through the accessors below.
 struct Storage {
     uint16_t eeprom[256];
     uint8_t channel[4][256];
     uint8_t memory[256];
-    std::vector<uint8_t> teds;      // kTedsSize
-    std::vector<uint8_t> pages;     // kPages * kPageSize
-    std::vector<uint8_t> backups;   // backup slot per page (boards other than type 9)
+    std::vector<uint8_t> teds;      // empty or kTedsSize bytes
+    std::vector<uint8_t> pages;     // empty or kPages * kPageSize bytes
+    std::vector<uint8_t> backups;   // backup slot per page (boards other than type 9), likewise
     std::map<int, uint32_t> internal;
     std::map<int, std::vector<uint8_t>> logs;
 };
+uint8_t teds_byte(const Storage &s, int address);
+void set_teds_byte(Storage &s, int address, uint8_t value);
+// `area` is Storage::pages or Storage::backups.
+uint8_t page_byte(const std::vector<uint8_t> &area, int page, int index);
+uint8_t *page_bytes(std::vector<uint8_t> &area, int page);  // allocates the area on first use
+bool page_is_default(const std::vector<uint8_t> &area, int page);
 
 struct Sample {
     uint32_t seq;
@@ -84,19 +111,29 @@ struct FaultRule {
     long counter = 0;
 };
 
+class StateFile;
+
+// One virtual device.  `m` guards every field not marked otherwise, so calls on
+// different devices share no lock.  Lock order: the bridge's lock before a device's,
+// never the other way round; the call log's and the error's locks are taken last.
 struct Device {
-    BoardConfig cfg;
+    std::mutex m;
+    BoardConfig cfg;             // serial and description never change after attach
+
     std::vector<RegisterOverride> overrides;
 
     // bridge side
-    bool detached = false;
-    bool open = false;
-    uintptr_t handle = 0;
+    std::atomic<bool> detached{false};     // read without `m`
+    std::atomic<uintptr_t> handle{0};      // open handle (0: closed), written under `m`
+    std::shared_ptr<StateFile> state;      // the state file it was opened with
+    int lockFd = -1;                       // its lock file, held while open
     DeviceSettings settings;
     std::deque<RxChunk> rx;
-    std::vector<std::vector<uint8_t>> writes;
+    size_t rxBytes = 0;
+    std::deque<std::vector<uint8_t>> writes;
+    size_t writeBytes = 0;
     bool silent = false;
-    std::vector<std::string> diagnostics;
+    std::deque<std::string> diagnostics;
 
     // board side
     Storage st;
@@ -108,44 +145,83 @@ struct Device {
     double rotationPulses = 0;   // accumulated pulses (angle counts)
     TimePoint rotationLast;
     std::optional<std::string> displayOverride;
-    std::vector<int> keys;
+    std::deque<int> keys;
     int lastKey = -1;
     bool menuOpen = false;
     int menuItem = 0;
     int resets = 0;
+
+    bool is_open() const { return handle.load() != 0; }
+    // Marks the device closed and gives its lock file back; caller holds `m`.
+    void close_locked();
+    ~Device();
 };
 
 using DevicePtr = std::shared_ptr<Device>;
 
-// Global state of the bridge (one per process).
+// Bridge-level state (one per process).  `m` guards the device list, the handle table,
+// the injections and the state file; it is held to look something up or change it,
+// never while a device works.
 struct Bridge {
-    std::mutex m;
-    bool initialised = false;
+    std::shared_mutex m;
     std::vector<DevicePtr> devices;                 // attached, index order
     std::map<uintptr_t, DevicePtr> handles;         // open handles
-    uintptr_t nextHandle = 0x51A0001;
     std::map<std::string, std::pair<uint32_t, int>> injections;
+    std::shared_ptr<StateFile> state;               // null: nothing touches the disk
+    std::atomic<uintptr_t> nextHandle{0x51A0001};
+    std::atomic<int> pendingInjections{0};          // calls skip the map while it is 0
+    std::atomic<uint32_t> vid{0x0403}, pid{0x6001};
+    std::atomic<long> infoListSnapshot{-1};         // count at the last FT_CreateDeviceInfoList
+
+    std::mutex logM;
     std::deque<CallRecord> calls;
-    uint32_t vid = 0x0403, pid = 0x6001;
-    long infoListSnapshot = -1;                     // count at the last FT_CreateDeviceInfoList
-    std::string statePath;                          // QOLVEN_SIM_STATE
+
+    std::mutex errorM;
+    std::string lastError;                          // for qolven_sim_take_error
 };
 
+// The bridge, set up on first use from QOLVEN_SIM_CONFIG and QOLVEN_SIM_STATE.
 Bridge &bridge();
-// Takes the bridge lock and runs the first-use initialisation.
-struct Guard {
-    std::unique_lock<std::mutex> lock;
-    Bridge &b;
-    Guard();
-};
 
-// ---- registry (registry.cpp); callers hold the lock
-DevicePtr find_device(Bridge &b, const std::string &serial);
-void attach_locked(Bridge &b, const BoardConfig &cfg, const std::vector<RegisterOverride> &overrides);
-bool detach_locked(Bridge &b, const std::string &serial);
-void reset_locked(Bridge &b);
+// Keeps `reason` for qolven_sim_take_error (the newest failure wins).
+void record_error(Bridge &b, const std::string &reason);
+std::string take_error(Bridge &b);
+// `text` fit for a message: quoted, at most `limit` bytes of it, control bytes and
+// bytes that are not UTF-8 written as \xNN, a longer text cut with "...".
+std::string quoted(const std::string &text, size_t limit = 40);
+// Length of the well-formed UTF-8 sequence at s[i] (1 for ASCII), 0 when there is none.
+size_t utf8_length(const std::string &s, size_t i);
+
+// ---- registry (registry.cpp)
+DevicePtr find_device(Bridge &b, const std::string &serial);   // caller holds b.m
+// Runs f(device) under the device's lock; false for an unknown serial.
+template <class F> bool with_device(const std::string &serial, F f) {
+    Bridge &b = bridge();
+    DevicePtr d;
+    {
+        std::shared_lock<std::shared_mutex> lock(b.m);
+        d = find_device(b, serial);
+    }
+    if (!d) return false;
+    std::lock_guard<std::mutex> lock(d->m);
+    f(*d);
+    return true;
+}
+DevicePtr make_device(const DeviceDescription &description);
 void init_device(Device &d, TimePoint now);     // board storage and generators from cfg
+// Replaces the attached devices (all of them, or those with the same serial numbers when
+// `replaceAll` is false) by `devices`, with their stored registers from the state file
+// in use.  Nothing changes when it fails (too many devices).
+bool attach_devices(Bridge &b, const std::vector<DeviceDescription> &devices, bool replaceAll, std::string *error);
+bool detach_device(Bridge &b, const std::string &serial);
+void reset_bridge(Bridge &b);
 void log_call(Bridge &b, const char *fn, std::vector<uint64_t> args, uint32_t status, const Device *d);
+// Device logs that keep their newest entries (caller holds the device's lock).
+void add_diagnostic(Device &d, std::string text);
+void add_write(Device &d, std::vector<uint8_t> bytes);
+// Sets `path` as the state file (empty: none) and loads the records of the devices that
+// are not open.  The path stays in use when only the file's contents were bad.
+bool use_state_file(Bridge &b, const char *path, std::string *error);
 
 // ---- storage defaults (storage.cpp)
 void init_storage(Device &d);
@@ -184,15 +260,15 @@ struct Answer {
 std::vector<uint8_t> make_packet(uint8_t number, uint8_t command, const std::vector<uint8_t> &data);
 std::vector<uint8_t> make_ack(uint8_t number);
 std::vector<uint8_t> make_error(uint8_t number, uint8_t code, uint8_t detail);
-// Feeds bytes written by the host to the board; returns true when a write-type command ran.
-bool board_receive(Bridge &b, Device &d, const std::vector<uint8_t> &bytes, TimePoint now);
+// Feeds bytes written by the host to the board.  With a state file, every write-type
+// command is saved before it is acknowledged.
+void board_receive(Device &d, const std::vector<uint8_t> &bytes, TimePoint now);
 void schedule(Device &d, TimePoint visibleAt, std::vector<uint8_t> bytes);
 std::string hex_bytes(const std::vector<uint8_t> &bytes);
 std::string hex2(unsigned v);
 
 // ---- handlers (one file per family); each fills `a` or returns an error report via `fail`
 struct HandlerContext {
-    Bridge &b;
     Device &d;
     const Request &r;
     Answer &a;
@@ -229,12 +305,39 @@ FaultSpec pick_fault(Device &d, bool fastAnswer);
 // Turns an answer into the pieces that reach the receive queue.
 std::vector<Piece> apply_fault(Device &d, const FaultSpec &f, const Request &r, Answer &a);
 
-// ---- description file and state file
-bool load_description_locked(Bridge &b, const std::string &path, std::string *error);
-bool parse_description_text(const std::string &text, std::vector<std::pair<BoardConfig, std::vector<RegisterOverride>>> &out,
-                            std::string *error);
-bool save_state_locked(Bridge &b, const std::string &path);
-bool load_state_locked(Bridge &b, const std::string &path);
+// ---- descriptions (description.cpp)
+// The one grammar of --simulate texts and description files; `error` names the device,
+// the key and the fault.
+bool parse_description(const std::string &text, std::vector<DeviceDescription> &out, std::string *error);
+constexpr size_t kMaxDescriptionBytes = 1 << 20;
+// Reads a description file; false with the reason.
+bool read_description_file(const std::string &path, std::string &text, std::string *error);
+
+// ---- state file (state.cpp)
+// The boards' stored registers on disk, shared by every process that uses the path.  A
+// save replaces one device's record and keeps the others (unique temporary, fsync,
+// rename, under a lock file); a damaged file is moved aside, never overwritten.  While
+// a device is open, its own lock file keeps other processes from opening it.
+class StateFile {
+public:
+    // Refuses "" , directories, other non-regular files and a missing parent directory.
+    static std::shared_ptr<StateFile> create(const std::string &path, std::string *error);
+    const std::string &path() const { return path_; }
+    // Reads the file (a missing one is fine): false when it cannot be read or is damaged
+    // (then it is moved aside).
+    bool check(std::string *error);
+    // Takes the device's lock file: its descriptor, or -1 with `busy` set when another
+    // process has the device open, else with the reason in `error`.
+    int lock_device(const std::string &serial, bool *busy, std::string *error);
+    // Copies the device's record into `st` when the file has one.
+    bool load_device(const std::string &serial, Storage &st, std::string *error);
+    // Replaces the records of these devices and keeps everybody else's.
+    bool save(const std::vector<std::pair<std::string, const Storage *>> &records, std::string *error);
+
+private:
+    explicit StateFile(std::string path) : path_(std::move(path)) {}
+    std::string path_;
+};
 
 } // namespace detail
 } // namespace qolven_sim

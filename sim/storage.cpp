@@ -1,5 +1,6 @@
-// Board storage: the factory defaults of every board type (register maps of
-//-6.4, 7.1-7.5) and the per-type locations of shared values.
+// Board storage: the factory defaults of every board type, the per-type locations of
+// values that several commands share (loading-point entries, ADC configuration byte),
+// and the TEDS and page areas that are only allocated when first written.
 //
 // Erased EEPROM registers read 0xFFFF and erased channel/TEDS registers 0xFF, so an
 // unused loading point reads as "Unassigned".  Memory registers start at 0.
@@ -26,6 +27,39 @@ uint16_t byte8(int v) { return hl(0xFF, v); }  // 8-bit parameter: high byte 0xF
 } // namespace
 
 uint8_t default_page_byte(int page, int index) { return static_cast<uint8_t>((page * 7 + index) & 0xFF); }
+
+uint8_t teds_byte(const Storage &s, int address) {
+    return s.teds.empty() ? 0xFF : s.teds[address & 0xFFFF];
+}
+
+void set_teds_byte(Storage &s, int address, uint8_t value) {
+    if (s.teds.empty()) {
+        if (value == 0xFF) return;
+        s.teds.assign(kTedsSize, 0xFF);
+    }
+    s.teds[address & 0xFFFF] = value;
+}
+
+uint8_t page_byte(const std::vector<uint8_t> &area, int page, int index) {
+    page &= 0xFF;
+    return area.empty() ? default_page_byte(page, index) : area[page * kPageSize + index];
+}
+
+uint8_t *page_bytes(std::vector<uint8_t> &area, int page) {
+    if (area.empty()) {
+        area.resize(kPages * kPageSize);
+        for (int p = 0; p < kPages; ++p)
+            for (int i = 0; i < kPageSize; ++i) area[p * kPageSize + i] = default_page_byte(p, i);
+    }
+    return &area[(page & 0xFF) * kPageSize];
+}
+
+bool page_is_default(const std::vector<uint8_t> &area, int page) {
+    if (area.empty()) return true;
+    for (int i = 0; i < kPageSize; ++i)
+        if (area[page * kPageSize + i] != default_page_byte(page, i)) return false;
+    return true;
+}
 
 bool is_channel_board(const Device &d) { return d.cfg.boardType == 9; }
 
@@ -93,11 +127,10 @@ void init_storage(Device &d) {
     for (auto &e : s.eeprom) e = 0xFFFF;
     std::memset(s.channel, 0xFF, sizeof s.channel);
     std::memset(s.memory, 0, sizeof s.memory);
-    s.teds.assign(kTedsSize, 0xFF);
-    s.pages.resize(kPages * kPageSize);
-    for (int p = 0; p < kPages; ++p)
-        for (int i = 0; i < kPageSize; ++i) s.pages[p * kPageSize + i] = default_page_byte(p, i);
-    s.backups = s.pages;
+    // Erased TEDS memory and factory pages until something is written.
+    std::vector<uint8_t>().swap(s.teds);
+    std::vector<uint8_t>().swap(s.pages);
+    std::vector<uint8_t>().swap(s.backups);
     s.internal.clear();
     s.logs.clear();
     s.memory[35] = kAverage;
@@ -176,7 +209,7 @@ void apply_overrides(Device &d) {
         case RegisterOverride::Eeprom: d.st.eeprom[o.address & 0xFF] = o.value & 0xFFFF; break;
         case RegisterOverride::Channel: d.st.channel[o.channel & 3][o.address & 0xFF] = o.value & 0xFF; break;
         case RegisterOverride::Memory: d.st.memory[o.address & 0xFF] = o.value & 0xFF; break;
-        case RegisterOverride::Teds: d.st.teds[o.address & 0xFFFF] = o.value & 0xFF; break;
+        case RegisterOverride::Teds: set_teds_byte(d.st, o.address, o.value & 0xFF); break;
         case RegisterOverride::Internal: d.st.internal[o.address & 0xFF] = o.value & 0xFFFFFF; break;
         }
     }

@@ -4,7 +4,7 @@
 // and answers them from virtual devices.  Behind every virtual device sits a
 // virtual board that speaks the board packet protocol.  Tests and tools use
 // this API to attach devices, inject faults and look at what went over the
-// wire.  All functions are safe to call from one thread at a time.
+// wire.  Every function may be called from any thread; C hosts use qolven_sim_c.h.
 #ifndef QOLVEN_SIM_H
 #define QOLVEN_SIM_H
 
@@ -41,7 +41,7 @@ struct BoardConfig {
     double signalNoise = 20.0;
     uint32_t seed = 1;              // noise and random faults
     int activeChannels = 1;         // board type 9: channels that fast data cycles over (1..4)
-    // Added: shaft speed of the rotation input (board types 8, 11, 14), revolutions per minute.
+    // Shaft speed of the rotation input (board types 8, 11, 14), revolutions per minute.
     double rotationRpm = 60.0;
 };
 
@@ -92,7 +92,7 @@ struct CallRecord {
     uint32_t repeat = 1;
 };
 
-// Added: transport settings the host applied to a device since it was last opened.
+// Transport settings the host applied to a device since it was last opened.
 struct DeviceSettings {
     uint32_t readTimeoutMs = 0, writeTimeoutMs = 0;    // FT_SetTimeouts (0 = never set)
     uint32_t usbInSize = 4096, usbOutSize = 4096;       // FT_SetUSBParameters
@@ -102,19 +102,23 @@ struct DeviceSettings {
 
 // ---- bridge level
 void reset();                                    // detach all devices, clear all logs and injections
-void attach(const BoardConfig &config);          // replaces a device with the same serial number
+// Replaces a device with the same serial number; throws std::length_error when 256
+// devices are attached already.
+void attach(const BoardConfig &config);
 bool detach(const std::string &serial);          // unplug: open handles then fail with FT_IO_ERROR
 std::vector<std::string> serials();              // attached devices in index order
 // Load devices from a description file (one device per line, key=value pairs separated by
-// commas or spaces, e.g. "serial=SIM0009 type=9 fw=5 delay_us=0"; '#' starts a comment).
-// Returns false and fills error when the file cannot be read or a line is malformed.
+// commas or spaces, e.g. "serial=SIM0009 type=9 fw=5 delay_us=0"; '#' starts a comment;
+// the grammar of sim/README.md).  They replace attached devices of the same serial
+// numbers; the others stay.  Returns false and fills error (the file, then the device,
+// the key and the fault) when the file cannot be read or is malformed: nothing changes.
 bool load_description(const std::string &path, std::string *error);
 
 // Inject a status for calls of `function` ("FT_Read", "FT_Write", "FT_GetStatus", "FT_OpenEx",
 // "FT_ListDevices", ...) on any device: the next `count` calls return `status`.
 void inject_status(const std::string &function, uint32_t status, int count = 1);
 
-// Log of every FT_* call on the bridge, oldest first.
+// Log of every FT_* call on the bridge, oldest first (the newest 200000).
 std::vector<CallRecord> calls();
 void clear_calls();
 
@@ -125,7 +129,7 @@ void set_answer_delay_us(const std::string &serial, unsigned delayUs);
 void set_board_type(const std::string &serial, int boardType);
 BoardConfig config(const std::string &serial);
 
-// Bytes the host wrote, one entry per FT_Write.
+// Bytes the host wrote, one entry per FT_Write: the newest 4096 writes, at most 1 MiB of them.
 std::vector<std::vector<uint8_t>> writes(const std::string &serial);
 void clear_writes(const std::string &serial);
 // Put raw bytes into the receive queue, visible `delayUs` from now (after what is already queued).
@@ -134,9 +138,9 @@ void queue_rx(const std::string &serial, const std::vector<uint8_t> &bytes, unsi
 size_t rx_pending(const std::string &serial);
 // When true the board does not answer requests at all (raw-bytes tests).
 void set_board_silent(const std::string &serial, bool silent);
-// Diagnostics of requests the board did not recognise, oldest first.
+// Diagnostics of requests the board did not take, oldest first (the newest 1000).
 std::vector<std::string> diagnostics(const std::string &serial);
-// Added: transport settings of a device (see DeviceSettings) and whether it is open.
+// Transport settings of a device (see DeviceSettings) and whether it is open.
 DeviceSettings device_settings(const std::string &serial);
 bool is_open(const std::string &serial);
 
@@ -163,7 +167,9 @@ int reset_count(const std::string &serial);
 uint32_t next_sample_sequence(const std::string &serial);
 
 // Persist and restore the stored registers of every attached device (EEPROM, channel, memory,
-// TEDS registers and pages) so that a later process sees what an earlier one wrote.
+// TEDS registers and pages) so that a later process sees what an earlier one wrote.  A save
+// replaces the records of the attached devices and keeps the others; a load of a missing or
+// damaged file changes nothing and returns false (qolven_sim_take_error() tells why).
 bool save_state(const std::string &path);
 bool load_state(const std::string &path);
 

@@ -83,6 +83,7 @@ in_package libqolven-usb-dev "$QOLVEN_LIBDIR/pkgconfig/qolven_usb.pc"
 in_package libqolven-usb-dev "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbConfig.cmake"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/libqolven_d2xx_sim.so"
 in_package libqolven-d2xx-sim "include/qolven_sim.h"
+in_package libqolven-d2xx-sim "include/qolven_sim_c.h"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/pkgconfig/qolven_d2xx_sim.pc"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbSimTargets.cmake"
 if grep -q 'libqolven_usb\.so -> ' <<<"$(contents libqolven-usb1)"; then

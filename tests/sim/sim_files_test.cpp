@@ -85,23 +85,23 @@ TEST_F(SimFiles, BadLinesAreRejectedWithTheirNumber) {
     struct Case {
         std::string text, expect;
     } cases[] = {
-        {"serial=A type=2\nserial=B colour=red\n", "line 2: unknown key 'colour'"},
-        {"serial=A type=two\n", "line 1: bad value 'two' for key 'type'"},
-        {"# c\ntype=2\n", "line 2: missing serial"},
-        {"serial=A year=16\n", "line 1: bad value '16' for key 'year'"},
-        {"serial=A channels=5\n", "line 1"},
-        {"serial=A eeprom.300=1\n", "line 1: bad register address"},
-        {"serial=A channel.4.1=1\n", "line 1: bad register key"},
-        {"serial=A memory.3=256\n", "line 1: bad value '256'"},
-        {"serial=A justaword\n", "line 1: expected key=value"},
-        {"serial=A description=\"open\n", "line 1: unterminated quote"},
-        {"serial=ABCDEFGHIJKLMNOP\n", "line 1: serial number"},
+        {"serial=A type=2\nserial=B colour=red\n", "device 2 (line 2): unknown key \"colour\""},
+        {"serial=A type=two\n", "device 1: key \"type\": \"two\" is not a number"},
+        {"# c\ntype=2 type=3\n", "device 1 (line 2): key \"type\": given twice"},
+        {"serial=A year=16\n", "device 1: key \"year\": 16 is outside 0..15"},
+        {"serial=A channels=5\n", "device 1: key \"channels\""},
+        {"serial=A eeprom.300=1\n", "device 1: key \"eeprom.300\": register address"},
+        {"serial=A channel.4.1=1\n", "device 1: key \"channel.4.1\": not a channel register"},
+        {"serial=A memory.3=256\n", "device 1: key \"memory.3\": 256 is outside"},
+        {"serial=A justaword\n", "device 1: \"justaword\" is not key=value"},
+        {"serial=A description=\"open\n", "device 1: key \"description\": unclosed quote"},
+        {"serial=ABCDEFGHIJKLMNOP\n", "device 1: key \"serial\""},
     };
     for (const auto &c : cases) {
         sim::reset();
-        std::string error;
-        EXPECT_FALSE(sim::load_description(write_file("bad.txt", c.text), &error)) << c.text;
-        EXPECT_EQ(error.rfind(c.expect, 0), 0u) << "got: " << error;
+        std::string error, path = write_file("bad.txt", c.text);
+        EXPECT_FALSE(sim::load_description(path, &error)) << c.text;
+        EXPECT_EQ(error.rfind("\"" + path + "\": " + c.expect, 0), 0u) << "got: " << error;
         EXPECT_TRUE(sim::serials().empty()) << "nothing attached from a bad file";
     }
     std::string error;
