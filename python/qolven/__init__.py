@@ -40,14 +40,14 @@ def _bridge(simulate: Simulate, state: Optional[str]) -> _native.Native:
             raise QolvenInvalidArgument("state= keeps the virtual boards' registers; it needs simulate=",
                                         code=-1)
         return _native.load(_native.D2XX)
+    if not isinstance(simulate, (bool, str)):
+        raise TypeError("simulate is a description like \"type=9,serial=SIM0009\", True or None")
     native = _native.load(_native.SIMULATED)
     from . import sim
-    if state is not None:
-        sim.use_state_file(state)
     if isinstance(simulate, str) and simulate:
         sim.configure(simulate)
-    elif not isinstance(simulate, (bool, str)):
-        raise TypeError("simulate is a description like \"type=9,serial=SIM0009\", True or None")
+    if state is not None:  # the devices described keep their registers in it
+        sim.use_state_file(state)
     return native
 
 

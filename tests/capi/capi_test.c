@@ -1,15 +1,14 @@
 /* The C interface from C, on the simulated bridge: discovery and opening,
  * the typed conveniences, parameters by name, the generic call, the method
  * and field tables, the fast-data block and the failures.  Compiled as C. */
-#define _POSIX_C_SOURCE 200809L
 
 #include <qolven.h>
+#include <qolven_sim_c.h>
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static int checks, failures;
 
@@ -27,14 +26,14 @@ static void check(int ok, const char *file, int line, const char *format, ...) {
 #define CHECK(cond, ...) check((cond) != 0, __FILE__, __LINE__, __VA_ARGS__)
 #define CONTAINS(text, part) (strstr((text), (part)) != NULL)
 
-/* The virtual devices, described before the bridge's first call. */
+/* The virtual devices. */
 static const char *const kDevices =
-    "serial=C2 type=2 delay_us=0 completion_delay_ms=0 reset_delay_ms=0 noise=0\n"
-    "serial=C0 type=0 delay_us=0\n"
-    "serial=C9 type=9 delay_us=0 channels=4\n"
-    "serial=C13 type=13 delay_us=0\n"
-    "serial=C16 type=16 delay_us=0 completion_delay_ms=0\n"
-    "serial=SLOW type=2 delay_us=400000\n";
+    "serial=C2,type=2,delay_us=0,completion_delay_ms=0,reset_delay_ms=0,noise=0;"
+    "serial=C0,type=0,delay_us=0;"
+    "serial=C9,type=9,delay_us=0,channels=4;"
+    "serial=C13,type=13,delay_us=0;"
+    "serial=C16,type=16,delay_us=0,completion_delay_ms=0;"
+    "serial=SLOW,type=2,delay_us=5000000";
 enum { kDeviceCount = 6 };
 
 static qolven_device *opened(const char *serial) {
@@ -260,6 +259,8 @@ static void test_generic_call(void) {
         {"Get_Decimal_Point", 0, {NULL}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point takes 1 argument, not 0"},
         {"Set_Decimal_Point", 2, {"99999999999", "0"}, QOLVEN_INVALID_ARGUMENT, "value"},
         {"No_Such_Method", 0, {NULL}, QOLVEN_UNKNOWN_NAME, "unknown method \"No_Such_Method\""},
+        /* The library fails these without a text: refused with one instead. */
+        {"Get_Internal_Register", 1, {"999"}, QOLVEN_INVALID_ARGUMENT, "register 999 is outside 0..255"},
         /* The library would throw on a type text without a number: checked instead. */
         {"Fast_Data_Request", 6, {"1", "0", "abc", "15", "4", "0"}, QOLVEN_INVALID_ARGUMENT, "typeText \"abc\""},
         {"Fast_Data_Request", 6, {"1", "16", "2", "15", "4", "0"}, QOLVEN_ERROR, "Invalid Slot"},
@@ -386,16 +387,81 @@ static void test_failures(void) {
     }
 }
 
+/* Faults the simulated bridge injects into the answers and the bridge calls:
+ * each becomes a status with the library's text, never an exception (which
+ * would end this C program), and the device works again afterwards. */
+static void test_injected_faults(void) {
+    static const struct {
+        const char *fault;  /* fault keys, or NULL for a bridge status */
+        const char *function;
+        unsigned status;
+        int call;           /* 0: a parameter, 1: fast data, 2: the generic call */
+        int expected;
+        const char *text;
+        int stale;          /* the answer that could not be read stays queued for one exchange */
+    } cases[] = {
+        {"fault=no_answer", NULL, 0, 0, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {"fault=wrong_number", NULL, 0, 0, QOLVEN_ERROR, "Packet Number Error", 0},
+        {"fault=wrong_size", NULL, 0, 0, QOLVEN_ERROR, "Packet Size Error", 0},
+        {"fault=wrong_command", NULL, 0, 2, QOLVEN_ERROR, "Command Number Error", 0},
+        {"fault=wrong_end", NULL, 0, 0, QOLVEN_ERROR, "End Of Packet Error", 0},
+        {"fault=board_error,fault_arg=76", NULL, 0, 0, QOLVEN_ERROR, "TEDS Error", 0},
+        {"fault=partial", NULL, 0, 2, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {"fault=fast_empty", NULL, 0, 1, QOLVEN_ERROR, "Empty Buffer Error", 0},
+        {"fault=fast_refusal,fault_arg=77", NULL, 0, 1, QOLVEN_ERROR, "Command Error", 0},
+        {"fault=fast_short", NULL, 0, 1, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {NULL, "FT_Write", 4, 0, QOLVEN_ERROR, "IO Error", 0},
+        {NULL, "FT_GetStatus", 18, 2, QOLVEN_ERROR, "Other Errors", 0},
+        {NULL, "FT_Read", 1, 1, QOLVEN_ERROR, "Invalid Handle", 1},
+    };
+    char error[256];
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        qolven_device *d = opened("C2");
+        size_t got = 0;
+        int32_t numbers[64], channels[64], counts[64];
+        if (cases[i].call == 1) CHECK(qolven_stream_start(d, 15) == QOLVEN_OK, "start: %s", qolven_error_text(d));
+        int injected = cases[i].fault ? qolven_sim_set_fault("C2", cases[i].fault, error, sizeof error)
+                                      : qolven_sim_inject_status(cases[i].function, cases[i].status, 1, error,
+                                                                 sizeof error);
+        CHECK(injected == 0, "inject %s: %s", cases[i].fault ? cases[i].fault : cases[i].function, error);
+        char value[64];
+        const char *arguments[] = {"0"};
+        int status = cases[i].call == 0 ? qolven_get_parameter(d, "decimal-point", 0, value, sizeof value)
+                   : cases[i].call == 1 ? qolven_stream_read(d, numbers, channels, counts, 64, &got, NULL)
+                                        : qolven_call(d, "Get_Offset_Value", arguments, 1, value, sizeof value, NULL);
+        const char *what = cases[i].fault ? cases[i].fault : cases[i].function;
+        CHECK(status == cases[i].expected, "%s: %s (%s)", what, qolven_status_name(status), qolven_error_text(d));
+        CHECK(strcmp(qolven_error_text(d), cases[i].text) == 0, "%s: \"%s\"", what, qolven_error_text(d));
+        CHECK(cases[i].fault || qolven_d2xx_status(d) == cases[i].status, "%s: status %u", what,
+              qolven_d2xx_status(d));
+        qolven_sim_clear_faults("C2", NULL, 0);
+        if (cases[i].stale) {
+            status = qolven_get_parameter(d, "decimal-point", 0, value, sizeof value);
+            CHECK(status == QOLVEN_ERROR && strcmp(qolven_error_text(d), "Packet Number Error") == 0,
+                  "%s: the queued answer: %s", what, qolven_error_text(d));
+        }
+        CHECK(qolven_get_parameter(d, "decimal-point", 0, value, sizeof value) == QOLVEN_OK, "%s: sound again: %s",
+              what, qolven_error_text(d));
+        qolven_destroy(d);
+    }
+
+    /* An unplugged device: every call fails with the bridge's status. */
+    qolven_device *d = opened("C13");
+    CHECK(qolven_sim_detach("C13", error, sizeof error) == 0, "detach: %s", error);
+    struct qolven_board_identity identity;
+    CHECK(qolven_identify(d, &identity) == QOLVEN_ERROR && qolven_d2xx_status(d) == 4, "unplugged: %s",
+          qolven_error_text(d));
+    CHECK(qolven_close(d) == QOLVEN_ERROR && !qolven_is_open(d), "closing an unplugged device: %s",
+          qolven_error_text(d));
+    qolven_destroy(d);
+}
+
 int main(void) {
-    char path[] = "/tmp/qolven-capi-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0 || write(fd, kDevices, strlen(kDevices)) != (ssize_t)strlen(kDevices)) {
-        perror("description file");
+    char error[256];
+    if (qolven_sim_configure(kDevices, error, sizeof error) != 0) {
+        fprintf(stderr, "configure: %s\n", error);
         return 1;
     }
-    close(fd);
-    setenv("QOLVEN_SIM_CONFIG", path, 1);
-    unsetenv("QOLVEN_SIM_STATE");
 
     test_discovery_and_opening();
     test_identity_and_readings();
@@ -405,8 +471,8 @@ int main(void) {
     test_generic_call();
     test_stream();
     test_failures();
+    test_injected_faults();
 
-    remove(path);
     printf("%d checks, %d failed\n", checks, failures);
     return failures ? 1 : 0;
 }
