@@ -18,6 +18,8 @@ INTEGER, COUNT, MAC, IP, BYTES = range(5)
 _READABLE, _WRITABLE, _INDEXED, _OPTIONAL = 1, 2, 4, 8
 # Refusals of the interface, whose texts name what was refused.
 _SELF_NAMED = (_errors.INVALID_ARGUMENT, _errors.UNKNOWN_NAME, _errors.NOT_SUPPORTED)
+# Room for any value text (the longest, a MAC address, has 17 characters).
+_BUFFER_SIZE = 512
 # Timeouts in a row before a stream gives up.
 _TIMEOUTS_IN_A_ROW = 50
 
@@ -66,6 +68,8 @@ def parameter_table(native: Native) -> List[ParameterInfo]:
     native.parameters = rows
     native.parameters_by_attribute = {p.attribute: p for p in rows}
     native.parameters_by_name = {p.name: p for p in rows}
+    # What a get needs, by either spelling of the name: the row and its name as bytes.
+    native.parameter_calls = {key: (p, p.name.encode()) for p in rows for key in (p.name, p.attribute)}
     return rows
 
 
@@ -183,7 +187,9 @@ class Device:
         set_(self, "_lib", lib)
         parameter_table(native)
         set_(self, "_table", native.parameters_by_attribute)
-        set_(self, "_buffer", ctypes.create_string_buffer(512))
+        set_(self, "_calls", native.parameter_calls)
+        set_(self, "_get_parameter", lib.qolven_get_parameter)
+        set_(self, "_buffer", ctypes.create_string_buffer(_BUFFER_SIZE))
         handle = lib.qolven_create()
         if not handle:
             raise MemoryError("the device object could not be created")
@@ -291,12 +297,20 @@ class Device:
     def get(self, name: str, point: Optional[int] = None) -> Any:
         """Reads a stored parameter ("decimal-point" or "decimal_point"); `point`
         for the loading points."""
-        info = self._info(name)
+        # The path of every attribute read: kept short.
+        found = self._calls.get(name)
+        if found is None:
+            self._info(name)  # raises
+        info, cname = found
+        handle = self._handle
+        if handle is None:
+            self._live()
         buffer = self._buffer
-        status = self._lib.qolven_get_parameter(self._live(), info.name.encode(), int(point or 0),
-                                                buffer, len(buffer))
+        status = self._get_parameter(handle, cname, int(point or 0), buffer, _BUFFER_SIZE)
         if status:
             raise self._failure(status, "get " + info.name)
+        if info.kind == INTEGER:
+            return int(buffer.value)
         return _decode(info, buffer.value.decode("utf-8", "replace"))
 
     def set(self, name: str, value: Any, point: Optional[int] = None) -> None:
@@ -319,7 +333,7 @@ class Device:
             return _Points(self, info)
         if not info.readable:
             raise AttributeError("%s cannot be read (write only)" % name)
-        return self.get(info.name)
+        return self.get(name)
 
     def __setattr__(self, name: str, value: Any) -> None:
         if name.startswith("_") or isinstance(getattr(type(self), name, None), property):
