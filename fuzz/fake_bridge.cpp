@@ -157,6 +157,8 @@ int64_t virtualMicros() {
     return bridge.clockUs;
 }
 
+void sleepVirtualUntil(int64_t micros) { bridge.clockUs = std::max(bridge.clockUs, micros); }
+
 } // namespace qolven_fuzz
 
 using namespace qolven_fuzz;

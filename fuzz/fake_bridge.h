@@ -28,6 +28,8 @@ unsigned transportFailures();
 
 // Virtual microseconds; every reading moves the clock on.
 int64_t virtualMicros();
+// A sleep on virtual time: the clock jumps to `micros` unless it is past it.
+void sleepVirtualUntil(int64_t micros);
 
 } // namespace qolven_fuzz
 

@@ -5,7 +5,8 @@
 // device handle first and returns a text: the value read as decimal text, "0"
 // for a successful action, or "Error" with the reason in lastErrorText.
 // One object serves one thread at a time; objects on different devices are
-// independent.
+// independent.  Waits for an answer sleep between looks at the receive queue
+// and time out on the call's own monotonic wall clock.
 #ifndef QOLVEN_USB_DLL_H
 #define QOLVEN_USB_DLL_H
 

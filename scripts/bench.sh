@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks of the driver library against the simulated bridge: its own CPU
 # time and instructions per exchange, throughput against the wire, memory per
-# device (x86-64 and i386) and the cost growth of fast data.  What the figures
-# mean and the latest results: bench/README.md.
+# device (x86-64 and i386), the cost growth of fast data, and many devices
+# streaming from one process.  What the figures mean and the latest results:
+# bench/README.md.
 #
 # Usage: scripts/bench.sh [--quick] [--build DIR]
 #   --quick      short runs (a smoke test of the benchmarks, figures rough)
@@ -34,7 +35,7 @@ jobs=2
 configure=(-DCMAKE_BUILD_TYPE=Release -DQOLVEN_BUILD_BENCH=ON)
 echo "=== build: x86-64 in $build, i386 in $build/i386"
 cmake -S . -B "$build" "${configure[@]}" >/dev/null
-targets=(exchange_bench memory_bench bench_support_test)
+targets=(exchange_bench memory_bench bench_support_test devices_bench)
 [ -f bench/stream_bench.cpp ] && targets+=(stream_bench)
 cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 cmake -S . -B "$build/i386" --toolchain cmake/i386-linux.cmake "${configure[@]}" >/dev/null
@@ -107,6 +108,10 @@ if [ -x "$build/bin/stream_bench" ]; then
   echo "=== Fast-data streaming, lost samples (stream_bench; bench/README.md, Fast data streaming)"
   "$build/bin/stream_bench" $([ $quick -eq 1 ] && echo 2 || echo 10) | tee "$results/stream.txt"
 fi
+
+echo
+echo "=== Many devices, one thread and object each, streaming fast data (devices_bench; bench/README.md, Many devices)"
+"$build/bin/devices_bench" $([ $quick -eq 1 ] && echo "1 1 4 16" || echo 10) | tee "$results/devices.txt"
 
 echo
 echo "=== Memory"

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the 32-bit target, x86-64, and the x86-64 suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer, then the fuzz
-# targets for a bounded time.  Usage: scripts/test.sh [--quick]
-#   --quick  skips the sanitizer build and the fuzzing.
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the threading tests
+# (label threads) under ThreadSanitizer, then the fuzz targets for a bounded
+# time.  Usage: scripts/test.sh [--quick]
+#   --quick  skips the sanitizer builds and the fuzzing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -25,6 +26,11 @@ file build/i386/lib/libqolven_usb.so.1* | grep -q "ELF 32-bit" || { echo "i386 l
 run_preset default
 if [ $quick -eq 0 ]; then
   run_preset sanitize
+  # Only the threading tests: the preset builds their executable alone.
+  echo "=== tsan: configure, build, test (label threads)"
+  cmake --preset tsan >/dev/null
+  cmake --build --preset tsan -j"$jobs"
+  ctest --preset tsan -j"$jobs"
   if [ -x scripts/fuzz.sh ]; then scripts/fuzz.sh --ci; fi
 fi
 echo "=== all tests passed"

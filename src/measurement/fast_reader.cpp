@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "core/timing.h"
@@ -11,7 +12,7 @@ namespace {
 
 constexpr size_t kBufferSize = sizeof(QOLVEN_FTD2XX::readBuffer);
 
-// Busy-polls the receive queue until ready(rxBytes) holds.  False after the
+// Polls the receive queue until ready(rxBytes) holds.  False after the
 // limit (queues purged, "Timeout Error") or a transport failure.  The queue
 // is looked at once more after the limit: the limit runs on the wall clock,
 // and a thread the scheduler held up past it must not throw away a packet
@@ -19,7 +20,9 @@ constexpr size_t kBufferSize = sizeof(QOLVEN_FTD2XX::readBuffer);
 template <class Ready>
 bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
     QOLVEN_FTD2XX &a = d.adapter;
-    MonotonicStopwatch clock;
+    const MonotonicStopwatch clock;
+    // Whole milliseconds count, so the limit is reached at the next whole one.
+    const int64_t deadline = nanosAfter(clock.start(), std::ceil(limit));
     for (;;) {
         const bool late = double(clock.elapsedWholeMillis()) >= limit;
         a.QOLVEN_FT_GetStatus();
@@ -33,6 +36,7 @@ bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
             setError(d, "Timeout Error");
             return false;
         }
+        pollPause(deadline);
     }
 }
 
@@ -129,9 +133,10 @@ void QOLVEN_USB_DLL::ReadFastPacket(double limit) {
 void QOLVEN_USB_DLL::ReadFastPacketFragment(double limit) { readFragment(*this, limit); }
 
 void QOLVEN_USB_DLL::Delay2(double milliseconds) {
-    MonotonicStopwatch clock;
-    while (double(clock.elapsedWholeMillis()) < milliseconds) {
-    }
+    const MonotonicStopwatch clock;
+    const int64_t deadline = nanosAfter(clock.start(), std::ceil(milliseconds));
+    // The sleep is the means; the whole milliseconds elapsed decide.
+    while (double(clock.elapsedWholeMillis()) < milliseconds) sleepUntil(deadline);
 }
 
 } // namespace _QOLVEN_USB_DLL

@@ -107,13 +107,14 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
         setError(d, "Packet Size Error");
         return;
     }
-    ProcessorStopwatch clock;
+    // The limit runs on this call's own wall clock.  The queue is looked at
+    // once more after it has passed: a thread the scheduler held up past the
+    // limit must not throw away an answer that came in time.
+    const MonotonicStopwatch clock;
+    const int64_t deadline = nanosAfter(clock.start(), double(timeoutMs));
     // A leading-0xFF frame is one byte longer: keep reading until its end byte is in.
     while (have == 0 || have < frameLength(d, have)) {
-        if (clock.elapsedMillis() > timeoutMs) {
-            timedOut(d, have);
-            return;
-        }
+        const bool late = clock.elapsedMillis() > timeoutMs;
         a.QOLVEN_FT_GetStatus();
         if (a.ftStatus != 0) {
             transportFailure(d, a.ftStatus);
@@ -123,7 +124,14 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
             have = appendWaiting(d, have);
             if (have == 0) return;
             if (have >= kBufferSize) break;
+            continue;
         }
+        if (late) {
+            timedOut(d, have);
+            return;
+        }
+        // One past the limit, so that the look after the pause is late.
+        pollPause(deadline + 1);
     }
     a.rxBytes = uint32_t(have);
     const size_t offset = a.readBuffer[0] == 0xFF ? 1 : 0;
