@@ -210,7 +210,7 @@ def test_a_state_file_keeps_the_registers_across_processes(tmp_path):
 
 def test_answer_delay_and_reset(board):
     dev = board("type=2")
-    # The library's time limits are processor time: an answer this late misses them on any load.
+    # An answer this late misses the library's time limits however busy the machine is.
     qolven.sim.set_answer_delay("P1", 5000000)
     with pytest.raises(qolven.QolvenTimeout):
         dev.unit_code
