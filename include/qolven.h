@@ -223,9 +223,11 @@ QOLVEN_API const char *qolven_method_argument_name(int index, int argument);
 QOLVEN_API const char *qolven_method_argument_kind(int index, int argument);
 
 /* Runs `method` with `count` argument texts.  QOLVEN_OK when the method
- * succeeded; QOLVEN_ERROR or QOLVEN_TIMEOUT when its result is "Error" (the
- * result text is still given); `length` (may be NULL) receives the length of
- * the result, which for "raw" results may contain NUL bytes. */
+ * succeeded; when its result is "Error", QOLVEN_ERROR or QOLVEN_TIMEOUT with
+ * the library's text, or QOLVEN_NO_VALUE when the library gave none (a count
+ * the board marked invalid); the result text is given all the same.
+ * `length` (may be NULL) receives the length of the result, which for "raw"
+ * results may contain NUL bytes. */
 QOLVEN_API int qolven_call(qolven_device *device, const char *method, const char *const *arguments, int count,
                            char *result, size_t size, size_t *length);
 
