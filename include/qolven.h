@@ -147,9 +147,11 @@ QOLVEN_API double qolven_rate_samples_per_second(int rate_code);
  * Indexed parameters (the loading points) take a point number, the others
  * ignore it.  Values travel as text: integers, "00:11:22:aa:bb:cc" for a MAC
  * address, "192.168.1.10" for an IP address, "1,2,3" for a list of bytes.
- * A value or point outside what the parameter (and for points, the board
- * type) takes is refused with QOLVEN_INVALID_ARGUMENT before anything is
- * written. */
+ * A value or point outside what the parameter takes -- and where it depends
+ * on the board type (the loading points, the sampling-rate codes), what the
+ * board-type table says that type takes -- is refused with
+ * QOLVEN_INVALID_ARGUMENT before anything is written.  The board types that
+ * serve a parameter come from the same board-type table. */
 
 enum qolven_parameter_flag {
     QOLVEN_PARAMETER_READABLE = 1,
@@ -193,12 +195,22 @@ QOLVEN_API int qolven_parameter_points(int index, int board_type, int *first, in
 QOLVEN_API int qolven_get_parameter(qolven_device *device, const char *name, int point, char *value, size_t size);
 QOLVEN_API int qolven_set_parameter(qolven_device *device, const char *name, int point, const char *value);
 
-/* ---- board types */
+/* ---- board types: the library's table of what each type code is and serves */
 
-/* 1 when the library knows board type `code`, else 0. */
+/* 1 when the library knows board type `code` (0..16), else 0. */
 QOLVEN_API int qolven_board_type_known(int code);
-/* What a board of this type is, e.g. "single-channel amplifier"; NULL for an unknown code. */
+/* Its class, e.g. "eeprom", "multi-channel", "display"; NULL for an unknown code. */
+QOLVEN_API const char *qolven_board_type_class(int code);
+/* What a board of that class is, for people; NULL for an unknown code. */
 QOLVEN_API const char *qolven_board_type_meaning(int code);
+/* Families of commands a board may serve ("parameters", "fast-data", "network", ...). */
+QOLVEN_API int qolven_family_count(void);
+QOLVEN_API const char *qolven_family_name(int index);
+QOLVEN_API const char *qolven_family_meaning(int index);
+/* 1 when board type `code` serves the family named, else 0. */
+QOLVEN_API int qolven_board_type_serves(int code, const char *family);
+/* Highest sampling-rate code the type's converter takes; -1 for an unknown code. */
+QOLVEN_API int qolven_board_type_last_rate_code(int code);
 
 /* ---- every device method by name
  *

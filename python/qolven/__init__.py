@@ -21,11 +21,12 @@ from typing import List, Optional, Union
 
 from . import _native
 from ._errors import QolvenError, QolvenInvalidArgument, QolvenTimeout
-from .device import Block, BoardInfo, Device, ParameterInfo, Reading, method_table, parameter_table, serial_numbers
+from .device import (Block, BoardInfo, BoardType, Device, ParameterInfo, Reading, board_type_table, method_table,
+                     parameter_table, serial_numbers)
 
 __all__ = [
-    "open", "devices", "parameters", "methods", "library_version",
-    "Device", "BoardInfo", "Reading", "Block", "ParameterInfo",
+    "open", "devices", "parameters", "board_types", "methods", "library_version",
+    "Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo",
     "QolvenError", "QolvenTimeout", "QolvenInvalidArgument",
 ]
 
@@ -95,6 +96,11 @@ def _any_native() -> _native.Native:
 def parameters() -> List[ParameterInfo]:
     """The library's parameter table (names, meaning, values, board types served)."""
     return parameter_table(_any_native())
+
+
+def board_types() -> List[BoardType]:
+    """The library's board-type table: class, meaning, families served, by type code."""
+    return board_type_table(_any_native())
 
 
 def methods():

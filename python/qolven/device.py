@@ -76,6 +76,7 @@ def parameter_table(native: Native) -> List[ParameterInfo]:
 class BoardInfo(NamedTuple):
     serial: str
     board_type: int
+    board_class: str     # e.g. "eeprom", "multi-channel", "display"
     board_meaning: str
     hardware_version: int
     firmware_version: int
@@ -354,13 +355,14 @@ class Device:
         """Identifies the board and asks whether it answers."""
         identity = Identity()
         self._check(self._lib.qolven_identify(self._live(), ctypes.byref(identity)), "identify")
+        board_class = text(self._lib.qolven_board_type_class(identity.board_type))
         meaning = text(self._lib.qolven_board_type_meaning(identity.board_type))
         try:
             self.call("Slave_Activity_Inquiry")
             answers = True
         except QolvenError:
             answers = False
-        return BoardInfo(self._serial, identity.board_type, meaning, identity.hardware_version,
+        return BoardInfo(self._serial, identity.board_type, board_class, meaning, identity.hardware_version,
                          identity.firmware_version, identity.firmware_year, identity.firmware_month, answers)
 
     def read_count(self) -> int:
@@ -471,6 +473,28 @@ def method_table(native: Native) -> List[Tuple[str, str, List[Tuple[str, str]]]]
     return table
 
 
+class BoardType(NamedTuple):
+    """One row of the library's board-type table."""
+    code: int
+    board_class: str              # "eeprom", "multi-channel", "display", ...
+    meaning: str
+    families: Tuple[str, ...]     # families of commands it serves ("parameters", "fast-data", ...)
+    last_rate_code: int           # highest sampling-rate code its converter takes
+
+
+def board_type_table(native: Native) -> List[BoardType]:
+    lib = native.lib
+    families = [text(lib.qolven_family_name(i)) for i in range(lib.qolven_family_count())]
+    rows = []
+    code = 0
+    while lib.qolven_board_type_known(code):
+        served = tuple(f for f in families if lib.qolven_board_type_serves(code, f.encode()))
+        rows.append(BoardType(code, text(lib.qolven_board_type_class(code)), text(lib.qolven_board_type_meaning(code)),
+                              served, lib.qolven_board_type_last_rate_code(code)))
+        code += 1
+    return rows
+
+
 def serial_numbers(native: Native) -> List[str]:
     """Serial numbers of the attached devices."""
     lib = native.lib
@@ -495,4 +519,4 @@ def serial_numbers(native: Native) -> List[str]:
         lib.qolven_destroy(handle)
 
 
-__all__ = ["Device", "BoardInfo", "Reading", "Block", "ParameterInfo"]
+__all__ = ["Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo"]

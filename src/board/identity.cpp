@@ -6,7 +6,8 @@ using namespace detail;
 namespace {
 std::string character(int code) { return std::string(1, char(code)); }
 
-// The five identity values: packetData byte, or a nibble of the date byte.
+// The five identity values: packetData byte, or a nibble of the date byte;
+// in the order of their offline entries.
 enum class Identity { Type, Hardware, Firmware, Year, Month };
 
 unsigned identityValue(const QOLVEN_USB_DLL &d, Identity what) {
@@ -21,7 +22,7 @@ unsigned identityValue(const QOLVEN_USB_DLL &d, Identity what) {
 }
 
 std::string getIdentity(QOLVEN_USB_DLL &d, void *handle, Identity what) {
-    if (offline(d)) return offlineEntry(d, 20 + int(what));
+    if (offline(d)) return offlineEntry(d, Offline(int(Offline::BoardType) + int(what)));
     clearError(d);
     d.Version_of_Board(handle);
     if (!exchanged(d)) {
@@ -35,7 +36,7 @@ std::string getIdentity(QOLVEN_USB_DLL &d, void *handle, Identity what) {
 std::string QOLVEN_USB_DLL::Version_of_Board(void *handle) {
     clearError(*this);
     if (offline(*this)) return kOk;
-    return exchange(*this, handle, plainRequest(0x44, {}, 8, 0x44, 100)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::VersionOfBoard)) ? kOk : kError;
 }
 
 void QOLVEN_USB_DLL::Get_Version_of_Board(void *handle) {
@@ -43,8 +44,8 @@ void QOLVEN_USB_DLL::Get_Version_of_Board(void *handle) {
     std::string *texts[] = {&boardTypeText, &hardwareVersionText, &firmwareVersionText, &firmwareYearText,
                             &firmwareMonthText};
     if (offline(*this)) {
-        for (int i = 0; i < 5; ++i) *texts[i] = character(offlineValues[19 + i]);
-        boardType = offlineValues[19];
+        for (int i = 0; i < 5; ++i) *texts[i] = character(offlineValues[int(Offline::BoardType) + i]);
+        boardType = offlineValue(*this, Offline::BoardType);
         return;
     }
     for (std::string *text : texts) text->clear();
@@ -72,16 +73,16 @@ std::string QOLVEN_USB_DLL::Get_Firmware_Month(void *handle) { return getIdentit
 std::string QOLVEN_USB_DLL::Slave_Activity_Inquiry(void *handle) {
     clearError(*this);
     if (offline(*this)) return kOk;
-    return exchange(*this, handle, plainRequest(0x01, {}, 4, kAck, 10)) ? kOk : kError;
+    return exchange(*this, handle, request(Command::SlaveActivity)) ? kOk : kError;
 }
 
 std::string QOLVEN_USB_DLL::Reset_Board(void *handle) {
     clearError(*this);
     if (offline(*this)) return kOk;
-    if (!exchange(*this, handle, plainRequest(0x45, {}, 4, kAck, 1000))) return kError;
+    if (!exchange(*this, handle, request(Command::ResetBoard))) return kError;
     // The restarted board announces itself with packet number 1; it may have
     // come in the same read as the acknowledgement.
-    return secondAnswer(*this, 1, 0x45, 10000) ? kOk : kError;
+    return secondAnswer(*this, 1, Command::ResetBoard) ? kOk : kError;
 }
 
 } // namespace _QOLVEN_USB_DLL

@@ -9,12 +9,6 @@ namespace detail {
 
 namespace {
 
-const Location &classLocation(int boardType, const Location &type0, const Location &type9, const Location &eeprom) {
-    if (boardType == 0) return type0;
-    if (boardType == 9) return type9;
-    return eeprom;
-}
-
 unsigned fieldOf(const Parameter &p, unsigned value) {
     unsigned mask = p.bits >= 16 ? 0xFFFFu : (1u << p.bits) - 1;
     return (value >> p.shift) & mask;
@@ -49,41 +43,50 @@ void writeByte(QOLVEN_USB_DLL &d, void *handle, unsigned char channel, const Loc
     }
 }
 
+const Location &locate(const Parameter &p, int code) {
+    if (!serves(code, p.families)) return kRefused;
+    return classLocation(code, p.ownLayout, p.channels, p.eeprom);
+}
 } // namespace
 
-bool inRange(QOLVEN_USB_DLL &d, long long value, long long max, const char *text) {
-    if (value >= 0 && value <= max) return true;
-    setError(d, text);
-    return false;
+const Location &classLocation(int code, const Location &own, const Location &channels, const Location &eeprom) {
+    switch (boardTypeRow(code).boardClass) {
+    case BoardClass::OwnLayout: return own;
+    case BoardClass::MultiChannel: return channels;
+    default: return eeprom;
+    }
 }
 
-const Location &locate(const Parameter &p, int boardType) {
-    if (!accepts(p.types, boardType)) return kRefused;
-    return classLocation(boardType, p.type0, p.type9, p.eeprom);
+bool inRange(QOLVEN_USB_DLL &d, long long value, const Range &range) {
+    if (value >= 0 && value <= range.max) return true;
+    setError(d, range.text);
+    return false;
 }
 
 std::string getParameter(QOLVEN_USB_DLL &d, void *handle, unsigned char channel, const Parameter &p) {
     if (p.clearFirst) clearError(d);
-    if (offline(d)) return offlineEntry(d, p.offlineEntry);
+    if (offline(d)) return offlineEntry(d, p.offline);
     clearError(d);
     if (!identify(d, handle)) return kError;
     const Location &at = locate(p, d.boardType);
-    if (at.store == Store::Refused) return fail(d, kInvalidTypeOfBoard);
+    if (at.store == Store::Refused) return fail(d, ErrorText::InvalidTypeOfBoard);
     if (at.store == Store::Zero) return kOk;
     unsigned value = 0;
     if (!readLocation(d, handle, channel, at, value)) return kError;
     return format(p, fieldOf(p, value));
 }
 
-std::string setParameter(QOLVEN_USB_DLL &d, void *handle, int value, unsigned char channel, const Parameter &p) {
+std::string setParameter(QOLVEN_USB_DLL &d, void *handle, long long value, unsigned char channel,
+                         const Parameter &p) {
     if (offline(d)) return kOk;
     clearError(d);
-    if (!inRange(d, value, p.maxValue, p.rangeText)) return kError;
+    if (!inRange(d, value, p.range)) return kError;
+    if (p.write) return sendSetting(d, handle, value, channel, *p.write);
     d.valueHighByte = (unsigned(value) >> 8) & 0xFF;
     d.valueLowByte = unsigned(value) & 0xFF;
     if (!identify(d, handle)) return kError;
     const Location &at = locate(p, d.boardType);
-    if (at.store == Store::Refused) return fail(d, kInvalidTypeOfBoard);
+    if (at.store == Store::Refused) return fail(d, ErrorText::InvalidTypeOfBoard);
     if (at.store == Store::Zero) return kOk;
     d.registerAddress = at.reg;
     if (at.bytes == Bytes::Word) {
@@ -97,7 +100,7 @@ std::string setParameter(QOLVEN_USB_DLL &d, void *handle, int value, unsigned ch
         return writes.result();
     }
     unsigned char other = 0xFF;
-    if (d.boardType == 0 && p.partner) {
+    if (ownLayout(d.boardType) && p.partner) {
         // Type 0 keeps two parameters in one register: keep the other one.
         std::string &partner = at.bytes == Bytes::Low ? d.partnerText1 : d.partnerText2;
         partner = getParameter(d, handle, 0, *p.partner);
@@ -113,11 +116,11 @@ std::string setPackedField(QOLVEN_USB_DLL &d, void *handle, int value, unsigned 
                            std::initializer_list<const Parameter *> others) {
     if (offline(d)) return kOk;
     clearError(d);
-    if (!inRange(d, value, field.maxValue, field.rangeText)) return kError;
+    if (!inRange(d, value, field.range)) return kError;
     if (!identify(d, handle)) return kError;
-    if (!accepts(packed.types, d.boardType)) return fail(d, kInvalidTypeOfBoard);
-    const Location &at = classLocation(d.boardType, packed.type0, packed.type9, packed.eeprom);
-    const Parameter *otherGetter = d.boardType == 0 ? packed.otherByte0
+    if (!serves(d.boardType, packed.families)) return fail(d, ErrorText::InvalidTypeOfBoard);
+    const Location &at = classLocation(d.boardType, packed.ownLayout, packed.channels, packed.eeprom);
+    const Parameter *otherGetter = ownLayout(d.boardType) ? packed.otherByteOwnLayout
                                  : at.store == Store::Eeprom ? packed.otherByteEeprom : nullptr;
     double other = 0xFF;
     if (otherGetter && packed.otherByteFirst && !readBack(d, handle, channel, *otherGetter, other)) return kError;
@@ -135,6 +138,28 @@ std::string setPackedField(QOLVEN_USB_DLL &d, void *handle, int value, unsigned 
     d.registerAddress = at.reg;
     writeByte(d, handle, channel, at, rebuilt, (unsigned char)(long long)other);
     return exchanged(d) ? kOk : kError;
+}
+
+std::string sendSetting(QOLVEN_USB_DLL &d, void *handle, long long value, unsigned char channel,
+                        const CommandWrite &w) {
+    if (!identify(d, handle)) return kError;
+    if (w.ownLayoutAnswersZero && ownLayout(d.boardType)) return kOk;
+    if (!serves(d.boardType, w.families)) return fail(d, ErrorText::InvalidTypeOfBoard);
+    unsigned char bytes[4] = {};
+    const int count = command(w.command).dataBytes;
+    for (int i = 0; i < count && i < 4; ++i) bytes[i] = (unsigned long long)value >> (8 * (count - 1 - i)) & 0xFF;
+    const Request r = request(w.command, multiChannel(d.boardType), channel, {bytes[0], bytes[1], bytes[2], bytes[3]});
+    return exchange(d, handle, r) ? kOk : kError;
+}
+
+std::string completedCommand(QOLVEN_USB_DLL &d, void *handle, uint32_t families, Command c,
+                             std::initializer_list<unsigned char> data) {
+    if (offline(d)) return kOk;
+    clearError(d);
+    if (!identify(d, handle)) return kError;
+    if (!serves(d.boardType, families)) return fail(d, ErrorText::InvalidTypeOfBoard);
+    if (!exchange(d, handle, request(c, data))) return kError;
+    return secondAnswer(d, d.requestNumber, c) ? kOk : kError;
 }
 
 } // namespace detail

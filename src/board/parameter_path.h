@@ -1,13 +1,15 @@
-// The common path of the register parameters: offline short-cut, range
-// check, fresh identification, the register chosen by board type, one
-// register exchange, and the result text.  A parameter is a row
-// (see parameters/register_table.h); its public methods are one line each.
+// The common path of the parameters: offline short-cut, range check, fresh
+// identification, the register chosen by board class (or the command that
+// carries the value), the exchange, and the result text.  A parameter is a
+// row (see parameters/parameter_table.h); its public methods are one line
+// each.
 #ifndef QOLVEN_PARAMETER_PATH_H
 #define QOLVEN_PARAMETER_PATH_H
 
 #include <initializer_list>
 #include <string>
 
+#include "board/board_types.h"
 #include "core/internal.h"
 
 namespace _QOLVEN_USB_DLL {
@@ -15,45 +17,70 @@ namespace detail {
 
 enum class Format : uint8_t { Decimal, Real };
 
+// A setter accepts 0..max and says `text` otherwise.
+struct Range {
+    long long max;
+    ErrorText text;
+};
+
+// A value the board stores from a command that carries it (no register
+// access of ours), answered by an acknowledgement.
+struct CommandWrite {
+    uint32_t families;          // board types that take it; the others get "Invalid Type of Board"
+    Command command;            // its data bytes carry the value, most significant first
+    bool ownLayoutAnswersZero;  // type 0 has no such setting: "0" after the identification
+};
+
 struct Parameter {
-    TypeSet types;          // board types served; the others get "Invalid Type of Board"
-    Location type0;         // where board type 0 keeps it (kZero: answers "0" without an exchange)
-    Location type9;         // the channel board
-    Location eeprom;        // every other served type
-    uint8_t shift;          // the field within the value read
-    uint8_t bits;           // 8 for a byte, 16 for a word
-    int maxValue;           // setters accept 0..maxValue
-    const char *rangeText;  // and say this otherwise
-    int offlineEntry;       // 1-based entry of offlineValues answered offline; 0 answers "0"
+    uint32_t families;          // board types it is read from (and written to, at its register)
+    Location ownLayout;         // where board type 0 keeps it (kZero: answers "0" without an exchange)
+    Location channels;          // the multi-channel board
+    Location eeprom;            // the EEPROM boards
+    uint8_t shift;              // the field within the value read
+    uint8_t bits;               // 8 for a byte, 16 for a word
+    Range range;
+    Offline offline;            // the entry answered offline
     Format format;
-    bool clearFirst;        // lastErrorText cleared before the offline short-cut
-    const Parameter *partner; // type 0: the other half of a shared register, read before a write
+    bool clearFirst;            // lastErrorText cleared before the offline short-cut
+    const Parameter *partner;   // type 0: the other half of a shared register, read before a write
+    const CommandWrite *write;  // written by this command instead of at its register
 };
 
 // A register byte that packs several parameters: setters rebuild it from
 // the other fields read back through their getters.
 struct PackedByte {
-    TypeSet types;
-    Location type0, type9, eeprom;
+    uint32_t families;
+    Location ownLayout, channels, eeprom;
     // The other byte of an EEPROM register that holds the packed byte, per
     // class: read through this getter (nullptr: written as 0xFF).
-    const Parameter *otherByte0;
+    const Parameter *otherByteOwnLayout;
     const Parameter *otherByteEeprom;
     bool otherByteFirst;    // read the other byte before the fields
 };
 
-const Location &locate(const Parameter &p, int boardType);
+// The location of the board's class among the three.
+const Location &classLocation(int code, const Location &own, const Location &channels, const Location &eeprom);
 
 std::string getParameter(QOLVEN_USB_DLL &d, void *handle, unsigned char channel, const Parameter &p);
-std::string setParameter(QOLVEN_USB_DLL &d, void *handle, int value, unsigned char channel, const Parameter &p);
+std::string setParameter(QOLVEN_USB_DLL &d, void *handle, long long value, unsigned char channel,
+                         const Parameter &p);
 // Writes `field` of a packed byte; `others` are the other fields in the
 // order they are read back.  They are read from the channel written.
 std::string setPackedField(QOLVEN_USB_DLL &d, void *handle, int value, unsigned char channel,
                            const PackedByte &packed, const Parameter &field,
                            std::initializer_list<const Parameter *> others);
+// The command of a CommandWrite once its value passed the range check:
+// identification, the command, "0" once it is acknowledged.
+std::string sendSetting(QOLVEN_USB_DLL &d, void *handle, long long value, unsigned char channel,
+                        const CommandWrite &w);
+
+// A two-answer command for the boards of `families`: identification, the
+// command, its acknowledgement, and "0" once the board reports completion.
+std::string completedCommand(QOLVEN_USB_DLL &d, void *handle, uint32_t families, Command c,
+                             std::initializer_list<unsigned char> data);
 
 // Range check of a setter argument: true when 0 <= value <= max, else the text.
-bool inRange(QOLVEN_USB_DLL &d, long long value, long long max, const char *text);
+bool inRange(QOLVEN_USB_DLL &d, long long value, const Range &range);
 
 } // namespace detail
 } // namespace _QOLVEN_USB_DLL

@@ -1,36 +1,42 @@
-// Board-type information through the C interface.
-//
-// INTERIM until the library's board-type table is merged: the classes by
-// which the methods dispatch, as the only description there is yet.
+// The library's board-type table through the C interface.
+#include "board/board_types.h"
 #include "qolven.h"
 
-namespace {
-const char *const kMeanings[] = {
-    "board with parameters by its own rules (many answer 0 at once)",  // 0
-    "amplifier board, parameters in EEPROM",                           // 1
-    "amplifier board, parameters in EEPROM",                           // 2
-    "amplifier board, parameters in EEPROM",                           // 3
-    "amplifier board, parameters in EEPROM",                           // 4
-    "handheld display with front-panel keys",                          // 5
-    "amplifier board, parameters in EEPROM",                           // 6
-    "amplifier board, parameters in EEPROM",                           // 7
-    "amplifier board with a rotation input",                           // 8
-    "four-channel board, parameters per channel",                      // 9
-    "handheld display with front-panel keys",                          // 10
-    "amplifier board with voltage output and rotation input",          // 11
-    "amplifier board, sampling rates up to code 11",                   // 12
-    "networked amplifier board",                                       // 13
-    "amplifier board with voltage output and rotation input",          // 14
-    "display without parameter access",                                // 15
-    "USB module with digital components",                              // 16
-};
-constexpr int kKnown = static_cast<int>(sizeof kMeanings / sizeof kMeanings[0]);
-} // namespace
+#include <cstring>
+
+namespace bt = _QOLVEN_USB_DLL::detail;
 
 extern "C" {
 
-int qolven_board_type_known(int code) { return code >= 0 && code < kKnown ? 1 : 0; }
+int qolven_board_type_known(int code) { return code >= 0 && code <= bt::kLastBoardType ? 1 : 0; }
 
-const char *qolven_board_type_meaning(int code) { return qolven_board_type_known(code) ? kMeanings[code] : nullptr; }
+const char *qolven_board_type_class(int code) {
+    return qolven_board_type_known(code) ? bt::className(bt::boardTypeRow(code).boardClass) : nullptr;
+}
+
+const char *qolven_board_type_meaning(int code) {
+    return qolven_board_type_known(code) ? bt::classMeaning(bt::boardTypeRow(code).boardClass) : nullptr;
+}
+
+int qolven_family_count(void) { return bt::kFamilyCount; }
+
+const char *qolven_family_name(int index) {
+    return index >= 0 && index < bt::kFamilyCount ? bt::familyName(index) : nullptr;
+}
+
+const char *qolven_family_meaning(int index) {
+    return index >= 0 && index < bt::kFamilyCount ? bt::familyMeaning(index) : nullptr;
+}
+
+int qolven_board_type_serves(int code, const char *family) {
+    if (!qolven_board_type_known(code) || !family) return 0;
+    for (int i = 0; i < bt::kFamilyCount; ++i)
+        if (std::strcmp(bt::familyName(i), family) == 0) return bt::serves(code, 1u << i) ? 1 : 0;
+    return 0;
+}
+
+int qolven_board_type_last_rate_code(int code) {
+    return qolven_board_type_known(code) ? bt::boardTypeRow(code).lastRateCode : -1;
+}
 
 } // extern "C"

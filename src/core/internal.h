@@ -1,5 +1,5 @@
 // Shared machinery of the device methods: result texts, the one exchange
-// routine, board-type sets and multi-register helpers.
+// routine and register access.
 #ifndef QOLVEN_INTERNAL_H
 #define QOLVEN_INTERNAL_H
 
@@ -8,6 +8,9 @@
 #include <string>
 
 #include "QOLVEN_USB_DLL.h"
+#include "core/error_texts.h"
+#include "core/offline.h"
+#include "protocol/commands.h"
 
 namespace _QOLVEN_USB_DLL {
 namespace detail {
@@ -15,12 +18,11 @@ namespace detail {
 extern const char *const kError;    // "Error"
 extern const char *const kOk;       // "0"
 extern const char *const kFinished; // "Finished"
-extern const char *const kInvalidTypeOfBoard;
 
 inline void clearError(QOLVEN_USB_DLL &d) { d.lastErrorText[0] = 0; }
-void setError(QOLVEN_USB_DLL &d, const char *text);
+void setError(QOLVEN_USB_DLL &d, ErrorText text);
 // Writes text into lastErrorText and returns "Error".
-std::string fail(QOLVEN_USB_DLL &d, const char *text);
+std::string fail(QOLVEN_USB_DLL &d, ErrorText text);
 // Records a failing D2XX status and its text.
 void transportFailure(QOLVEN_USB_DLL &d, uint32_t status);
 // Both halves of the last exchange succeeded.
@@ -28,58 +30,22 @@ bool exchanged(const QOLVEN_USB_DLL &d);
 std::string decimal(long long value);
 // Lower-case hexadecimal, two digits per byte, no separators.
 std::string hexText(const unsigned char *bytes, size_t count);
-// Text of a board error report (0x4C..0x4F), or nullptr for any other code.
-const char *boardErrorText(unsigned char code);
 inline bool offline(const QOLVEN_USB_DLL &d) { return d.offlineMode != 0; }
-// Offline answer: entry (1-based) of the offline table, or "0" for entry 0.
-std::string offlineEntry(const QOLVEN_USB_DLL &d, int entry);
-
-// ---- board-type sets: bit t stands for board type t (0..16)
-using TypeSet = uint32_t;
-constexpr TypeSet typeSet(std::initializer_list<int> types) {
-    TypeSet s = 0;
-    for (int t : types) s |= TypeSet(1) << t;
-    return s;
-}
-constexpr TypeSet kEepromBoards = typeSet({1, 2, 3, 4, 6, 7, 8, 11, 12, 13, 14, 16});
-constexpr TypeSet kParameterBoards = kEepromBoards | typeSet({0, 9});  // the default classes
-constexpr TypeSet kAllButUnsupported = typeSet({0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 16});
-// Negative codes and codes above 16 (255 after a failed identification) are in no set.
-inline bool accepts(TypeSet set, int boardType) {
-    return boardType >= 0 && boardType <= 16 && ((set >> boardType) & 1u);
-}
-
-// ---- one request and its expected answer
-struct Request {
-    unsigned char command;
-    signed char layout;        // 0: no channel byte, 1: channel byte
-    unsigned char channel;
-    unsigned char data[4];
-    unsigned char dataCount;
-    unsigned char answerSize;
-    unsigned char answerCommand;
-    int timeoutMs;
-};
-constexpr unsigned char kAck = 0x01;
-
-Request plainRequest(unsigned char command, std::initializer_list<unsigned char> data, unsigned char answerSize,
-                     unsigned char answerCommand, int timeoutMs);
-Request channelRequest(unsigned char command, unsigned char channel, std::initializer_list<unsigned char> data,
-                       unsigned char answerSize, unsigned char answerCommand, int timeoutMs);
-// Board type 9 takes the channel form (command + 0x10, channel byte), all others the plain one.
-Request boardRequest(int boardType, unsigned char plainCommand, unsigned char channel,
-                     std::initializer_list<unsigned char> data, unsigned char answerSize,
-                     unsigned char answerCommand, int timeoutMs);
+inline int &offlineValue(QOLVEN_USB_DLL &d, Offline entry) { return d.offlineValues[size_t(entry)]; }
+inline int offlineValue(const QOLVEN_USB_DLL &d, Offline entry) { return d.offlineValues[size_t(entry)]; }
+// Offline answer: the entry as decimal text, or "0" for Offline::None.
+std::string offlineEntry(const QOLVEN_USB_DLL &d, Offline entry);
 
 // Handle into the adapter, next packet number, request fields and
 // expectations, write.  True when writeStatus is "Finished".
 bool sendRequest(QOLVEN_USB_DLL &d, void *handle, const Request &r);
 // sendRequest and then ReadPacket.  True when both statuses are "Finished".
 bool exchange(QOLVEN_USB_DLL &d, void *handle, const Request &r);
-// The second answer (size 4) of a command answered twice, after its first
-// answer was accepted: taken from the surplus of the first read when it came
-// along, otherwise awaited for timeoutMs.
-bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, unsigned char command, int timeoutMs);
+// The completion packet (size 4) of a command answered twice, numbered
+// `number`, after its acknowledgement was accepted: taken from the surplus
+// of the first read when it came along, otherwise awaited for the command's
+// second-answer time.
+bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, Command c);
 // ReadPacket that starts with `have` bytes of the answer already at the
 // start of readBuffer (ReadPacket itself is readAnswer(d, timeout, 0)).
 void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have);
@@ -122,7 +88,7 @@ private:
     QOLVEN_USB_DLL &d_;
     void *handle_;
     bool failed_ = false;
-    char firstText_[64] = {};
+    char firstText_[sizeof(QOLVEN_USB_DLL::lastErrorText)] = {};
     uint32_t firstStatus_ = 0;
 };
 

@@ -9,14 +9,13 @@ namespace detail {
 const char *const kError = "Error";
 const char *const kOk = "0";
 const char *const kFinished = "Finished";
-const char *const kInvalidTypeOfBoard = "Invalid Type of Board";
 
-void setError(QOLVEN_USB_DLL &d, const char *text) {
-    std::strncpy(d.lastErrorText, text, sizeof d.lastErrorText - 1);
+void setError(QOLVEN_USB_DLL &d, ErrorText text) {
+    std::strncpy(d.lastErrorText, errorText(text), sizeof d.lastErrorText - 1);
     d.lastErrorText[sizeof d.lastErrorText - 1] = 0;
 }
 
-std::string fail(QOLVEN_USB_DLL &d, const char *text) {
+std::string fail(QOLVEN_USB_DLL &d, ErrorText text) {
     setError(d, text);
     return kError;
 }
@@ -40,16 +39,10 @@ std::string decimal(long long value) {
     return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
 }
 
-std::string offlineEntry(const QOLVEN_USB_DLL &d, int entry) {
-    if (entry < 1 || entry > QOLVEN_USB_DLL::OFFLINE_VALUES) return kOk;
-    return decimal(d.offlineValues[entry - 1]);
+std::string offlineEntry(const QOLVEN_USB_DLL &d, Offline entry) {
+    if (entry >= Offline::Count) return kOk;
+    return decimal(offlineValue(d, entry));
 }
-
-} // namespace detail
-} // namespace _QOLVEN_USB_DLL
-
-namespace _QOLVEN_USB_DLL {
-namespace detail {
 
 std::string hexText(const unsigned char *bytes, size_t count) {
     static const char digits[] = "0123456789abcdef";
@@ -59,16 +52,6 @@ std::string hexText(const unsigned char *bytes, size_t count) {
         text[2 * i + 1] = digits[bytes[i] & 15];
     }
     return text;
-}
-
-const char *boardErrorText(unsigned char code) {
-    switch (code) {
-    case 0x4C: return "TEDS Error";
-    case 0x4D: return "Command Error";
-    case 0x4E: return "Packet Frame Error";
-    case 0x4F: return "Packet Command Error";
-    default: return nullptr;
-    }
 }
 
 } // namespace detail

@@ -9,10 +9,10 @@ std::string QOLVEN_USB_DLL::Get_Data_Logging(void *handle, int recordNumber) {
     if (offline(*this)) return kOk;
     clearError(*this);
     for (int &entry : dataLogRecord) entry = 0;
-    if (!inRange(*this, recordNumber, 65535, "Invalid Counter")) return kError;
+    if (!inRange(*this, recordNumber, {65535, ErrorText::InvalidCounter})) return kError;
     counterHighByte = (unsigned(recordNumber) >> 8) & 0xFF;
     counterLowByte = unsigned(recordNumber) & 0xFF;
-    if (!exchange(*this, handle, plainRequest(0x48, {counterHighByte, counterLowByte}, 12, 0x48, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::DataLogging, {counterHighByte, counterLowByte}))) return kError;
     const unsigned char *v = packetData;
     dataLogRecord[0] = v[0] * 256 + v[1];
     dataLogRecord[1] = v[2] * 65536 + v[3] * 256 + v[4];

@@ -6,7 +6,7 @@ using namespace detail;
 std::string QOLVEN_USB_DLL::Get_Display_Page(void *handle) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!exchange(*this, handle, plainRequest(0x46, {}, 68, 0x46, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::DisplayPage))) return kError;
     // A host expects the lines of the page it just fetched.
     GetDisplayPage(adapter.readBuffer[0] == 0xFF ? 4 : 3);
     return kOk;

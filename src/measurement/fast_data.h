@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 
+#include "board/board_types.h"
 #include "core/internal.h"
 
 namespace _QOLVEN_USB_DLL {

@@ -4,6 +4,7 @@
 
 #include "core/timing.h"
 #include "measurement/fast_data.h"
+#include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -26,14 +27,14 @@ bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
     for (;;) {
         const bool late = double(clock.elapsedWholeMillis()) >= limit;
         a.QOLVEN_FT_GetStatus();
-        if (a.ftStatus != 0) {
+        if (a.ftStatus != FT_OK) {
             transportFailure(d, a.ftStatus);
             return false;
         }
         if (ready(a.rxBytes)) return true;
         if (late) {
             a.QOLVEN_FT_Purge();
-            setError(d, "Timeout Error");
+            setError(d, ErrorText::Timeout);
             return false;
         }
         pollPause(deadline);
@@ -42,7 +43,7 @@ bool awaitQueue(QOLVEN_USB_DLL &d, double limit, Ready ready) {
 
 bool readQueued(QOLVEN_USB_DLL &d, size_t count) {
     d.adapter.QOLVEN_FT_Read(unsigned(count));
-    if (d.adapter.ftStatus == 0) return true;
+    if (d.adapter.ftStatus == FT_OK) return true;
     transportFailure(d, d.adapter.ftStatus);
     return false;
 }
@@ -66,39 +67,39 @@ bool readFragment(QOLVEN_USB_DLL &d, double limit) {
     return true;
 }
 
-bool reject(QOLVEN_USB_DLL &d, const char *text) {
+bool reject(QOLVEN_USB_DLL &d, ErrorText text) {
     setError(d, text);
     return false;
 }
 
 bool endByteMatches(QOLVEN_USB_DLL &d) {
     if (d.expectedSize != 0 && d.adapter.readBuffer[d.expectedSize - 1] == d.endOfPacket) return true;
-    return reject(d, "End Of Packet Error");
+    return reject(d, ErrorText::EndOfPacket);
 }
 
 // Checks the packet just read; a data packet that came in two pieces is
 // completed first.  False with the reason in lastErrorText.
 bool acceptFastPacket(QOLVEN_USB_DLL &d, double limit, int width) {
     const unsigned char *b = d.adapter.readBuffer;
-    if (b[1] == 0) return reject(d, "Empty Buffer Error");
+    if (b[1] == 0) return reject(d, ErrorText::EmptyBuffer);
     switch (b[2]) {
     case 0x01:
-        if (b[0] != d.expectedNumber) return reject(d, "Packet Number Error");
-        if (b[1] != d.expectedSize) return reject(d, "Packet Size Error");
+        if (b[0] != d.expectedNumber) return reject(d, ErrorText::PacketNumber);
+        if (b[1] != d.expectedSize) return reject(d, ErrorText::PacketSize);
         return endByteMatches(d);
     case 0x43:
     case 0x53:
-        if (b[0] != d.expectedNumber) return reject(d, "Packet Number Error");
+        if (b[0] != d.expectedNumber) return reject(d, ErrorText::PacketNumber);
         if (b[1] != d.expectedSize) {
             // Only a longer packet of whole samples can still be completed.
-            if (b[1] < d.expectedSize || (b[1] - kFastFraming) % width != 0) return reject(d, "Packet Size Error");
+            if (b[1] < d.expectedSize || (b[1] - kFastFraming) % width != 0) return reject(d, ErrorText::PacketSize);
             if (!readFragment(d, limit)) return false;
-            if (b[1] != d.expectedSize) return reject(d, "Packet Size Error");
+            if (b[1] != d.expectedSize) return reject(d, ErrorText::PacketSize);
         }
         return endByteMatches(d);
     default:
-        const char *text = boardErrorText(b[2]);
-        return reject(d, text ? text : "Command Number Error");
+        const ErrorText text = boardErrorText(b[2]);
+        return reject(d, text != ErrorText::None ? text : ErrorText::CommandNumber);
     }
 }
 
@@ -109,7 +110,7 @@ void QOLVEN_USB_DLL::ReadFastPacket(double limit) {
     const int width = fastSampleWidth(boardType, samplingRateCode);
     fastReadStatus.clear();
     if (width == 0) {
-        setError(*this, kInvalidTypeOfBoard);
+        setError(*this, ErrorText::InvalidTypeOfBoard);
         return;
     }
     // More than one packet can hold means stale bytes ahead of the answer:
@@ -120,7 +121,7 @@ void QOLVEN_USB_DLL::ReadFastPacket(double limit) {
     if (!awaitQueue(*this, limit, ready)) return;
     const uint32_t queued = adapter.rxBytes;
     if (queued > uint32_t(kLargestFastPacket)) {
-        if (readQueued(*this, std::min<size_t>(queued, kBufferSize))) reject(*this, "Packet Size Error");
+        if (readQueued(*this, std::min<size_t>(queued, kBufferSize))) reject(*this, ErrorText::PacketSize);
         return;
     }
     expectedSize = (unsigned char)queued;

@@ -7,18 +7,9 @@ namespace _QOLVEN_USB_DLL {
 namespace detail {
 
 int fastSampleWidth(int boardType, unsigned char rateCode) {
-    switch (boardType) {
-    case 1: case 2: case 3: case 6: case 7: case 11: case 12: case 13: case 16:
-        return rateCode <= 13 ? 3 : 2;
-    case 4: case 14:
-        return rateCode <= 12 ? 3 : 2;
-    case 8:
-        return 3;
-    case 9:
-        return rateCode <= 13 ? 4 : 3;  // channel byte first
-    default:
-        return 0;
-    }
+    const BoardType &row = boardTypeRow(boardType);
+    if (row.fastWidth == 0) return 0;
+    return rateCode <= row.lastFullRate ? row.fastWidth : row.fastWidth - 1;
 }
 
 void takeTimeStamp(QOLVEN_USB_DLL &d) {
@@ -84,7 +75,7 @@ void RecordWriter::sample(int channel, bool channelField, int position, int tota
 }
 
 void RecordWriter::offline() {
-    const int value = d_.offlineValues[5];
+    const int value = offlineValue(d_, Offline::FastSample);
     const int number = nextNumber(0);
     store(0, 0, number, 1, value);
     record({number, 1, value});

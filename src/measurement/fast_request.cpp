@@ -8,8 +8,6 @@ using namespace detail;
 
 namespace {
 
-constexpr TypeSet kFastBoards = typeSet({1, 2, 3, 4, 6, 7, 8, 9, 11, 12, 13, 14, 16});
-
 // Offline pacing: one simulated sample per sampling period of the rate code.
 double offlinePause(const std::string &rateText) {
     static const char *const codes[] = {"0", "1", "2",  "3",  "4",  "5",  "6",  "7",
@@ -29,15 +27,16 @@ std::string offlineRecord(QOLVEN_USB_DLL &d, char separator, int slot, const std
     return std::move(records.text());
 }
 
-// Count of the sample at `at` and the channel it names: the value of
+// Count of the sample at `at` and the channel it names (a multi-channel
+// board sends the channel byte first): the value of
 // Calculate_ADC_Value_Fast_Data_Request (three count bytes) or of its
 // 16-bit form, whose missing low byte is taken as 128; computed as a
 // number, since the record and the table both want the number.
-int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, int &channel) {
+int decodeSample(QOLVEN_USB_DLL &d, const unsigned char *at, int width, bool channelByte, int &channel) {
     std::memcpy(d.packetData, at, size_t(width));
     const unsigned char *c = d.packetData;
     channel = 0;
-    if (d.boardType == 9) {
+    if (channelByte) {
         channel = c[0];
         ++c;
         --width;
@@ -55,24 +54,24 @@ std::string QOLVEN_USB_DLL::Fast_Data_Request(void *handle, int separatorChoice,
     timeFormat = "%I:%M:%S %p";
     dateFormat = "%A, %B %d,%Y";
     // The slot indexes the tables: nothing outside them is written.
-    if (slot < 0 || slot >= SLOTS) return fail(*this, "Invalid Slot");
+    if (slot < 0 || slot >= SLOTS) return fail(*this, ErrorText::InvalidSlot);
     if (offline(*this)) return offlineRecord(*this, separator, slot, rateText);
 
     clearError(*this);
-    if (!(std::strtod(versionText.c_str(), nullptr) > 3.0)) return fail(*this, "Invalid Firmware Version");
-    if (!accepts(kFastBoards, boardType)) return fail(*this, kInvalidTypeOfBoard);
+    if (!(std::strtod(versionText.c_str(), nullptr) > 3.0)) return fail(*this, ErrorText::InvalidFirmwareVersion);
+    if (!serves(boardType, kFastData)) return fail(*this, ErrorText::InvalidTypeOfBoard);
     // Texts without a number throw; converted before anything is stored so
     // that a refused or throwing call leaves the object as it was.
     const int newType = std::stoi(typeText);
     const unsigned char rateCode = (unsigned char)std::stoi(rateText);
-    if (!accepts(kFastBoards, newType)) return fail(*this, kInvalidTypeOfBoard);
+    if (!serves(newType, kFastData)) return fail(*this, ErrorText::InvalidTypeOfBoard);
     boardType = newType;
     samplingRateCode = rateCode;
 
-    const unsigned char command = boardType == 9 ? 0x53 : 0x43;
-    if (!sendRequest(*this, handle, boardRequest(boardType, 0x43, channel, {}, 0, command, 0))) return kError;
+    const bool channels = multiChannel(boardType);
+    if (!sendRequest(*this, handle, request(Command::FastData, channels, channel))) return kError;
     Delay2(1.5);
-    ReadFastPacket(boardType == 8 ? 5.0 : 1.0);
+    ReadFastPacket(boardTypeRow(boardType).fastWaitMs);
     if (fastReadStatus != kFinished) return kError;
     takeTimeStamp(*this);
     if (expectedSize == kFastFraming) {
@@ -85,8 +84,8 @@ std::string QOLVEN_USB_DLL::Fast_Data_Request(void *handle, int separatorChoice,
     RecordWriter records(*this, separator, slot, total);
     for (int j = 0; j < total; ++j) {
         int sampleChannel = 0;
-        int count = decodeSample(*this, adapter.readBuffer + 3 + j * width, width, sampleChannel);
-        records.sample(sampleChannel, boardType == 9, j, total, count);
+        int count = decodeSample(*this, adapter.readBuffer + 3 + j * width, width, channels, sampleChannel);
+        records.sample(sampleChannel, channels, j, total, count);
     }
     std::memset(adapter.readBuffer, 0, 128);
     return std::move(records.text());

@@ -1,5 +1,6 @@
 #include <cstdlib>
 
+#include "board/board_types.h"
 #include "core/internal.h"
 
 namespace _QOLVEN_USB_DLL {
@@ -11,7 +12,7 @@ using namespace detail;
 std::string QOLVEN_USB_DLL::Get_Rotation_Values(void *handle) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!exchange(*this, handle, plainRequest(0x4B, {}, 10, 0x4B, 10))) return kError;
+    if (!exchange(*this, handle, request(Command::RotationValues))) return kError;
     const unsigned char *v = packetData;
     angleValue = int(std::strtol(Calculate_PXV_ADC_Value2(v[0], v[1], v[2]).c_str(), nullptr, 10));
     rpmValue = int(std::strtol(Calculate_PXV_ADC_Value(v[3], v[4], v[5]).c_str(), nullptr, 10));
@@ -27,14 +28,8 @@ std::string QOLVEN_USB_DLL::Reset_Angle(void *handle, unsigned char) {
     if (offline(*this)) return kOk;
     clearError(*this);
     if (!identify(*this, handle)) return kError;
-    unsigned char first;
-    if (boardType == 8) {
-        first = 128;
-    } else if (boardType == 11 || boardType == 14) {
-        first = 45;
-    } else {
-        return fail(*this, kInvalidTypeOfBoard);
-    }
+    if (!serves(boardType, kRotation)) return fail(*this, ErrorText::InvalidTypeOfBoard);
+    const unsigned char first = boardTypeRow(boardType).angleRegister;
     registerAddress = first;
     registerAddress2 = first + 1;
     registerAddress3 = first + 2;

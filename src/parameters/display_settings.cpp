@@ -1,4 +1,4 @@
-#include "parameters/register_table.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;

@@ -1,42 +1,30 @@
-#include "board/board_command.h"
 #include "board/multi_register.h"
-#include "parameters/register_table.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
 
 namespace {
-// The board stores what these commands carry wherever it keeps its table,
-// so every board but the unsupported ones takes them.
-// clang-format off
-//                                       types               command data max       range text                          wait
-const CommandSetting kNumberOfPoints    {kAllButUnsupported, 0x28,   1,   255,      "Invalid Number Of Loading Points", 300};
-const CommandSetting kLoadingPoint      {kAllButUnsupported, 0x24,   1,   255,      "Invalid Loading Point",            300};
-// Point and load travel as one 24-bit value; both were checked beforehand.
-const CommandSetting kLoadOfPoint       {kAllButUnsupported, 0x25,   3,   0xFFFFFF, nullptr,                            300};
-// clang-format on
-const char *const kInvalidLoad = "Invalid Load Value";
-const char *const kInvalidPoint = "Invalid Point";
-
 // Board type 5 keeps its entries where the EEPROM boards do, but they may only be read.
-constexpr TypeSet kEntryReadBoards = kParameterBoards | typeSet({5});
+constexpr uint32_t kEntriesRead = kCalibrationReadable;
+constexpr uint32_t kEntriesWritten = kParameters;
 
 // The point checked against the table of the board just identified.
-bool pointOnBoard(QOLVEN_USB_DLL &d, void *handle, TypeSet types, int point) {
+bool pointOnBoard(QOLVEN_USB_DLL &d, void *handle, uint32_t families, int point) {
     if (!identify(d, handle)) return false;
-    if (!accepts(types, d.boardType)) {
-        setError(d, kInvalidTypeOfBoard);
+    if (!serves(d.boardType, families)) {
+        setError(d, ErrorText::InvalidTypeOfBoard);
         return false;
     }
-    int lastPoint = d.boardType == 0 ? 19 : 15;
-    if (point >= 0 && point <= lastPoint) return true;
-    setError(d, kInvalidPoint);
-    return false;
+    return inRange(d, point, {boardTypeRow(d.boardType).lastLoadingPoint, ErrorText::InvalidPoint});
 }
 
 bool validTypeOfCalibration(QOLVEN_USB_DLL &d, int typeOfCalibration) {
-    return inRange(d, typeOfCalibration, table::typeOfCalibration.maxValue, table::typeOfCalibration.rangeText);
+    return inRange(d, typeOfCalibration, table::typeOfCalibration.range);
 }
+
+// Hand-written below: where an entry or a load is kept depends on the point
+// (and on the calibration type), so no fixed row can hold it.
 
 // An entry's four bytes (status, high, middle, low), most significant first.
 struct Entry {
@@ -45,7 +33,7 @@ struct Entry {
 };
 
 Entry entryLocations(int boardType, int point, unsigned char channel, int typeOfCalibration) {
-    if (boardType == 9) {
+    if (multiChannel(boardType)) {
         // Channels above 2 keep a second block of entries for the second type of calibration.
         unsigned char base = (unsigned char)(4 * point + (channel > 2 && typeOfCalibration == 1 ? 64 : 0));
         return {{channelByte(base + 3), channelByte(base + 2), channelByte(base + 1), channelByte(base)}, 4};
@@ -56,9 +44,7 @@ Entry entryLocations(int boardType, int point, unsigned char channel, int typeOf
 
 Location loadLocation(int boardType, int point) {
     unsigned char offset = (unsigned char)(2 * point);
-    if (boardType == 0) return eepromWord(offset + 80);
-    if (boardType == 9) return channelWord(offset + 64);
-    return eepromWord(offset + 64);
+    return classLocation(boardType, eepromWord(offset + 80), channelWord(offset + 64), eepromWord(offset + 64));
 }
 
 // Status 1 marks a negative count, 2 any other; the count follows in 24-bit two's complement.
@@ -68,23 +54,22 @@ unsigned long encodeEntry(int count) {
 }
 } // namespace
 
-std::string QOLVEN_USB_DLL::Set_Number_of_Loading_Points(void *h, int v, unsigned char ch) { return setByCommand(*this, h, v, ch, kNumberOfPoints); }
+std::string QOLVEN_USB_DLL::Set_Number_of_Loading_Points(void *h, int v, unsigned char ch) { return setParameter(*this, h, v, ch, table::numberOfLoadingPoints); }
 std::string QOLVEN_USB_DLL::Get_Number_of_Loading_Points(void *h, unsigned char ch) { return getParameter(*this, h, ch, table::numberOfLoadingPoints); }
-std::string QOLVEN_USB_DLL::Set_Loading_Point(void *h, int v, unsigned char ch) { return setByCommand(*this, h, v, ch, kLoadingPoint); }
+std::string QOLVEN_USB_DLL::Set_Loading_Point(void *h, int v, unsigned char ch) { return setParameter(*this, h, v, ch, table::loadingPoint); }
 
 std::string QOLVEN_USB_DLL::Set_Load_of_Loading_Point(void *handle, int point, int load, unsigned char channel) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!inRange(*this, point, kLoadingPoint.maxValue, kLoadingPoint.rangeText)) return kError;
-    if (!inRange(*this, load, 65535, kInvalidLoad)) return kError;
-    return setByCommand(*this, handle, (long long)point << 16 | load, channel, kLoadOfPoint);
+    if (!inRange(*this, point, table::loadingPoint.range) || !inRange(*this, load, table::pointLoad.range)) return kError;
+    return setParameter(*this, handle, (long long)point << 16 | load, channel, table::pointAndLoad);
 }
 
 std::string QOLVEN_USB_DLL::Get_Loading_Point(void *handle, int point, unsigned char channel, int typeOfCalibration) {
     if (offline(*this)) return kOk;
     clearError(*this);
     if (!validTypeOfCalibration(*this, typeOfCalibration)) return kError;
-    if (!pointOnBoard(*this, handle, kEntryReadBoards, point)) return kError;
+    if (!pointOnBoard(*this, handle, kEntriesRead, point)) return kError;
     Entry entry = entryLocations(boardType, point, channel, typeOfCalibration);
     unsigned values[4] = {};
     if (readLocations(*this, handle, channel, entry.at, entry.count, values) != entry.count) return kError;
@@ -99,8 +84,8 @@ std::string QOLVEN_USB_DLL::Set_Zero_Correction(void *handle, int point, int cou
     if (offline(*this)) return kOk;
     clearError(*this);
     if (!validTypeOfCalibration(*this, typeOfCalibration)) return kError;
-    if (count < -16777216 || count > 16777215) return fail(*this, "Invalid Zero Correction");
-    if (!pointOnBoard(*this, handle, kParameterBoards, point)) return kError;
+    if (count < -16777216 || count > 16777215) return fail(*this, ErrorText::InvalidZeroCorrection);
+    if (!pointOnBoard(*this, handle, kEntriesWritten, point)) return kError;
     Entry entry = entryLocations(boardType, point, channel, typeOfCalibration);
     WriteSequence writes(*this, handle);
     writeLocations(writes, channel, entry.at, entry.count, encodeEntry(count));
@@ -110,7 +95,7 @@ std::string QOLVEN_USB_DLL::Set_Zero_Correction(void *handle, int point, int cou
 std::string QOLVEN_USB_DLL::Get_Load_of_Loading_Point(void *handle, int point, unsigned char channel) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!pointOnBoard(*this, handle, kParameterBoards, point)) return kError;
+    if (!pointOnBoard(*this, handle, kEntriesWritten, point)) return kError;
     unsigned load = 0;
     if (!readLocation(*this, handle, channel, loadLocation(boardType, point), load)) return kError;
     return decimal(load);

@@ -1,15 +1,13 @@
 #include "board/multi_register.h"
-#include "board/parameter_path.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
 
 namespace {
-// Only the networked board has these registers.  Each register holds two
-// consecutive bytes of a value, the earlier one in its low byte; the bytes
-// are kept in that order in networkSettings (ports low byte first).
-constexpr int kNetworkBoard = 13;
-
+// Hand-written: a value spans several registers, each holding two
+// consecutive bytes of it, the earlier one in its low byte; the bytes are
+// kept in that order in networkSettings (ports low byte first).
 enum Register : unsigned char {
     DestinationMac = 128, DestinationIp = 134, DestinationPort = 138,
     SourceMac = 140, SourceIp = 146, SourcePort = 150,
@@ -17,8 +15,8 @@ enum Register : unsigned char {
 
 bool networkBoard(QOLVEN_USB_DLL &d, void *handle) {
     if (!identify(d, handle)) return false;
-    if (d.boardType == kNetworkBoard) return true;
-    setError(d, kInvalidTypeOfBoard);
+    if (serves(d.boardType, kNetwork)) return true;
+    setError(d, ErrorText::InvalidTypeOfBoard);
     return false;
 }
 
@@ -36,7 +34,7 @@ std::string writeValue(QOLVEN_USB_DLL &d, void *handle, Register first, std::ini
 std::string writePort(QOLVEN_USB_DLL &d, void *handle, Register reg, int port) {
     if (offline(d)) return kOk;
     clearError(d);
-    if (!inRange(d, port, 65535, "Invalid Port Number")) return kError;
+    if (!inRange(d, port, table::portNumber.range)) return kError;
     return writeValue(d, handle, reg, {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8)});
 }
 

@@ -1,25 +1,26 @@
 #include "board/multi_register.h"
-#include "parameters/register_table.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
 
+// Hand-written: the shunt value spreads over several registers, their number
+// and kind per board class.
 namespace {
-// The shunt value, high byte first; board type 0 has none.
-const Location kShuntOnType9[] = {channelByte(112), channelByte(111), channelByte(110)};
+// High byte first; board type 0 has none.
+const Location kShuntOnChannels[] = {channelByte(112), channelByte(111), channelByte(110)};
 const Location kShuntOnEeprom[] = {eepromLow(112), eepromWord(110)};
 constexpr size_t kMaxShuntLocations = 3;
-constexpr long long kMaxShunt = 16777215;
-constexpr int kShuntOfflineEntry = 11;
 // Board type 5 keeps a shunt value that may be read but not written.
-constexpr TypeSet kShuntReadBoards = kParameterBoards | typeSet({5});
+constexpr uint32_t kShuntRead = kCalibrationReadable;
+constexpr uint32_t kShuntWritten = kParameters;
 
 struct Shunt {
     const Location *at;
     size_t count;
 };
 Shunt shuntLocations(int boardType) {
-    if (boardType == 9) return {kShuntOnType9, 3};
+    if (multiChannel(boardType)) return {kShuntOnChannels, 3};
     return {kShuntOnEeprom, 2};
 }
 } // namespace
@@ -37,13 +38,13 @@ std::string QOLVEN_USB_DLL::Get_Bridge_Resistance(void *h, unsigned char ch) { r
 std::string QOLVEN_USB_DLL::Set_Shunt_Value(void *handle, int value, unsigned char channel) {
     if (offline(*this)) return kOk;
     clearError(*this);
-    if (!inRange(*this, value, kMaxShunt, "Invalid Shunt Value")) return kError;
+    if (!inRange(*this, value, table::shuntValue.range)) return kError;
     valueHighByte = (unsigned(value) >> 16) & 0xFF;
     valueMiddleByte = (unsigned(value) >> 8) & 0xFF;
     valueLowByte = unsigned(value) & 0xFF;
     if (!identify(*this, handle)) return kError;
-    if (!accepts(kParameterBoards, boardType)) return fail(*this, kInvalidTypeOfBoard);
-    if (boardType == 0) return kOk;
+    if (!serves(boardType, kShuntWritten)) return fail(*this, ErrorText::InvalidTypeOfBoard);
+    if (ownLayout(boardType)) return kOk;
     Shunt shunt = shuntLocations(boardType);
     WriteSequence writes(*this, handle);
     writeLocations(writes, channel, shunt.at, shunt.count, (unsigned long)value);
@@ -51,11 +52,11 @@ std::string QOLVEN_USB_DLL::Set_Shunt_Value(void *handle, int value, unsigned ch
 }
 
 std::string QOLVEN_USB_DLL::Get_Shunt_Value(void *handle, unsigned char channel) {
-    if (offline(*this)) return offlineEntry(*this, kShuntOfflineEntry);
+    if (offline(*this)) return offlineEntry(*this, table::shuntValue.offline);
     clearError(*this);
     if (!identify(*this, handle)) return kError;
-    if (!accepts(kShuntReadBoards, boardType)) return fail(*this, kInvalidTypeOfBoard);
-    if (boardType == 0) return kOk;
+    if (!serves(boardType, kShuntRead)) return fail(*this, ErrorText::InvalidTypeOfBoard);
+    if (ownLayout(boardType)) return kOk;
     Shunt shunt = shuntLocations(boardType);
     unsigned values[kMaxShuntLocations] = {};
     if (readLocations(*this, handle, channel, shunt.at, shunt.count, values) != shunt.count) return kError;

@@ -1,19 +1,16 @@
-#include "board/board_command.h"
 #include "board/multi_register.h"
-#include "parameters/register_table.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
 
+// Hand-written: the identification number is read from several registers,
+// their number and kind per board class (and offline it is the serial number).
 namespace {
 // clang-format off
-//                                          types               command data max       range text                      wait
-const CommandSetting kIdentificationNumber {kAllButUnsupported, 0x20,   3,   16777215, "Invalid Serial Number",        300};
-const CommandSetting kSensorConfiguration  {kAllButUnsupported, 0x26,   1,   255,      "Invalid Sensor Configuration", 300};
-
-// The 24-bit identification number, most significant part first, per board class.
-const Location kNumberOnType0[] = {eepromWord(124), eepromHigh(122)};
-const Location kNumberOnType9[] = {channelByte(104), channelByte(103), channelByte(102)};
+// Most significant part first.
+const Location kNumberOnOwnLayout[] = {eepromWord(124), eepromHigh(122)};
+const Location kNumberOnChannels[] = {channelByte(104), channelByte(103), channelByte(102)};
 const Location kNumberOnEeprom[] = {eepromLow(104), eepromWord(102)};
 // clang-format on
 
@@ -25,16 +22,16 @@ std::string readNumber(QOLVEN_USB_DLL &d, void *handle, unsigned char channel, c
 }
 } // namespace
 
-std::string QOLVEN_USB_DLL::Set_Sensor_Identification_Number(void *h, int v, unsigned char ch) { return setByCommand(*this, h, v, ch, kIdentificationNumber); }
-std::string QOLVEN_USB_DLL::Set_Sensor_Configuration(void *h, int v, unsigned char ch) { return setByCommand(*this, h, v, ch, kSensorConfiguration); }
+std::string QOLVEN_USB_DLL::Set_Sensor_Identification_Number(void *h, int v, unsigned char ch) { return setParameter(*this, h, v, ch, table::sensorIdentificationNumber); }
+std::string QOLVEN_USB_DLL::Set_Sensor_Configuration(void *h, int v, unsigned char ch) { return setParameter(*this, h, v, ch, table::sensorConfiguration); }
 
 std::string QOLVEN_USB_DLL::Get_Sensor_Identification_Number(void *handle, unsigned char channel) {
     if (offline(*this)) return decimal(offlineSerialNumber);
     clearError(*this);
     if (!identify(*this, handle)) return kError;
-    if (!accepts(kParameterBoards, boardType)) return fail(*this, kInvalidTypeOfBoard);
-    if (boardType == 0) return readNumber(*this, handle, channel, kNumberOnType0);
-    if (boardType == 9) return readNumber(*this, handle, channel, kNumberOnType9);
+    if (!serves(boardType, kParameters)) return fail(*this, ErrorText::InvalidTypeOfBoard);
+    if (ownLayout(boardType)) return readNumber(*this, handle, channel, kNumberOnOwnLayout);
+    if (multiChannel(boardType)) return readNumber(*this, handle, channel, kNumberOnChannels);
     return readNumber(*this, handle, channel, kNumberOnEeprom);
 }
 

@@ -1,4 +1,4 @@
-#include "parameters/register_table.h"
+#include "parameters/parameter_table.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -20,7 +20,7 @@ std::string QOLVEN_USB_DLL::Get_Internal_Register(void *handle, int reg) {
     if (offline(*this)) return kOk;
     clearError(*this);
     if (reg < 0 || reg > 255) return kError;
-    if (!exchange(*this, handle, plainRequest(0x47, {(unsigned char)reg}, 7, 0x47, 50))) return kError;
+    if (!exchange(*this, handle, request(Command::InternalRegister, {(unsigned char)reg}))) return kError;
     return Calculate_PXV_ADC_Value(packetData[0], packetData[1], packetData[2]);
 }
 

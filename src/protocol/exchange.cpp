@@ -6,29 +6,6 @@
 namespace _QOLVEN_USB_DLL {
 namespace detail {
 
-Request plainRequest(unsigned char command, std::initializer_list<unsigned char> data, unsigned char answerSize,
-                     unsigned char answerCommand, int timeoutMs) {
-    Request r{command, 0, 0, {}, 0, answerSize, answerCommand, timeoutMs};
-    for (unsigned char byte : data)
-        if (r.dataCount < sizeof r.data) r.data[r.dataCount++] = byte;
-    return r;
-}
-
-Request channelRequest(unsigned char command, unsigned char channel, std::initializer_list<unsigned char> data,
-                       unsigned char answerSize, unsigned char answerCommand, int timeoutMs) {
-    Request r = plainRequest(command, data, answerSize, answerCommand, timeoutMs);
-    r.layout = 1;
-    r.channel = channel;
-    return r;
-}
-
-Request boardRequest(int boardType, unsigned char plainCommand, unsigned char channel,
-                     std::initializer_list<unsigned char> data, unsigned char answerSize,
-                     unsigned char answerCommand, int timeoutMs) {
-    if (boardType == 9) return channelRequest(plainCommand + 0x10, channel, data, answerSize, answerCommand, timeoutMs);
-    return plainRequest(plainCommand, data, answerSize, answerCommand, timeoutMs);
-}
-
 bool sendRequest(QOLVEN_USB_DLL &d, void *handle, const Request &r) {
     d.adapter.ftHandle = handle;
     d.NextPacketNumber();
@@ -36,7 +13,7 @@ bool sendRequest(QOLVEN_USB_DLL &d, void *handle, const Request &r) {
     d.requestChannel = r.channel;
     d.requestSize = (r.layout == 1 ? 5 : 4) + r.dataCount;
     std::memcpy(d.packetData, r.data, r.dataCount);
-    d.endOfPacket = 0xAA;
+    d.endOfPacket = kEndOfPacket;
     d.expectedNumber = d.requestNumber;
     d.expectedSize = r.answerSize;
     d.expectedCommand = r.answerCommand;
@@ -50,7 +27,7 @@ bool exchange(QOLVEN_USB_DLL &d, void *handle, const Request &r) {
     return exchanged(d);
 }
 
-bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, unsigned char command, int timeoutMs) {
+bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, Command c) {
     const unsigned char *b = d.adapter.readBuffer;
     size_t first = b[0] == 0xFF ? size_t(b[2]) + 1 : b[1];
     size_t received = std::min<size_t>(d.adapter.rxBytes, sizeof d.adapter.readBuffer);
@@ -58,20 +35,21 @@ bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, unsigned char command
     if (surplus) {
         d.LoadAdditionalPacket();
     } else {
-        size_t clear = std::min<size_t>(std::max(d.offlineValues[24], 0), sizeof d.additionalPacket);
+        size_t clear = std::min<size_t>(std::max(offlineValue(d, Offline::SecondAnswerClear), 0),
+                                        sizeof d.additionalPacket);
         std::memset(d.additionalPacket, 0, clear);
     }
     d.expectedNumber = number;
-    d.expectedSize = 4;
-    d.expectedCommand = command;
+    d.expectedSize = kCompletionSize;
+    d.expectedCommand = kCompletionCode;
     if (surplus >= 2 && surplus >= d.additionalPacket[1]) {
         d.ReadAdditionalPacket();
     } else if (surplus) {
         // Only the start of the second answer came along: wait for the rest.
         std::memcpy(d.adapter.readBuffer, d.additionalPacket, surplus);
-        readAnswer(d, timeoutMs, surplus);
+        readAnswer(d, command(c).secondAnswerMs, surplus);
     } else {
-        d.ReadPacket(timeoutMs);
+        d.ReadPacket(command(c).secondAnswerMs);
     }
     return d.readStatus == kFinished;
 }
@@ -117,7 +95,7 @@ bool readLocation(QOLVEN_USB_DLL &d, void *handle, unsigned char channel, const 
     case Store::Refused:
         break;
     }
-    setError(d, kInvalidTypeOfBoard);
+    setError(d, ErrorText::InvalidTypeOfBoard);
     return false;
 }
 

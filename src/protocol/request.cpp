@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "core/internal.h"
+#include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -16,14 +17,14 @@ void QOLVEN_USB_DLL::WritePacket(signed char layout) {
     packetSentText.clear();
     writeStatus.clear();
     adapter.QOLVEN_FT_GetStatus();
-    if (adapter.ftStatus != 0) {
+    if (adapter.ftStatus != FT_OK) {
         transportFailure(*this, adapter.ftStatus);
         return;
     }
     const unsigned header = layout == 1 ? 4 : 3;
     const unsigned minSize = header + 1;
     if ((layout != 0 && layout != 1) || requestSize < minSize || requestSize > minSize + 4) {
-        setError(*this, "Packet Size Error");
+        setError(*this, ErrorText::PacketSize);
         return;
     }
     unsigned char *out = adapter.writeBuffer;
@@ -35,11 +36,11 @@ void QOLVEN_USB_DLL::WritePacket(signed char layout) {
     out[requestSize - 1] = endOfPacket;
     GetPacketSent();
     adapter.QOLVEN_FT_Write(requestSize);
-    if (adapter.ftStatus != 0) {
+    if (adapter.ftStatus != FT_OK) {
         transportFailure(*this, adapter.ftStatus);
         return;
     }
-    lastStatus = 0;
+    lastStatus = FT_OK;
     writeStatus = kFinished;
 }
 

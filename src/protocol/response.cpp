@@ -3,6 +3,7 @@
 
 #include "core/internal.h"
 #include "core/timing.h"
+#include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -22,7 +23,7 @@ size_t appendWaiting(QOLVEN_USB_DLL &d, size_t have) {
     unsigned char kept[kBufferSize];
     if (have) std::memcpy(kept, a.readBuffer, have);
     a.QOLVEN_FT_Read(unsigned(count));
-    if (a.ftStatus != 0) {
+    if (a.ftStatus != FT_OK) {
         transportFailure(d, a.ftStatus);
         return 0;
     }
@@ -47,17 +48,17 @@ void timedOut(QOLVEN_USB_DLL &d, size_t have) {
         if (have == 0) return;
         const unsigned char *b = a.readBuffer;
         if (b[0] != d.expectedNumber) {
-            setError(d, "Packet Number Error");
+            setError(d, ErrorText::PacketNumber);
             return;
         }
         if (b[2] != d.expectedCommand) {
-            const char *text = boardErrorText(b[2]);
-            setError(d, text ? text : "Command Number Error");
+            const ErrorText text = boardErrorText(b[2]);
+            setError(d, text != ErrorText::None ? text : ErrorText::CommandNumber);
             return;
         }
     }
     a.QOLVEN_FT_Purge();
-    setError(d, "Timeout Error");
+    setError(d, ErrorText::Timeout);
 }
 
 } // namespace
@@ -65,19 +66,19 @@ void timedOut(QOLVEN_USB_DLL &d, size_t have) {
 namespace detail {
 
 // Checks the frame in readBuffer against the expectations; plain positions
-// unless it starts with 0xFF.  Returns the failure text or nullptr.
-static const char *checkFrame(const QOLVEN_USB_DLL &d, size_t offset) {
+// unless it starts with 0xFF.  Returns the failure text or None.
+static ErrorText checkFrame(const QOLVEN_USB_DLL &d, size_t offset) {
     const unsigned char *b = d.adapter.readBuffer + offset;
-    if (d.expectedSize < 4) return "Packet Size Error";
-    if (b[0] != d.expectedNumber) return "Packet Number Error";
-    if (b[1] == 5 && boardErrorText(b[2])) return boardErrorText(b[2]);
-    if (b[1] != d.expectedSize) return "Packet Size Error";
+    if (d.expectedSize < 4) return ErrorText::PacketSize;
+    if (b[0] != d.expectedNumber) return ErrorText::PacketNumber;
+    if (b[1] == 5 && boardErrorText(b[2]) != ErrorText::None) return boardErrorText(b[2]);
+    if (b[1] != d.expectedSize) return ErrorText::PacketSize;
     if (b[2] != d.expectedCommand) {
-        const char *text = boardErrorText(b[2]);
-        return text ? text : "Command Number Error";
+        const ErrorText text = boardErrorText(b[2]);
+        return text != ErrorText::None ? text : ErrorText::CommandNumber;
     }
-    if (b[d.expectedSize - 1] != d.endOfPacket) return "End Of Packet Error";
-    return nullptr;
+    if (b[d.expectedSize - 1] != d.endOfPacket) return ErrorText::EndOfPacket;
+    return ErrorText::None;
 }
 
 // Copies the data bytes of an accepted frame into packetData.
@@ -104,7 +105,7 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
     QOLVEN_FTD2XX &a = d.adapter;
     a.rxBytes = 0;
     if (d.expectedSize < 4) {
-        setError(d, "Packet Size Error");
+        setError(d, ErrorText::PacketSize);
         return;
     }
     // The limit runs on this call's own wall clock.  The queue is looked at
@@ -116,7 +117,7 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
     while (have == 0 || have < frameLength(d, have)) {
         const bool late = clock.elapsedMillis() > timeoutMs;
         a.QOLVEN_FT_GetStatus();
-        if (a.ftStatus != 0) {
+        if (a.ftStatus != FT_OK) {
             transportFailure(d, a.ftStatus);
             return;
         }
@@ -136,10 +137,10 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
     a.rxBytes = uint32_t(have);
     const size_t offset = a.readBuffer[0] == 0xFF ? 1 : 0;
     if (have < size_t(d.expectedSize) + offset) {
-        setError(d, "Packet Size Error");
+        setError(d, ErrorText::PacketSize);
         return;
     }
-    if (const char *text = checkFrame(d, offset)) {
+    if (const ErrorText text = checkFrame(d, offset); text != ErrorText::None) {
         setError(d, text);
         return;
     }
@@ -172,12 +173,12 @@ void QOLVEN_USB_DLL::ReadAdditionalPacket() {
     size_t n = additionalPacket[1];
     std::memcpy(adapter.readBuffer, additionalPacket, std::min(n, sizeof additionalPacket));
     startRead(*this);
-    if (const char *text = checkFrame(*this, 0)) {
+    if (const ErrorText text = checkFrame(*this, 0); text != ErrorText::None) {
         setError(*this, text);
         return;
     }
     takeData(*this, 0);
-    if (expectedSize == 68) GetDisplayPage(3);
+    if (expectedSize == command(Command::DisplayPage).answerSize) GetDisplayPage(3);
     GetPacketReceived();
     readStatus = kFinished;
 }

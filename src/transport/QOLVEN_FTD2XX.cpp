@@ -36,7 +36,7 @@ void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceInfoList() {
     std::free(deviceInfoList);
     deviceInfoList = std::calloc(numDevices, sizeof(FT_DEVICE_LIST_INFO_NODE));
     if (!deviceInfoList) {
-        ftStatus = 5; // insufficient resources
+        ftStatus = FT_INSUFFICIENT_RESOURCES;
         return;
     }
     DWORD n = numDevices;
@@ -53,7 +53,7 @@ void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceCount() {
 void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceSerialNumber(void *index) {
     char work[16] = {};
     ftStatus = FT_ListDevices(index, work, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
-    if (ftStatus == 0) {
+    if (ftStatus == FT_OK) {
         work[sizeof work - 1] = 0;
         std::memcpy(serialNumber, work, sizeof serialNumber);
     }
@@ -62,7 +62,7 @@ void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceSerialNumber(void *index) {
 void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceDescription(void *index) {
     char work[64] = {};
     ftStatus = FT_ListDevices(index, work, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
-    if (ftStatus == 0) {
+    if (ftStatus == FT_OK) {
         work[sizeof work - 1] = 0;
         std::memcpy(description, work, sizeof description);
     }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "core/internal.h"
+#include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;
@@ -10,7 +11,7 @@ std::string QOLVEN_USB_DLL::Get_Device_Count() {
     clearError(*this);
     if (offline(*this)) return "1";
     adapter.QOLVEN_FT_GetDeviceCount();
-    if (adapter.ftStatus != 0) {
+    if (adapter.ftStatus != FT_OK) {
         transportFailure(*this, adapter.ftStatus);
         return kError;
     }
@@ -21,7 +22,7 @@ std::string QOLVEN_USB_DLL::Get_Device_Serial_Number(void *index) {
     clearError(*this);
     if (offline(*this)) return decimal(offlineSerialNumber);
     adapter.QOLVEN_FT_GetDeviceSerialNumber(index);
-    if (adapter.ftStatus != 0) {
+    if (adapter.ftStatus != FT_OK) {
         transportFailure(*this, adapter.ftStatus);
         return kError;
     }
@@ -33,7 +34,7 @@ void QOLVEN_USB_DLL::Open_Device_Connection(char *serialNumber) {
         if (!offlineHandleBlock) offlineHandleBlock = static_cast<int *>(std::malloc(sizeof(int)));
         if (offlineHandleBlock) *offlineHandleBlock = 123456;
         DeviceHandle = offlineHandleBlock;
-        lastStatus = 0;
+        lastStatus = FT_OK;
         return;
     }
     clearError(*this);
@@ -41,22 +42,22 @@ void QOLVEN_USB_DLL::Open_Device_Connection(char *serialNumber) {
     size_t length = serialNumber ? strnlen(serialNumber, sizeof adapter.serialNumber) : 0;
     if (!serialNumber || length >= sizeof adapter.serialNumber) {
         DeviceHandle = nullptr;
-        lastStatus = 6;
-        setError(*this, "Invalid Serial Number");
+        lastStatus = FT_INVALID_PARAMETER;
+        setError(*this, ErrorText::InvalidSerialNumber);
         return;
     }
     std::memset(adapter.serialNumber, 0, sizeof adapter.serialNumber);
     std::memcpy(adapter.serialNumber, serialNumber, length);
 
     adapter.QOLVEN_FT_OpenExBySerialNumber();
-    if (adapter.ftStatus == 0) {
+    if (adapter.ftStatus == FT_OK) {
         void *opened = adapter.ftHandle;
         adapter.QOLVEN_FT_GetDeviceInfo();
-        if (adapter.ftStatus == 0) adapter.QOLVEN_FT_GetStatus();
-        if (adapter.ftStatus == 0) adapter.QOLVEN_FT_SetTimeouts(500, 500);
-        if (adapter.ftStatus == 0) adapter.QOLVEN_FT_SetUSBParameters(8, 8);
-        if (adapter.ftStatus == 0) adapter.QOLVEN_FT_SetLatencyTimer(2);
-        if (adapter.ftStatus != 0) {
+        if (adapter.ftStatus == FT_OK) adapter.QOLVEN_FT_GetStatus();
+        if (adapter.ftStatus == FT_OK) adapter.QOLVEN_FT_SetTimeouts(500, 500);
+        if (adapter.ftStatus == FT_OK) adapter.QOLVEN_FT_SetUSBParameters(8, 8);
+        if (adapter.ftStatus == FT_OK) adapter.QOLVEN_FT_SetLatencyTimer(2);
+        if (adapter.ftStatus != FT_OK) {
             // Do not leave a device open that the host has no handle for.
             uint32_t status = adapter.ftStatus;
             adapter.ftHandle = opened;
@@ -65,13 +66,13 @@ void QOLVEN_USB_DLL::Open_Device_Connection(char *serialNumber) {
             adapter.ftStatus = status;
         }
     }
-    if (adapter.ftStatus != 0) {
+    if (adapter.ftStatus != FT_OK) {
         DeviceHandle = nullptr;
         transportFailure(*this, adapter.ftStatus);
         return;
     }
     DeviceHandle = adapter.ftHandle;
-    lastStatus = 0;
+    lastStatus = FT_OK;
 }
 
 void QOLVEN_USB_DLL::Close_Device_Connection(void *handle) {
@@ -79,14 +80,14 @@ void QOLVEN_USB_DLL::Close_Device_Connection(void *handle) {
         std::free(offlineHandleBlock);
         offlineHandleBlock = nullptr;
         if (DeviceHandle == handle) DeviceHandle = nullptr;
-        lastStatus = 0;
+        lastStatus = FT_OK;
         return;
     }
     clearError(*this);
     adapter.ftHandle = handle;
     adapter.QOLVEN_FT_Close();
     lastStatus = adapter.ftStatus;
-    if (lastStatus != 0) GetErrorDescription(lastStatus);
+    if (lastStatus != FT_OK) GetErrorDescription(lastStatus);
 }
 
 } // namespace _QOLVEN_USB_DLL

@@ -20,6 +20,14 @@ enum : DWORD {
     FT_PURGE_TX = 2,
 };
 
+// The statuses the library itself looks at or sets (the others only pass
+// through to lastStatus).
+enum : FT_STATUS {
+    FT_OK = 0,
+    FT_INSUFFICIENT_RESOURCES = 5,
+    FT_INVALID_PARAMETER = 6,
+};
+
 // Device-information node as the bridge library lays it out.
 struct FT_DEVICE_LIST_INFO_NODE {
     DWORD Flags;

@@ -33,8 +33,9 @@ static const char *const kDevices =
     "serial=C9,type=9,delay_us=0,channels=4;"
     "serial=C13,type=13,delay_us=0;"
     "serial=C16,type=16,delay_us=0,completion_delay_ms=0;"
-    "serial=SLOW,type=2,delay_us=5000000";
-enum { kDeviceCount = 6 };
+    "serial=SLOW,type=2,delay_us=5000000;"
+    "serial=C12,type=12,delay_us=0";
+enum { kDeviceCount = 7 };
 
 static qolven_device *opened(const char *serial) {
     qolven_device *d = qolven_create();
@@ -59,7 +60,7 @@ static void test_discovery_and_opening(void) {
         const char *text;
         uint32_t d2xx;
     } cases[] = {
-        {NULL, QOLVEN_ERROR, "6 devices attached (C2, C0, C9, C13, C16, SLOW); name one", 2},
+        {NULL, QOLVEN_ERROR, "7 devices attached (C2, C0, C9, C13, C16, SLOW, C12); name one", 2},
         {"NOPE", QOLVEN_ERROR, "no bridge with serial NOPE attached", 2},
         {"A234567890123456", QOLVEN_INVALID_ARGUMENT, "longer than 15 characters", 0},
     };
@@ -129,6 +130,7 @@ static void test_parameters_round_trip(void) {
         {"C2", 0, "loading-point", 15, "-5", "-5"},
         {"C2", 0, "load-of-loading-point", 4, "1000", "1000"},
         {"C2", 0, "sampling-rate", 0, "12", "12"},
+        {"C12", 0, "sampling-rate", 0, "11", "11"},
         {"C0", 0, "loading-point", 19, "77", "77"},
         {"C0", 0, "unit-code", 0, "12", "12"},
         {"C9", 2, "decimal-point", 0, "4", "4"},
@@ -196,6 +198,19 @@ static void test_parameter_refusals(void) {
         }
         qolven_destroy(d);
     }
+    /* The converter of type 12 stops at rate code 11: refused, not quietly lowered. */
+    qolven_device *r = opened("C12");
+    char rate[8];
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "5") == QOLVEN_OK, "rate 5: %s", qolven_error_text(r));
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "15") == QOLVEN_INVALID_ARGUMENT &&
+              strcmp(qolven_error_text(r), "sampling-rate: value 15 is outside 0..11 of board type 12") == 0,
+          "rate 15 on type 12: %s", qolven_error_text(r));
+    CHECK(qolven_get_parameter(r, "sampling-rate", 0, rate, sizeof rate) == QOLVEN_OK && strcmp(rate, "5") == 0,
+          "the refused rate was not written: %s", rate);
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "16") == QOLVEN_INVALID_ARGUMENT &&
+              strcmp(qolven_error_text(r), "sampling-rate: value 16 is outside 0..15") == 0,
+          "rate 16: %s", qolven_error_text(r));
+    qolven_destroy(r);
     qolven_device *d = opened("C9");
     CHECK(qolven_set_channel(d, 4) == QOLVEN_INVALID_ARGUMENT && CONTAINS(qolven_error_text(d), "outside 0..3"),
           "channel 4");
@@ -230,8 +245,32 @@ static void test_parameter_table(void) {
     CHECK(qolven_parameter_points(lp, 2, &first, &last) == QOLVEN_OK && last == 15, "type 2 points");
     CHECK(qolven_parameter_points(p, 2, &first, &last) == QOLVEN_INVALID_ARGUMENT, "points of a plain parameter");
     CHECK(qolven_parameter_kind(qolven_parameter_find("dest-mac")) == QOLVEN_VALUE_MAC, "kind");
-    CHECK(qolven_board_type_known(16) && !qolven_board_type_known(17) && qolven_board_type_meaning(17) == NULL,
+    CHECK(qolven_board_type_known(16) && !qolven_board_type_known(17) && qolven_board_type_meaning(17) == NULL &&
+              qolven_board_type_class(-1) == NULL,
           "board types");
+    CHECK(strcmp(qolven_board_type_class(9), "multi-channel") == 0 && *qolven_board_type_meaning(9), "type 9: %s",
+          qolven_board_type_class(9));
+    CHECK(qolven_board_type_serves(13, "network") && !qolven_board_type_serves(2, "network") &&
+              !qolven_board_type_serves(13, "no-such-family") && qolven_board_type_serves(2, "fast-data"),
+          "families served");
+    CHECK(qolven_board_type_last_rate_code(12) == 11 && qolven_board_type_last_rate_code(2) == 15 &&
+              qolven_board_type_last_rate_code(17) == -1,
+          "last rate codes");
+    int families = qolven_family_count();
+    CHECK(families > 5 && qolven_family_name(families) == NULL, "family count %d", families);
+    for (int i = 0; i < families; ++i)
+        CHECK(qolven_board_type_serves(16, qolven_family_name(i)) == qolven_board_type_serves(16, qolven_family_name(i)) &&
+                  *qolven_family_meaning(i),
+              "family %d", i);
+    /* The served types come from the board-type table. */
+    for (int type = 0; type <= 16; ++type) {
+        CHECK(qolven_parameter_serves(qolven_parameter_find("dest-ip"), type, QOLVEN_PARAMETER_WRITABLE) ==
+                  qolven_board_type_serves(type, "network"),
+              "dest-ip on type %d", type);
+        CHECK(qolven_parameter_serves(qolven_parameter_find("crosstalk"), type, QOLVEN_PARAMETER_READABLE) ==
+                  qolven_board_type_serves(type, "system-byte"),
+              "crosstalk on type %d", type);
+    }
 }
 
 static void test_generic_call(void) {
@@ -251,7 +290,7 @@ static void test_generic_call(void) {
         {"Calculate_PXV_ADC_Value2", 3, {"128", "0", "0"}, QOLVEN_OK, "-8388608"},
         {"Get_Type_of_Board", 0, {NULL}, QOLVEN_OK, "2"},
         {"Get_Version_of_Board", 0, {NULL}, QOLVEN_OK, "0"},
-        {"Get_Device_Count", 0, {NULL}, QOLVEN_OK, "6"},
+        {"Get_Device_Count", 0, {NULL}, QOLVEN_OK, "7"},
         {"Get_Device_Serial_Number", 1, {"4"}, QOLVEN_OK, "C16"},
         {"Get_Loading_Point", 3, {"0", "0", "2"}, QOLVEN_ERROR, "Invalid Type Of Calibration"},
         {"Get_Decimal_Point", 1, {"256"}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point: channel 256 is outside 0..255"},

@@ -105,8 +105,10 @@ TEST_F(Readings, LiveCountFollowsTheSignal) {
     EXPECT_EQ(dev.Normal_Data_Request(h, 0), "1193046");
 }
 
+// The answer comes a second late: even a thread the scheduler holds up for a
+// long while on a loaded machine must not see it in its last look.
 TEST_F(Readings, TenMillisecondLimit) {
-    qolven_sim::set_fault(serial, {qolven_sim::Fault::Late, qolven_sim::FaultMode::EveryNth, -1, 50000, 2});
+    qolven_sim::set_fault(serial, {qolven_sim::Fault::Late, qolven_sim::FaultMode::EveryNth, -1, 1000000, 2});
     EXPECT_EQ(dev.Normal_Data_Request(h, 0), "Error");
     EXPECT_STREQ(dev.lastErrorText, "Timeout Error");
 }

@@ -61,7 +61,14 @@ def test_get_and_set_by_name_and_the_table(board):
     assert names["loading-point"].indexed and names["loading-point"].value_optional
     assert 2 in names["decimal-point"].read_types and 15 not in names["decimal-point"].read_types
     assert names["dest-ip"].read_types == (13,)
+    assert names["sampling-rate"].write_types == names["pga"].read_types
     assert [p.name for p in qolven.parameters()] == list(names)
+    types = qolven.board_types()
+    assert [t.code for t in types] == list(range(17))
+    assert "network" in types[13].families and "network" not in types[2].families
+    assert (types[12].last_rate_code, types[9].board_class) == (11, "multi-channel")
+    # The parameters' board types are those of the families in the board-type table.
+    assert names["dest-ip"].read_types == tuple(t.code for t in types if "network" in t.families)
     assert "sampling_rate" in dir(dev) and "loading_point" in dir(dev)
 
 
@@ -157,7 +164,7 @@ def test_devices_open_and_info(boards):
     with qolven.open("B", simulate=True) as dev:
         info = dev.info()
         assert (info.serial, info.board_type, info.firmware_version, info.answers) == ("B", 9, 5, True)
-        assert "channel" in info.board_meaning
+        assert info.board_class == "multi-channel" and "channel" in info.board_meaning
         assert repr(dev) == "<qolven.Device B (open)>"
     assert not dev.is_open
 
@@ -352,9 +359,13 @@ def test_stream_blocks_are_numpy_arrays_when_numpy_is_there(board, request):
     assert set(block.channels) <= {0, 1}
 
 
-def test_stream_refuses_a_rate_code_outside_0_to_15(board):
+def test_stream_refuses_a_rate_code_the_board_cannot_run(board):
     with pytest.raises(qolven.QolvenInvalidArgument, match="sampling-rate code 16"):
         next(iter(board("type=2").stream(rate_code=16)))
+    slow = board("type=12", "P2")
+    with pytest.raises(qolven.QolvenInvalidArgument, match="code 15 is outside 0..11 of board type 12"):
+        next(iter(slow.stream(rate_code=15)))
+    assert slow.sampling_rate == 0  # nothing written
 
 
 # ---- the package as a program, an example, and its library search

@@ -1,7 +1,7 @@
-// One row per register parameter: where each board class keeps it, its
-// width, range and range text, and its offline answer.
-#ifndef QOLVEN_REGISTER_TABLE_H
-#define QOLVEN_REGISTER_TABLE_H
+// One row per parameter: where each board class keeps it or which command
+// carries it, its width, range and range text, and its offline answer.
+#ifndef QOLVEN_PARAMETER_TABLE_H
+#define QOLVEN_PARAMETER_TABLE_H
 
 #include "board/parameter_path.h"
 
@@ -12,19 +12,23 @@ namespace table {
 // display settings
 extern const Parameter unitCode, direction, decimalPoint;
 // calibration record
-extern const Parameter calibrationCode, calibrationDay, calibrationMonth, calibrationYear;
+extern const Parameter calibrationCode, calibrationDay, calibrationMonth, calibrationYear, calibrationRegister;
 // loads and loading points
-extern const Parameter offsetLoad, fullscaleLoad, numberOfLoadingPoints;
+extern const Parameter offsetLoad, fullscaleLoad, numberOfLoadingPoints, loadingPoint, pointLoad, pointAndLoad;
 // sensor bridge
-extern const Parameter sensitivity, bridgeResistance;
+extern const Parameter sensitivity, bridgeResistance, shuntValue;
 extern const Parameter shuntResistor, sensorSensitivity, zeroPotentiometer, span1Potentiometer, span2Potentiometer;
+// sensor identity
+extern const Parameter sensorIdentificationNumber, sensorConfiguration;
 // system byte fields
 extern const Parameter crossTalk, typeOfCalibration, activeChannels, activePage;
 // outputs
 extern const Parameter voltageOutput, analogVoltageOutput, excitation, gainSwitch, polarity, outputType,
-    pulsesPerRotation;
+    pulsesPerRotation, loadSwitch;
 // converter
 extern const Parameter averageSetting;
+// network
+extern const Parameter portNumber;
 
 extern const PackedByte bridgeByte, systemByte;
 
