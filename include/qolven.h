@@ -195,20 +195,26 @@ QOLVEN_API int qolven_parameter_points(int index, int board_type, int *first, in
 QOLVEN_API int qolven_get_parameter(qolven_device *device, const char *name, int point, char *value, size_t size);
 QOLVEN_API int qolven_set_parameter(qolven_device *device, const char *name, int point, const char *value);
 
-/* ---- board types: the library's table of what each type code is and serves */
+/* ---- board types
+ *
+ * The library's board-type table: each type code belongs to a class (where
+ * the board keeps its parameters) and serves families of commands. */
 
-/* 1 when the library knows board type `code` (0..16), else 0. */
+/* 1 when the library knows board type `code`, else 0. */
 QOLVEN_API int qolven_board_type_known(int code);
-/* Its class, e.g. "eeprom", "multi-channel", "display"; NULL for an unknown code. */
+/* Short name of the type's class: "own-layout", "eeprom", "multi-channel",
+ * "display" or "refused"; NULL for an unknown code. */
 QOLVEN_API const char *qolven_board_type_class(int code);
-/* What a board of that class is, for people; NULL for an unknown code. */
+/* What a board of this type is, e.g. "handheld display with front-panel
+ * keys"; NULL for an unknown code. */
 QOLVEN_API const char *qolven_board_type_meaning(int code);
-/* Families of commands a board may serve ("parameters", "fast-data", "network", ...). */
-QOLVEN_API int qolven_family_count(void);
-QOLVEN_API const char *qolven_family_name(int index);
-QOLVEN_API const char *qolven_family_meaning(int index);
-/* 1 when board type `code` serves the family named, else 0. */
-QOLVEN_API int qolven_board_type_serves(int code, const char *family);
+/* Families of commands, numbered 0 .. count-1: a short name ("fast-data",
+ * "keys", "network", ...) and its meaning; NULL outside the range. */
+QOLVEN_API int qolven_board_type_family_count(void);
+QOLVEN_API const char *qolven_board_type_family_name(int family);
+QOLVEN_API const char *qolven_board_type_family_meaning(int family);
+/* 1 when board type `code` serves family `family`, else 0. */
+QOLVEN_API int qolven_board_type_serves(int code, int family);
 /* Highest sampling-rate code the type's converter takes; -1 for an unknown code. */
 QOLVEN_API int qolven_board_type_last_rate_code(int code);
 

@@ -484,11 +484,11 @@ class BoardType(NamedTuple):
 
 def board_type_table(native: Native) -> List[BoardType]:
     lib = native.lib
-    families = [text(lib.qolven_family_name(i)) for i in range(lib.qolven_family_count())]
+    families = [text(lib.qolven_board_type_family_name(i)) for i in range(lib.qolven_board_type_family_count())]
     rows = []
     code = 0
     while lib.qolven_board_type_known(code):
-        served = tuple(f for f in families if lib.qolven_board_type_serves(code, f.encode()))
+        served = tuple(f for i, f in enumerate(families) if lib.qolven_board_type_serves(code, i))
         rows.append(BoardType(code, text(lib.qolven_board_type_class(code)), text(lib.qolven_board_type_meaning(code)),
                               served, lib.qolven_board_type_last_rate_code(code)))
         code += 1

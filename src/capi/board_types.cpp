@@ -1,42 +1,39 @@
-// The library's board-type table through the C interface.
+// Board-type information through the C interface, read from the library's
+// board-type table.
 #include "board/board_types.h"
 #include "qolven.h"
 
-#include <cstring>
-
-namespace bt = _QOLVEN_USB_DLL::detail;
+using namespace _QOLVEN_USB_DLL::detail;
 
 extern "C" {
 
-int qolven_board_type_known(int code) { return code >= 0 && code <= bt::kLastBoardType ? 1 : 0; }
+int qolven_board_type_known(int code) { return code >= 0 && code <= kLastBoardType ? 1 : 0; }
 
 const char *qolven_board_type_class(int code) {
-    return qolven_board_type_known(code) ? bt::className(bt::boardTypeRow(code).boardClass) : nullptr;
+    return qolven_board_type_known(code) ? className(boardTypeRow(code).boardClass) : nullptr;
 }
 
 const char *qolven_board_type_meaning(int code) {
-    return qolven_board_type_known(code) ? bt::classMeaning(bt::boardTypeRow(code).boardClass) : nullptr;
+    return qolven_board_type_known(code) ? classMeaning(boardTypeRow(code).boardClass) : nullptr;
 }
 
-int qolven_family_count(void) { return bt::kFamilyCount; }
+int qolven_board_type_family_count(void) { return kFamilyCount; }
 
-const char *qolven_family_name(int index) {
-    return index >= 0 && index < bt::kFamilyCount ? bt::familyName(index) : nullptr;
+const char *qolven_board_type_family_name(int family) {
+    return family >= 0 && family < kFamilyCount ? familyName(family) : nullptr;
 }
 
-const char *qolven_family_meaning(int index) {
-    return index >= 0 && index < bt::kFamilyCount ? bt::familyMeaning(index) : nullptr;
+const char *qolven_board_type_family_meaning(int family) {
+    return family >= 0 && family < kFamilyCount ? familyMeaning(family) : nullptr;
 }
 
-int qolven_board_type_serves(int code, const char *family) {
-    if (!qolven_board_type_known(code) || !family) return 0;
-    for (int i = 0; i < bt::kFamilyCount; ++i)
-        if (std::strcmp(bt::familyName(i), family) == 0) return bt::serves(code, 1u << i) ? 1 : 0;
-    return 0;
-}
-
-int qolven_board_type_last_rate_code(int code) {
-    return qolven_board_type_known(code) ? bt::boardTypeRow(code).lastRateCode : -1;
+int qolven_board_type_serves(int code, int family) {
+    if (!qolven_board_type_known(code) || family < 0 || family >= kFamilyCount) return 0;
+    return serves(code, uint32_t(1) << family) ? 1 : 0;
 }
 
 } // extern "C"
+
+extern "C" int qolven_board_type_last_rate_code(int code) {
+    return qolven_board_type_known(code) ? boardTypeRow(code).lastRateCode : -1;
+}

@@ -4,6 +4,7 @@
 
 #include "core/timing.h"
 #include "measurement/fast_data.h"
+#include "protocol/commands.h"
 #include "transport/ftd2xx_api.h"
 
 namespace _QOLVEN_USB_DLL {
@@ -83,12 +84,12 @@ bool acceptFastPacket(QOLVEN_USB_DLL &d, double limit, int width) {
     const unsigned char *b = d.adapter.readBuffer;
     if (b[1] == 0) return reject(d, ErrorText::EmptyBuffer);
     switch (b[2]) {
-    case 0x01:
+    case kAckCode:
         if (b[0] != d.expectedNumber) return reject(d, ErrorText::PacketNumber);
         if (b[1] != d.expectedSize) return reject(d, ErrorText::PacketSize);
         return endByteMatches(d);
-    case 0x43:
-    case 0x53:
+    case command(Command::FastData).code:
+    case command(Command::FastData).code + kChannelFormOffset:
         if (b[0] != d.expectedNumber) return reject(d, ErrorText::PacketNumber);
         if (b[1] != d.expectedSize) {
             // Only a longer packet of whole samples can still be completed.
