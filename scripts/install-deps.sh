@@ -3,7 +3,7 @@
 # (only those missing).  Needs root or sudo.
 set -euo pipefail
 packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev googletest
-          libbenchmark-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils
+          libbenchmark-dev libcli11-dev nlohmann-json3-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils
           python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip python3-venv)
 missing=()
 for p in "${packages[@]}"; do

@@ -3,21 +3,21 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
-#include <sstream>
 
 typedef void *FT_HANDLE;
 typedef uint32_t FT_STATUS;
 typedef uint32_t DWORD;
 
 // Every FT_* function the driver library may call: name, parameters, arguments.
-// FT_Read and FT_Write are defined by hand below because --trace shows their bytes.
+// FT_Read and FT_Write are defined by hand below because --trace shows their bytes,
+// FT_Close because it must work after an interrupt.
 #define QOLVEN_FORWARDED(X)                                                                               \
     X(FT_ListDevices, (void *a, void *b, DWORD flags), (a, b, flags))                                     \
     X(FT_OpenEx, (void *arg, DWORD flags, FT_HANDLE *h), (arg, flags, h))                                 \
     X(FT_Open, (int index, FT_HANDLE *h), (index, h))                                                     \
-    X(FT_Close, (FT_HANDLE h), (h))                                                                       \
     X(FT_GetDeviceInfo, (FT_HANDLE h, DWORD *type, DWORD *id, char *serial, char *description, void *d), \
       (h, type, id, serial, description, d))                                                              \
     X(FT_CreateDeviceInfoList, (DWORD * count), (count))                                                  \
@@ -31,7 +31,8 @@ typedef uint32_t DWORD;
     X(FT_GetVIDPID, (DWORD * vid, DWORD *pid), (vid, pid))                                                \
     X(FT_Purge, (FT_HANDLE h, DWORD mask), (h, mask))
 
-#define QOLVEN_TRACED(X)                                                                      \
+#define QOLVEN_BY_HAND(X)                                                                      \
+    X(FT_Close, (FT_HANDLE h), (h))                                                             \
     X(FT_Read, (FT_HANDLE h, void *buffer, DWORD count, DWORD *done), (h, buffer, count, done)) \
     X(FT_Write, (FT_HANDLE h, void *buffer, DWORD count, DWORD *done), (h, buffer, count, done))
 
@@ -39,16 +40,28 @@ namespace {
 
 // Returned when a call arrives before any library was loaded ("Other Errors").
 constexpr FT_STATUS kNoBackend = 18;
+// Returned after an interrupt ("IO Error"): the library's waits end at their next poll.
+constexpr FT_STATUS kCancelled = 4;
 
 struct Functions {
 #define QOLVEN_POINTER(name, params, args) FT_STATUS(*name) params = nullptr;
     QOLVEN_FORWARDED(QOLVEN_POINTER)
-    QOLVEN_TRACED(QOLVEN_POINTER)
+    QOLVEN_BY_HAND(QOLVEN_POINTER)
 #undef QOLVEN_POINTER
 };
 
 Functions g_ft;
+void *g_library = nullptr;
 std::FILE *g_trace = nullptr;
+volatile std::sig_atomic_t g_cancelled = 0;
+
+// The simulated bridge's C entry points (sim/include/qolven_sim_c.h); 0 = success.
+struct SimulatorControl {
+    int (*configure)(const char *text, char *error, size_t errorSize) = nullptr;
+    int (*useStateFile)(const char *path, char *error, size_t errorSize) = nullptr;
+    int (*takeError)(char *error, size_t errorSize) = nullptr;
+};
+SimulatorControl g_sim;
 
 void traceStatus(const char *name, FT_STATUS status) {
     if (g_trace && status != 0) std::fprintf(g_trace, "trace: %s status %u\n", name, status);
@@ -83,6 +96,7 @@ std::string executableDir() {
 #define QOLVEN_FORWARD(name, params, args)                  \
     QOLVEN_EXPORT FT_STATUS name params {                   \
         if (!g_ft.name) return kNoBackend;                  \
+        if (g_cancelled) return kCancelled;                 \
         FT_STATUS status = g_ft.name args;                  \
         traceStatus(#name, status);                         \
         return status;                                      \
@@ -90,8 +104,17 @@ std::string executableDir() {
 QOLVEN_FORWARDED(QOLVEN_FORWARD)
 #undef QOLVEN_FORWARD
 
+// Closing still works after an interrupt: the device is left closed.
+QOLVEN_EXPORT FT_STATUS FT_Close(FT_HANDLE h) {
+    if (!g_ft.FT_Close) return kNoBackend;
+    FT_STATUS status = g_ft.FT_Close(h);
+    traceStatus("FT_Close", status);
+    return status;
+}
+
 QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *done) {
     if (!g_ft.FT_Write) return kNoBackend;
+    if (g_cancelled) return kCancelled;
     traceBytes("tx", buffer, count);
     FT_STATUS status = g_ft.FT_Write(h, buffer, count, done);
     traceStatus("FT_Write", status);
@@ -100,6 +123,7 @@ QOLVEN_EXPORT FT_STATUS FT_Write(FT_HANDLE h, void *buffer, DWORD count, DWORD *
 
 QOLVEN_EXPORT FT_STATUS FT_Read(FT_HANDLE h, void *buffer, DWORD count, DWORD *done) {
     if (!g_ft.FT_Read) return kNoBackend;
+    if (g_cancelled) return kCancelled;
     FT_STATUS status = g_ft.FT_Read(h, buffer, count, done);
     traceStatus("FT_Read", status);
     if (status == 0 && done) traceBytes("rx", buffer, *done);
@@ -109,6 +133,40 @@ QOLVEN_EXPORT FT_STATUS FT_Read(FT_HANDLE h, void *buffer, DWORD count, DWORD *d
 namespace qolven_tool {
 
 void setTrace(std::FILE *stream) { g_trace = stream; }
+
+void cancelTransfers() { g_cancelled = 1; }
+
+bool simulatorHasControl() {
+    if (!g_library) return false;
+    g_sim.configure = reinterpret_cast<decltype(g_sim.configure)>(dlsym(g_library, "qolven_sim_configure"));
+    g_sim.useStateFile = reinterpret_cast<decltype(g_sim.useStateFile)>(dlsym(g_library, "qolven_sim_use_state_file"));
+    g_sim.takeError = reinterpret_cast<decltype(g_sim.takeError)>(dlsym(g_library, "qolven_sim_take_error"));
+    return g_sim.configure && g_sim.useStateFile && g_sim.takeError;
+}
+
+namespace {
+bool simulatorCall(int status, const char *reason, std::string *error) {
+    if (status == 0) return true;
+    *error = reason[0] ? reason : "the simulated bridge refused it without a reason";
+    return false;
+}
+} // namespace
+
+bool simulatorConfigure(const std::string &description, std::string *error) {
+    char reason[512] = "";
+    return simulatorCall(g_sim.configure(description.c_str(), reason, sizeof reason), reason, error);
+}
+
+bool simulatorUseStateFile(const std::string &path, std::string *error) {
+    char reason[512] = "";
+    return simulatorCall(g_sim.useStateFile(path.c_str(), reason, sizeof reason), reason, error);
+}
+
+std::string simulatorTakeError() {
+    char reason[512] = "";
+    if (g_sim.takeError) g_sim.takeError(reason, sizeof reason);
+    return reason;
+}
 
 std::vector<std::string> simulatorCandidates() {
     static const char *const names[] = {"libqolven_d2xx_sim.so.1", "libqolven_d2xx_sim.so"};
@@ -151,7 +209,7 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
     found.name = reinterpret_cast<decltype(found.name)>(dlsym(library, #name));            \
     if (!found.name) missing += missing.empty() ? #name : ", " #name;
         QOLVEN_FORWARDED(QOLVEN_LOOKUP)
-        QOLVEN_TRACED(QOLVEN_LOOKUP)
+        QOLVEN_BY_HAND(QOLVEN_LOOKUP)
 #undef QOLVEN_LOOKUP
         if (!missing.empty()) {
             reasons = file + " lacks " + missing;
@@ -159,50 +217,13 @@ BackendResult loadBackend(const std::vector<std::string> &candidates) {
             continue;
         }
         g_ft = found;
+        g_library = library;
         result.ok = true;
         result.path = file;
         return result;
     }
     result.message = reasons;
     return result;
-}
-
-bool simulatorDescription(const std::string &text, std::string *lines, std::string *error) {
-    std::istringstream devices(text);
-    std::string device;
-    int position = 0;
-    lines->clear();
-    while (std::getline(devices, device, ';')) {
-        ++position;
-        std::istringstream pairs(device);
-        std::string pair, line;
-        bool hasSerial = false;
-        while (std::getline(pairs, pair, ',')) {
-            if (pair.empty()) continue;
-            size_t eq = pair.find('=');
-            if (eq == 0 || eq == std::string::npos || pair.find(' ') != std::string::npos) {
-                *error = "device " + std::to_string(position) + ": \"" + pair + "\" is not key=value";
-                return false;
-            }
-            if (pair.compare(0, eq, "serial") == 0) hasSerial = true;
-            line += (line.empty() ? "" : " ") + pair;
-        }
-        if (line.empty()) {
-            *error = "device " + std::to_string(position) + " is empty";
-            return false;
-        }
-        if (!hasSerial) {
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "SIM%04d", position);
-            line += std::string(" serial=") + serial;
-        }
-        *lines += line + "\n";
-    }
-    if (position == 0) {
-        *error = "no device described";
-        return false;
-    }
-    return true;
 }
 
 } // namespace qolven_tool

@@ -26,10 +26,17 @@ std::vector<std::string> d2xxCandidates();
 // Loads the first candidate that opens and provides every FT_* function.
 BackendResult loadBackend(const std::vector<std::string> &candidates);
 
-// Turns the --simulate text "type=9,serial=SIM0009;type=2" into description-file
-// lines, one device per line; a device without a serial number gets SIMnnnn by
-// its position.  Returns false with a reason for an empty or malformed device.
-bool simulatorDescription(const std::string &text, std::string *lines, std::string *error);
+// The simulated bridge's own control functions, found in the library that
+// loadBackend loaded last.  Each returns false with the simulator's reason.
+bool simulatorHasControl();
+bool simulatorConfigure(const std::string &description, std::string *error);
+bool simulatorUseStateFile(const std::string &path, std::string *error);
+// Why the simulator failed where no FT_* status could tell (a failed save); "" if nothing failed.
+std::string simulatorTakeError();
+
+// After this every FT_* call but FT_Close fails at once, so that a wait inside
+// the driver library ends; safe to call from a signal handler.
+void cancelTransfers();
 
 // When set, every frame written and read is shown in hexadecimal, and every
 // failing FT_* call with its status.

@@ -30,19 +30,15 @@ void expectArguments(const Session &s, size_t count, const char *usage) {
 
 int commandList(Session &s, Output &out) {
     expectArguments(s, 0, "qolven list");
-    int count = std::atoi(s.check(s.dev->Get_Device_Count(), "count devices").c_str());
-    std::string json;
-    for (int i = 0; i < count; ++i) {
-        std::string serial = s.check(s.dev->Get_Device_Serial_Number(reinterpret_cast<void *>(intptr_t(i))),
-                                     "serial number of device " + std::to_string(i));
-        if (s.options->json)
-            json += std::string(json.empty() ? "\n  " : ",\n  ") + "{\"index\": " + std::to_string(i) +
-                    ", \"serial\": " + Output::jsonString(serial) + "}";
+    std::vector<std::string> serials = attachedSerials(s);
+    if (serials.empty()) std::fprintf(stderr, "qolven: no bridge attached\n");
+    if (out.json()) out.startArray();
+    for (size_t i = 0; i < serials.size(); ++i) {
+        if (out.json())
+            out.element(Json{{"index", i}, {"serial", serials[i]}});
         else
-            std::printf("%d %s\n", i, serial.c_str());
+            std::printf("%zu %s\n", i, serials[i].c_str());
     }
-    if (s.options->json) std::printf("[%s%s]\n", json.c_str(), json.empty() ? "" : "\n");
-    (void)out;
     return kExitOk;
 }
 
@@ -59,15 +55,14 @@ int commandInfo(Session &s, Output &out) {
     bool answers = d.Slave_Activity_Inquiry(s.handle) != "Error";
     std::string reason = d.lastErrorText;
     out.field("answers", answers ? "yes" : "no");
-    out.finish();
     if (!answers) throw Failure(kExitDevice, "activity inquiry: " + reason);
     return kExitOk;
 }
 
 int commandRead(Session &s, Output &out) {
     expectArguments(s, 0, "qolven read [--count N] [--interval SECONDS]");
-    long long count = s.options->integer("count", 1, 0, 1000000000);
-    double interval = s.options->real("interval", 1.0, 0.0, 86400.0);
+    long long count = s.options->integer("count", 1);
+    double interval = s.options->real("interval", 1.0);
     Device &d = *s.dev;
     struct Reference {
         const char *name;
@@ -85,21 +80,19 @@ int commandRead(Session &s, Output &out) {
         out.field(r.name, s.check(value, r.name));
     }
     // In JSON the live counts form one array; plain output has one "count" line each.
-    std::string counts;
+    Json *counts = out.json() ? &out.list("count") : nullptr;
     for (long long i = 0; count == 0 || i < count; ++i) {
         if (i > 0) pause(interval);
         if (interrupted()) break;
         std::string value = s.check(d.Normal_Data_Request(s.handle, s.channel), "count");
-        if (s.options->json) {
-            counts += (counts.empty() ? "" : ", ") + Output::jsonValue(value);
+        if (counts) {
+            counts->push_back(Output::value(value));
         } else {
             out.field("count", value);
-            std::fflush(stdout);
+            flushOutput();
         }
     }
-    if (s.options->json) out.rawField("count", "[" + counts + "]");
-    out.finish();
-    return interrupted() ? kExitInterrupted : kExitOk;
+    return kExitOk;
 }
 
 namespace {
@@ -109,8 +102,8 @@ int copyPage(Session &s, const char *name, std::string (*copy)(Session &, int fr
     expectArguments(s, 0, (std::string("qolven ") + name + " --from PAGE --to PAGE").c_str());
     if (!s.options->has("from") || !s.options->has("to"))
         throw usageError(std::string(name) + " needs --from PAGE and --to PAGE");
-    int from = parseInt(s.options->text("from", ""), "--from");
-    int to = parseInt(s.options->text("to", ""), "--to");
+    int from = static_cast<int>(s.options->integer("from", 0));
+    int to = static_cast<int>(s.options->integer("to", 0));
     s.check(copy(s, from, to), name);
     return kExitOk;
 }
@@ -144,7 +137,7 @@ int commandKey(Session &s, Output &) {
             s.check((s.dev.get()->*k.press)(s.handle), "key " + name);
             return kExitOk;
         }
-    throw usageError("unknown key \"" + name + "\" (enter, tare, display, reset, menu, unit, shunt, hold)");
+    throw usageError("unknown key " + quote(name) + " (enter, tare, display, reset, menu, unit, shunt, hold)");
 }
 
 int commandDisplay(Session &s, Output &out) {
@@ -155,8 +148,8 @@ int commandDisplay(Session &s, Output &out) {
     d.GetDisplayPage(d.adapter.readBuffer[0] == 0xFF ? 4 : 3);
     const std::string *lines[] = {&d.displayLine1, &d.displayLine2, &d.displayLine3, &d.displayLine4};
     for (int i = 0; i < 4; ++i) {
-        if (s.options->json) {
-            out.field("line" + std::to_string(i + 1), *lines[i]);
+        if (out.json()) {
+            out.put("line" + std::to_string(i + 1), Output::latin1(*lines[i]));
             continue;
         }
         std::string shown = *lines[i];
@@ -164,7 +157,6 @@ int commandDisplay(Session &s, Output &out) {
             if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7F) c = '.';
         std::printf("%s\n", shown.c_str());
     }
-    out.finish();
     return kExitOk;
 }
 
@@ -190,7 +182,7 @@ Range addressRange(const std::string &text, long long high) {
     }
     Range r{parseInteger(text.substr(0, dash), "address", 0, high),
             parseInteger(text.substr(dash + 1), "address", 0, high)};
-    if (r.last < r.first) throw usageError("address range " + text + " runs backwards");
+    if (r.last < r.first) throw usageError("address range " + quote(text) + " runs backwards");
     return r;
 }
 
@@ -200,14 +192,13 @@ std::string hex(unsigned value, int digits) {
     return text;
 }
 
-void printPage(Session &s, int page) {
+void printPage(Session &s, Output &out, int page) {
     Device &d = *s.dev;
     s.check(d.Read_Page_Register(s.handle, static_cast<unsigned char>(page)), "page " + std::to_string(page));
     const unsigned char *bytes = d.adapter.readBuffer + (d.adapter.readBuffer[0] == 0xFF ? 4 : 3);
     if (s.options->json) {
-        std::string list;
-        for (int i = 0; i < 129; ++i) list += (i ? ", " : "") + std::to_string(bytes[i]);
-        std::printf("{\n  \"page\": %d,\n  \"bytes\": [%s]\n}\n", page, list.c_str());
+        out.put("page", page);
+        out.put("bytes", Json(std::vector<int>(bytes, bytes + 129)));
         return;
     }
     for (int row = 0; row < 129; row += 16) {
@@ -232,17 +223,16 @@ int commandRegisters(Session &s, Output &out) {
     if (kind == "page" || kind == "internal") {
         if (args.size() != 2) throw usageError(kind + " registers are read only");
         if (kind == "page") {
-            printPage(s, static_cast<int>(parseInteger(args[1], "page", 0, 255)));
+            printPage(s, out, static_cast<int>(parseInteger(args[1], "page", 0, 255)));
             return kExitOk;
         }
-        int reg = parseInt(args[1], "register");
+        int reg = static_cast<int>(parseInteger(args[1], "internal register", 0, 255));
         out.field("internal " + std::to_string(reg), s.check(d.Get_Internal_Register(h, reg), "internal register"));
-        out.finish();
         return kExitOk;
     }
     bool eeprom = kind == "eeprom", teds = kind == "teds";
     if (!eeprom && !teds && kind != "channel" && kind != "memory")
-        throw usageError("unknown register kind \"" + kind + "\"; " + usage);
+        throw usageError("unknown register kind " + quote(kind) + "; " + usage);
     Range range = addressRange(args[1], teds ? 65535 : 255);
     if (args.size() == 3) {
         if (range.first != range.last) throw usageError("write one register at a time");
@@ -271,8 +261,7 @@ int commandRegisters(Session &s, Output &out) {
         }
         out.field(what, s.options->json ? std::to_string(value) : hex(value, eeprom ? 4 : 2));
     }
-    out.finish();
-    return interrupted() ? kExitInterrupted : kExitOk;
+    return kExitOk;
 }
 
 } // namespace qolven_tool

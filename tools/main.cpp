@@ -2,56 +2,124 @@
 #include "backend.h"
 #include "cli.h"
 
+#include <CLI/CLI.hpp>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <set>
+#include <fstream>
+#include <sstream>
 
 namespace qolven_tool {
 namespace {
 
-struct Command {
-    const char *name;
-    int (*run)(Session &, Output &);
-    bool needsDevice;
-    const char *usage;
-    const char *summary;
-    std::set<std::string> options;  // command options besides the global ones
-};
+using Kind = OptionSpec::Kind;
 
-const std::vector<Command> &commands() {
-    static const std::vector<Command> table = {
-        {"list", commandList, false, "list", "attached devices: index and serial number", {}},
-        {"info", commandInfo, true, "info", "board type, hardware and firmware version and date, whether it answers", {}},
-        {"read", commandRead, true, "read [--count N] [--interval SECONDS]",
-         "live count, offset and full-scale counts and loads (--count 0: until Ctrl-C)", {"count", "interval"}},
-        {"get", commandGet, true, "get NAME [N] | get all", "read a stored parameter, or all the board serves",
-         {"calibration-type"}},
-        {"set", commandSet, true, "set NAME [N] VALUE", "write a stored parameter", {"calibration-type"}},
-        {"stream", commandStream, true, "stream [--seconds S | --samples N] [--output FILE]",
-         "fast data as CSV (sample,channel,count,time); 10 seconds by default", {"seconds", "samples", "output"}},
-        {"registers", commandRegisters, true,
-         "registers eeprom|channel|memory|teds ADDRESS[-LAST] [VALUE] | registers page N | registers internal N",
-         "read or write raw registers, read a page", {}},
-        {"backup", commandBackup, true, "backup --from PAGE --to PAGE", "copy a setting page into a backup page",
-         {"from", "to"}},
-        {"restore", commandRestore, true, "restore --from PAGE --to PAGE", "copy a backup page back", {"from", "to"}},
-        {"key", commandKey, true, "key enter|tare|display|reset|menu|unit|shunt|hold",
-         "press a front-panel key (board types 5 and 10)", {}},
-        {"display", commandDisplay, true, "display", "the four lines the display shows", {}},
-        {"reset", commandReset, true, "reset", "restart the board and wait until it answers again", {}},
+std::string serialProblem(const std::string &serial) {
+    if (serial.empty()) return "empty; give the bridge's serial number (qolven list shows them)";
+    // The bridge keeps 15 characters and a terminating zero.
+    if (serial.size() > 15) return quote(serial) + " has " + std::to_string(serial.size()) + " bytes; a serial number has at most 15";
+    return "";
+}
+
+std::string pathProblem(const std::string &path) { return path.empty() ? "empty; give a file name" : ""; }
+
+// ---- the command table: one row per command
+
+const std::vector<OptionSpec> &globalOptions() {
+    static const std::vector<OptionSpec> table = {
+        {"serial", Kind::Text, "S", "open the device with this serial number (default: the only one attached)", 0, 0,
+         false, serialProblem},
+        {"channel", Kind::Integer, "N", "channel of a multi-channel board (type 9)", 0, 3},
+        {"json", Kind::Flag, "", "JSON output instead of \"name value\" lines"},
+        {"trace", Kind::Flag, "", "show every frame sent (tx) and received (rx) in hex on stderr"},
+        {"simulate", Kind::Flag, "[DEVICES]",
+         "use the virtual boards instead of hardware; DEVICES describes them,\n"
+         "e.g. type=9,serial=SIM0009[;type=2,serial=SIM0002] (default: SIM0001, type 2)"},
+        {"state", Kind::Text, "FILE", "file that keeps the virtual boards' registers between runs", 0, 0, false,
+         pathProblem},
+        {"reset-state", Kind::Flag, "", "forget the stored registers of the virtual boards first"},
+        {"help", Kind::Flag, "", "this text; `qolven COMMAND --help` explains one command"},
+        {"version", Kind::Flag, "", "version of the tool"},
     };
     return table;
 }
 
-// Options every command takes.
-const std::set<std::string> kGlobalValueOptions = {"serial", "channel", "state"};
-const std::set<std::string> kValueOptions = {"serial",  "channel", "state",  "count", "interval", "seconds",
-                                             "samples", "output",  "from",   "to",    "calibration-type"};
+std::string getSetDetails() {
+    return "\nIndexed parameters take a loading-point number N (\"loading-point 3\" or \"loading-point.3\").\n"
+           "--calibration-type selects the entry block of loading-point on channel 3 of type-9 boards.\n"
+           "Values are decimal (leading zeros too) or 0x-hexadecimal.\n\n" +
+           parameterHelp();
+}
+
+std::string registersDetails() {
+    return "\nEEPROM registers hold 16 bits (VALUE 0..65535), channel (with --channel), memory and TEDS\n"
+           "registers one byte; TEDS addresses run 0..65535, the others 0..255.  A page is 129 bytes.\n";
+}
+
+std::string streamDetails() {
+    return "\ntime is seconds since the start of the stream at the packet's arrival.  At the end the samples\n"
+           "received are compared with the board's nominal rate times the time taken; a shortfall of more\n"
+           "than one packet is reported as a warning (exit code 5 with --strict).  When stderr is a terminal\n"
+           "a progress line shows samples, rate and that shortfall while streaming.\n";
+}
+
+const std::vector<OptionSpec> kPages = {
+    {"from", Kind::Integer, "PAGE", "page to copy from", 0, 255},
+    {"to", Kind::Integer, "PAGE", "page to copy to", 0, 255},
+};
+
+const std::vector<Command> &commands() {
+    static const std::vector<Command> table = {
+        {"list", commandList, false, "", "attached devices: index and serial number", {}, nullptr},
+        {"info", commandInfo, true, "", "board type, hardware and firmware version and date, whether it answers", {},
+         nullptr},
+        {"read", commandRead, true, "[--count N] [--interval SECONDS]",
+         "live count, offset and full-scale counts and loads (--count 0: until Ctrl-C)",
+         {{"count", Kind::Integer, "N", "live counts to read (0: until interrupted)", 0, 1e9},
+          {"interval", Kind::Real, "SECONDS", "pause between two counts", 0, 86400}},
+         nullptr},
+        {"get", commandGet, true, "NAME [N] | get all", "read a stored parameter, or all the board serves",
+         {{"calibration-type", Kind::Integer, "T", "entry block of loading-point on channel 3 of type 9", 0, 1}},
+         getSetDetails},
+        {"set", commandSet, true, "NAME [N] VALUE", "write a stored parameter",
+         {{"calibration-type", Kind::Integer, "T", "entry block of loading-point on channel 3 of type 9", 0, 1}},
+         getSetDetails},
+        {"stream", commandStream, true, "[--seconds S | --samples N] [--output FILE] [--strict]",
+         "fast data as CSV (sample,channel,count,time); 10 seconds by default",
+         {{"seconds", Kind::Real, "S", "how long to stream", 0, 1e9, true},
+          {"samples", Kind::Integer, "N", "stop after N samples", 1, 1099511627776.0},
+          {"output", Kind::Text, "FILE", "write the CSV to FILE instead of standard output", 0, 0, false, pathProblem},
+          {"strict", Kind::Flag, "", "a shortfall of samples ends with exit code 5"}},
+         streamDetails},
+        {"registers", commandRegisters, true,
+         "eeprom|channel|memory|teds ADDRESS[-LAST] [VALUE] | registers page N | registers internal N",
+         "read or write raw registers, read a page", {}, registersDetails},
+        {"backup", commandBackup, true, "--from PAGE --to PAGE", "copy a setting page into a backup page", kPages,
+         nullptr},
+        {"restore", commandRestore, true, "--from PAGE --to PAGE", "copy a backup page back", kPages, nullptr},
+        {"key", commandKey, true, "enter|tare|display|reset|menu|unit|shunt|hold",
+         "press a front-panel key (board types 5 and 10)", {}, nullptr},
+        {"display", commandDisplay, true, "", "the four lines the display shows", {}, nullptr},
+        {"reset", commandReset, true, "", "restart the board and wait until it answers again", {}, nullptr},
+    };
+    return table;
+}
+
+const Command *findCommand(const std::string &name) {
+    for (const Command &c : commands())
+        if (name == c.name) return &c;
+    return nullptr;
+}
+
+// ---- help
 
 std::string stateFile(const Options &o) {
     if (o.has("state")) return o.text("state", "");
@@ -63,9 +131,30 @@ std::string stateFile(const Options &o) {
     return dir + "/qolven/sim-state";
 }
 
-void makeParentDirectories(const std::string &file) {
-    for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
-        mkdir(file.substr(0, slash).c_str(), 0755);  // existing directories are fine
+std::string rangeText(const OptionSpec &spec) {
+    char text[96];
+    if (spec.aboveLow)
+        std::snprintf(text, sizeof text, "the range above %.15g up to %.15g", spec.low, spec.high);
+    else
+        std::snprintf(text, sizeof text, "%.15g..%.15g", spec.low, spec.high);
+    return text;
+}
+
+std::string optionLines(const std::vector<OptionSpec> &options) {
+    std::string text;
+    for (const OptionSpec &spec : options) {
+        std::string head = std::string("  --") + spec.name + (spec.value[0] ? std::string(" ") + spec.value : "");
+        std::string help = spec.help;
+        if (spec.kind == Kind::Integer || spec.kind == Kind::Real) {
+            help += " (" + rangeText(spec) + ")";
+        }
+        for (size_t nl = help.find('\n'); nl != std::string::npos; nl = help.find('\n', nl + 1))
+            help.insert(nl + 1, std::string(22, ' '));
+        if (head.size() < 21) head.resize(22, ' ');
+        else head += "\n" + std::string(22, ' ');
+        text += head + help + "\n";
+    }
+    return text;
 }
 
 std::string programHelp(const Options &o) {
@@ -77,166 +166,353 @@ std::string programHelp(const Options &o) {
         std::snprintf(line, sizeof line, "  %-10s %s\n", c.name, c.summary);
         text += line;
     }
-    text +=
-        "\nOptions:\n"
-        "  --serial S        open the device with this serial number (default: the only one attached)\n"
-        "  --channel N       channel of a multi-channel board (type 9), 0..3 (default 0)\n"
-        "  --json            JSON output instead of \"name value\" lines\n"
-        "  --trace           show every frame sent (tx) and received (rx) in hex on stderr\n"
-        "  --simulate [DEVICES] use the virtual board instead of hardware; DEVICES describes the devices,\n"
-        "                    e.g. type=9,serial=SIM0009[;type=2,serial=SIM0002] (default: SIM0001, type 2)\n"
-        "  --state FILE      file that keeps the virtual boards' registers between runs\n"
-        "  --reset-state     forget the stored registers of the virtual boards first\n"
-        "  --help            this text; `qolven COMMAND --help` explains one command\n"
-        "  --version         version of the tool\n"
-        "\nState file of --simulate: " +
-        stateFile(o) +
-        "\n\nEnvironment: QOLVEN_D2XX_LIBRARY (path of libftd2xx.so), QOLVEN_SIM_LIBRARY (path of the\n"
-        "simulated bridge), QOLVEN_SIM_STATE (state file), QOLVEN_SIM_CONFIG (device description file).\n"
-        "\nExit codes: 0 success, 1 device or library error, 2 usage error, 3 bridge library missing,\n"
-        "4 no device attached or several without --serial, 130 interrupted.\n";
+    text += "\nOptions (anywhere on the line):\n" + optionLines(globalOptions());
+    text += "\nState file of --simulate: " + stateFile(o) +
+            "\n\nEnvironment: QOLVEN_D2XX_LIBRARY (path of libftd2xx.so), QOLVEN_SIM_LIBRARY (path of the\n"
+            "simulated bridge), QOLVEN_SIM_STATE (state file), QOLVEN_SIM_CONFIG (device description file).\n"
+            "\nReal hardware needs FTDI's D2XX library (libftd2xx.so, for this program's architecture) on the\n"
+            "loader's path or named by QOLVEN_D2XX_LIBRARY; the guide is real-hardware.md in " QOLVEN_DOCDIR ".\n"
+            "\nExit codes: 0 success, 1 device or library error, 2 usage error, 3 bridge library missing,\n"
+            "4 no device attached, the --serial one missing or several without --serial, 5 samples missing\n"
+            "(stream --strict), 6 output or state file not written, 128+N ended by signal N (130 Ctrl-C,\n"
+            "143 SIGTERM, 129 SIGHUP).\n";
     return text;
 }
 
 std::string commandHelp(const Command &c) {
-    std::string text = std::string("usage: qolven [OPTIONS] ") + c.usage + "\n\n" + c.summary + ".\n";
-    std::string name = c.name;
-    if (name == "get" || name == "set")
-        text += "\nIndexed parameters take a loading-point number N (\"loading-point 3\" or \"loading-point.3\").\n"
-                "--calibration-type 0|1 selects the entry block of loading-point on channel 3 of type-9 boards.\n"
-                "Values are decimal or 0x-hexadecimal; the library checks their range.\n\n" +
-                parameterHelp();
-    if (name == "registers")
-        text += "\nEEPROM registers hold 16 bits (VALUE 0..65535), channel (with --channel), memory and TEDS\n"
-                "registers one byte; TEDS addresses run 0..65535.  A page is 129 bytes.\n";
-    if (name == "stream")
-        text += "\ntime is seconds since the start of the stream at the packet's arrival.  When stderr is a\n"
-                "terminal a progress line shows samples, rate and samples lost (the shortfall against the\n"
-                "board's nominal rate beyond one packet).\n";
+    std::string text = std::string("usage: qolven [OPTIONS] ") + c.name + (c.arguments[0] ? " " : "") + c.arguments +
+                       "\n\n" + c.summary + ".\n";
+    if (!c.options.empty()) text += "\nOptions of " + std::string(c.name) + ":\n" + optionLines(c.options);
+    if (c.details) text += c.details();
     return text;
+}
+
+// ---- parsing
+
+std::string realProblem(const std::string &text, const OptionSpec &spec, std::string *normal) {
+    char *end = nullptr;
+    double value = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ? 0 : std::strtod(text.c_str(), &end);
+    if (!end || *end != 0) return quote(text) + " is not a number";
+    if (!(value >= spec.low && value <= spec.high) || (spec.aboveLow && value == spec.low))
+        return (text.size() <= 24 ? text : text.substr(0, 20) + "...") + " is outside " + rangeText(spec);
+    char canonical[64];
+    std::snprintf(canonical, sizeof canonical, "%.17g", value);
+    *normal = canonical;
+    return "";
+}
+
+// Checks a value as the row describes it; numbers are stored as plain decimal text.
+CLI::Validator validatorFor(const OptionSpec &spec) {
+    return CLI::Validator(
+        [spec](std::string &text) -> std::string {
+            std::string normal = text;
+            std::string problem;
+            if (spec.kind == Kind::Integer) {
+                long long value = 0;
+                problem = integerProblem(text, static_cast<long long>(spec.low), static_cast<long long>(spec.high),
+                                         &value);
+                normal = std::to_string(value);
+            } else if (spec.kind == Kind::Real) {
+                problem = realProblem(text, spec, &normal);
+            } else if (spec.check) {
+                problem = spec.check(text);
+            }
+            if (problem.empty()) text = normal;
+            return problem;
+        },
+        "");
+}
+
+void addOptions(CLI::App &app, const std::vector<OptionSpec> &specs, Options &o) {
+    for (const OptionSpec &spec : specs) {
+        std::string flag = std::string("--") + spec.name;
+        std::string name = spec.name;
+        if (name == "help") flag = "-h,--help";
+        if (name == "simulate") {
+            // The description is optional: bare --simulate takes no value (see commandLineWords).
+            app.add_flag("--simulate{}", o.simulateDevices, spec.help)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+        } else if (spec.kind == Kind::Flag) {
+            app.add_flag_function(flag, [&o, name](int64_t) { o.values[name] = ""; }, spec.help);
+        } else {
+            app.add_option_function<std::string>(flag, [&o, name](const std::string &v) { o.values[name] = v; },
+                                                 spec.help)
+                ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
+                ->transform(validatorFor(spec));
+        }
+    }
+}
+
+// `--simulate type=9` gives the description as the next word; a command name or an
+// option after a bare --simulate does not belong to it.
+std::vector<std::string> commandLineWords(int argc, char **argv) {
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word == "--") {
+            words.insert(words.end(), argv + i, argv + argc);
+            break;
+        }
+        if (word == "--simulate=") throw usageError("--simulate: the description is empty (bare --simulate gives the default device)");
+        if (word == "--simulate" && i + 1 < argc && std::strchr(argv[i + 1], '=') && argv[i + 1][0] != '-')
+            word += std::string("=") + argv[++i];
+        // CLI11 reads "--serial=" as "--serial" taking the next word: keep the empty value.
+        if (word.size() > 3 && word.compare(0, 2, "--") == 0 && word.back() == '=' && word.find('=') == word.size() - 1) {
+            words.push_back(word.substr(0, word.size() - 1));
+            word.clear();
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+// The commands whose rows list the option, e.g. "read, stream".
+std::string optionOwners(const std::string &name) {
+    std::string owners;
+    for (const Command &c : commands())
+        for (const OptionSpec &spec : c.options)
+            if (name == spec.name) owners += (owners.empty() ? "" : ", ") + std::string(c.name);
+    return owners;
+}
+
+// CLI11's words for the usual mistakes, said the way the rest of the tool says them.
+std::string parseProblem(const CLI::ParseError &e) {
+    std::string text = e.what();
+    size_t colon = text.find(':');
+    std::string option = colon == std::string::npos ? "" : text.substr(0, colon);
+    if (text.find("At Most 1 required") != std::string::npos) return option + " is given more than once";
+    if (text.find("required") != std::string::npos && text.find("missing") != std::string::npos)
+        return option + " needs a value";
+    return text;
+}
+
+void checkExtras(const std::vector<std::string> &extras, const Options &o) {
+    if (extras.empty()) return;
+    const std::string &word = extras.front();
+    if (word.size() < 2 || word[0] != '-') {
+        if (o.command.empty()) throw usageError("unknown command " + quote(word) + " (qolven --help lists them)");
+        throw usageError(o.command + ": unexpected " + quote(word));
+    }
+    throw usageError("unknown option " + quote(word.substr(0, word.find('='))) + " (qolven --help lists them)");
+}
+
+// Every option may stand anywhere on the line, but only its command takes it.
+void checkCommandOptions(const Options &o, const Command *command) {
+    for (const auto &entry : o.values) {
+        bool global = false;
+        for (const OptionSpec &spec : globalOptions()) global = global || entry.first == spec.name;
+        if (global) continue;
+        bool own = false;
+        if (command)
+            for (const OptionSpec &spec : command->options) own = own || entry.first == spec.name;
+        if (own) continue;
+        std::string owners = optionOwners(entry.first);
+        if (!command) throw usageError("--" + entry.first + " belongs to a command (" + owners + ")");
+        throw usageError(o.command + " takes no --" + entry.first + " (it belongs to " + owners + ")");
+    }
 }
 
 Options parseCommandLine(int argc, char **argv) {
     Options o;
-    bool positionalOnly = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool option = !positionalOnly && arg.size() > 1 && arg[0] == '-' && (arg[1] == '-' || arg == "-h");
-        if (!option) {
-            if (o.command.empty())
-                o.command = arg;
-            else
-                o.arguments.push_back(arg);
-            continue;
-        }
-        if (arg == "--") {
-            positionalOnly = true;
-            continue;
-        }
-        std::string name = arg == "-h" ? "help" : arg.substr(2), value;
-        size_t eq = name.find('=');
-        bool inlineValue = eq != std::string::npos;
-        if (inlineValue) {
-            value = name.substr(eq + 1);
-            name = name.substr(0, eq);
-        }
-        if (name == "simulate") {
-            o.simulate = true;
-            // The description is optional: the next word is one when it has key=value pairs.
-            if (inlineValue)
-                o.simulateDevices = value;
-            else if (i + 1 < argc && std::strchr(argv[i + 1], '=') && argv[i + 1][0] != '-')
-                o.simulateDevices = argv[++i];
-            continue;
-        }
-        bool flag = name == "json" || name == "trace" || name == "help" || name == "reset-state" || name == "version";
-        if (flag) {
-            if (inlineValue) throw usageError("--" + name + " takes no value");
-            if (name == "json") o.json = true;
-            if (name == "trace") o.trace = true;
-            if (name == "help") o.help = true;
-            if (name == "reset-state") o.resetState = true;
-            if (name == "version") o.values["version"] = "";
-            continue;
-        }
-        if (!kValueOptions.count(name)) throw usageError("unknown option --" + name);
-        if (!inlineValue) {
-            if (i + 1 >= argc) throw usageError("--" + name + " needs a value");
-            value = argv[++i];
-        }
-        o.values[name] = value;
+    CLI::App app("qolven", "qolven");
+    app.set_help_flag();
+    app.allow_extras();
+    app.require_subcommand(0, 1);
+    // One CLI11 option per name, on the program: a command's subcommand hands it on.
+    std::vector<OptionSpec> all = globalOptions();
+    for (const Command &c : commands())
+        for (const OptionSpec &spec : c.options)
+            if (std::none_of(all.begin(), all.end(), [&](const OptionSpec &known) { return !std::strcmp(known.name, spec.name); }))
+                all.push_back(spec);
+    addOptions(app, all, o);
+    std::vector<std::pair<CLI::App *, const Command *>> subcommands;
+    for (const Command &c : commands()) {
+        CLI::App *sub = app.add_subcommand(c.name, c.summary);
+        sub->fallthrough();
+        sub->add_option("arguments", o.arguments);
+        subcommands.emplace_back(sub, &c);
+    }
+    std::vector<std::string> words = commandLineWords(argc, argv);
+    std::reverse(words.begin(), words.end());  // CLI11 takes the arguments last first
+    try {
+        app.parse(words);
+    } catch (const CLI::ParseError &e) {
+        throw usageError(parseProblem(e));
+    }
+    for (const auto &entry : subcommands)
+        if (entry.first->parsed()) o.command = entry.second->name;
+    o.simulate = app.get_option("--simulate")->count() > 0;
+    o.json = o.has("json");
+    o.trace = o.has("trace");
+    o.resetState = o.has("reset-state");
+    if (!o.has("help")) {
+        checkExtras(app.remaining(), o);
+        checkCommandOptions(o, o.command.empty() ? nullptr : findCommand(o.command));
     }
     return o;
 }
 
-const Command *findCommand(const std::string &name) {
-    for (const Command &c : commands())
-        if (name == c.name) return &c;
-    return nullptr;
+// ---- the state file of the virtual boards
+
+// What names the state file, for messages.
+std::string stateSource(const Options &o) {
+    if (o.has("state")) return "--state";
+    const char *own = std::getenv("QOLVEN_SIM_STATE");
+    return own && *own ? "QOLVEN_SIM_STATE" : "the state file";
 }
 
-void checkOptions(const Options &o, const Command &c) {
-    for (const auto &entry : o.values)
-        if (!kGlobalValueOptions.count(entry.first) && !c.options.count(entry.first))
-            throw usageError(std::string(c.name) + " takes no --" + entry.first);
+void checkStateFile(const Options &o, const std::string &path) {
+    if (path.empty()) throw usageError(stateSource(o) + ": empty; give a file name");
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw usageError(stateSource(o) + ": " + printable(path) + " is a directory; name a file");
 }
 
-// Chooses and loads the bridge library; for --simulate also writes the device description.
-void loadBridge(const Options &o, std::string *descriptionFile) {
+void resetState(const std::string &path) {
+    struct stat st;
+    if (lstat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT) return;  // nothing stored yet
+        throw Failure(kExitWrite, "--reset-state: " + printable(path) + ": " + std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode))
+        throw usageError("--reset-state: " + printable(path) + " is not a regular file; nothing was removed");
+    if (unlink(path.c_str()) != 0)
+        throw Failure(kExitWrite, "--reset-state: cannot remove " + printable(path) + ": " + std::strerror(errno));
+}
+
+void makeParentDirectories(const std::string &file) {
+    for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
+        mkdir(file.substr(0, slash).c_str(), 0755);  // existing directories are fine
+}
+
+// ---- the bridge and the device
+
+// The description file of QOLVEN_SIM_CONFIG; the simulator checks what it says.
+std::string readDescriptionFile(const std::string &path) {
+    // Far more than any bench of virtual boards needs; a larger file is a mistake.
+    const long long kLargest = 1 << 20;
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0)
+        throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " is a directory; name a file");
+    if (!S_ISREG(st.st_mode)) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " is not a regular file");
+    if (st.st_size > kLargest)
+        throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " has " + std::to_string(st.st_size) +
+                         " bytes; a description file has at most " + std::to_string(kLargest));
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    if (!in && !in.eof()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": cannot be read");
+    if (text.str().empty()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " is empty");
+    return text.str();
+}
+
+void loadBridge(const Options &o, const std::string &state) {
     if (o.trace) setTrace(stderr);
     if (!o.simulate) {
         BackendResult r = loadBackend(d2xxCandidates());
         if (!r.ok)
             throw Failure(kExitBackend,
                           "FTDI's D2XX library (libftd2xx.so) cannot be loaded: " + r.message +
-                              "\nInstall it (see docs/cli.md) or point QOLVEN_D2XX_LIBRARY at it, or run with "
-                              "--simulate to use the virtual board.");
+                              "\nInstall it for this program's architecture or point QOLVEN_D2XX_LIBRARY at it "
+                              "(qolven --help; real-hardware.md in " QOLVEN_DOCDIR
+                              "), or run with --simulate to use the virtual board.");
         return;
     }
-    std::string state = stateFile(o);
     makeParentDirectories(state);
-    setenv("QOLVEN_SIM_STATE", state.c_str(), 1);
-    if (!o.simulateDevices.empty()) {
-        std::string lines, error;
-        if (!simulatorDescription(o.simulateDevices, &lines, &error)) throw usageError("--simulate: " + error);
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/qolven-devices-XXXXXX";
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back(0);
-        int fd = mkstemp(name.data());
-        if (fd < 0 || write(fd, lines.data(), lines.size()) != static_cast<ssize_t>(lines.size()))
-            throw Failure(kExitDevice, std::string("cannot write the device description: ") + std::strerror(errno));
-        close(fd);
-        *descriptionFile = name.data();
-        setenv("QOLVEN_SIM_CONFIG", descriptionFile->c_str(), 1);
-    }
+    // The tool hands both to the simulator itself: the library reads no variables then.
+    unsetenv("QOLVEN_SIM_STATE");
+    std::string description = o.simulateDevices;
+    const char *config = std::getenv("QOLVEN_SIM_CONFIG");
+    std::string configFile = config ? config : "";
+    unsetenv("QOLVEN_SIM_CONFIG");
+    if (description.empty() && !configFile.empty()) description = readDescriptionFile(configFile);
     BackendResult r = loadBackend(simulatorCandidates());
     if (!r.ok)
         throw Failure(kExitBackend, "the simulated bridge (libqolven_d2xx_sim.so) cannot be loaded: " + r.message +
                                         "\nSet QOLVEN_SIM_LIBRARY to its path.");
+    if (!simulatorHasControl())
+        throw Failure(kExitBackend, r.path + " lacks the simulator's control functions (qolven_sim_configure)");
+    std::string error;
+    if (!description.empty() && !simulatorConfigure(description, &error))
+        throw usageError((o.simulateDevices.empty() ? "QOLVEN_SIM_CONFIG " + printable(configFile) : std::string("--simulate")) +
+                         ": " + error);
+    if (!simulatorUseStateFile(state, &error)) throw Failure(kExitDevice, "state of the virtual boards: " + error);
+}
+
+std::string joined(const std::vector<std::string> &serials) {
+    std::string text;
+    for (const std::string &serial : serials) text += (text.empty() ? "" : ", ") + printable(serial);
+    return text;
 }
 
 void openDevice(Session &s) {
     Device &d = *s.dev;
+    std::vector<std::string> serials = attachedSerials(s);
     std::string serial = s.options->text("serial", "");
+    if (serials.empty()) throw Failure(kExitNoDevice, serial.empty() ? "no device attached" : "no bridge with serial " + printable(serial) + " attached (none is attached)");
     if (serial.empty()) {
-        int count = std::atoi(s.check(d.Get_Device_Count(), "count devices").c_str());
-        if (count == 0) throw Failure(kExitNoDevice, "no device attached");
-        if (count > 1) {
-            std::string serials;
-            for (int i = 0; i < count; ++i)
-                serials += (i ? ", " : "") + d.Get_Device_Serial_Number(reinterpret_cast<void *>(intptr_t(i)));
-            throw Failure(kExitNoDevice, std::to_string(count) + " devices attached (" + serials +
+        if (serials.size() > 1)
+            throw Failure(kExitNoDevice, std::to_string(serials.size()) + " devices attached (" + joined(serials) +
                                              "); choose one with --serial");
-        }
-        serial = s.check(d.Get_Device_Serial_Number(nullptr), "serial number of device 0");
+        serial = serials.front();
+    } else if (std::find(serials.begin(), serials.end(), serial) == serials.end()) {
+        throw Failure(kExitNoDevice, "no bridge with serial " + printable(serial) + " attached (attached: " + joined(serials) + ")");
     }
     std::vector<char> text(serial.begin(), serial.end());
     text.push_back(0);
     d.Open_Device_Connection(text.data());
-    if (!d.DeviceHandle) s.fail("open " + serial);
+    if (!d.DeviceHandle) {
+        // A bridge opens for one process at a time; the simulated one alike.
+        std::string held = d.lastStatus == 3 ? " (another program has it open, or on real hardware the kernel's "
+                                                "ftdi_sio driver holds it)"
+                                              : "";
+        throw Failure(kExitDevice, "open " + printable(serial) + ": " + d.lastErrorText + held + transportHint(s));
+    }
     s.handle = d.DeviceHandle;
     s.serial = serial;
+}
+
+void report(const std::string &message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "qolven: %s\n", message.c_str());
+}
+
+// Runs the command on its device; failures are reported here so that the
+// device is closed and the simulator's state checked whatever happened.
+int runCommand(const Command &command, Session &s, Output &out) {
+    int code = kExitOk;
+    try {
+        if (command.needsDevice) openDevice(s);
+        code = command.run(s, out);
+        if (interrupted()) throw Failure(kExitSignal + interruptingSignal(), interruptionText());
+        out.finish();
+    } catch (const Failure &f) {
+        // After a signal the bridge refuses every call: that failure is the signal's.
+        bool bySignal = interrupted() && f.code < kExitSignal;
+        std::string message = bySignal ? interruptionText() : f.what();
+        out.abandon(message);
+        report(message);
+        code = bySignal ? kExitSignal + interruptingSignal() : f.code;
+    }
+    if (s.handle) s.dev->Close_Device_Connection(s.handle);
+    if (s.options->simulate) {
+        std::string saveError = simulatorTakeError();
+        if (!saveError.empty()) {
+            report("the virtual boards' state was not saved: " + saveError);
+            if (code == kExitOk || code == kExitDevice) code = kExitWrite;
+        }
+    }
+    try {
+        if (code != kExitWrite) flushOutput();
+    } catch (const Failure &f) {
+        report(f.what());
+        if (code == kExitOk) code = f.code;
+    }
+    if (interrupted() && code < kExitSignal) {
+        report(interruptionText());
+        code = kExitSignal + interruptingSignal();
+    }
+    return code;
 }
 
 int run(int argc, char **argv) {
@@ -246,45 +522,28 @@ int run(int argc, char **argv) {
         return kExitOk;
     }
     const Command *command = o.command.empty() ? nullptr : findCommand(o.command);
-    if (o.help) {
+    if (o.has("help")) {
         std::fputs(command ? commandHelp(*command).c_str() : programHelp(o).c_str(), stdout);
         return kExitOk;
     }
+    std::string state = stateFile(o);
+    if (o.simulate || o.resetState) checkStateFile(o, state);
     if (o.resetState) {
-        std::string state = stateFile(o);
-        if (std::remove(state.c_str()) != 0 && errno != ENOENT)
-            throw Failure(kExitDevice, "cannot remove the state file " + state + ": " + std::strerror(errno));
-        if (o.command.empty()) return kExitOk;  // nothing else asked for
+        resetState(state);
+        if (!command) return kExitOk;  // nothing else asked for
     }
-    if (!command) {
-        if (o.command.empty()) throw usageError("name a command (qolven --help lists them)");
-        throw usageError("unknown command \"" + o.command + "\" (qolven --help lists them)");
-    }
-    checkOptions(o, *command);
+    if (!command) throw usageError("name a command (qolven --help lists them)");
 
     Session s;
     s.options = &o;
-    s.channel = static_cast<unsigned char>(o.integer("channel", 0, 0, 255));
-    s.calibrationType = static_cast<int>(o.integer("calibration-type", 0, INT32_MIN, INT32_MAX));
-    std::string descriptionFile;
-    struct Cleanup {
-        std::string &file;
-        ~Cleanup() {
-            if (!file.empty()) std::remove(file.c_str());
-        }
-    } cleanup{descriptionFile};
-    loadBridge(o, &descriptionFile);
-    s.dev.reset(new Device());
+    s.channel = static_cast<unsigned char>(o.integer("channel", 0));
+    s.calibrationType = static_cast<int>(o.integer("calibration-type", 0));
+    if (o.simulate) s.stateFile = state;
     installInterruptHandler();
+    loadBridge(o, state);
+    s.dev.reset(new Device());
     Output out(o.json);
-    struct Closer {
-        Session &s;
-        ~Closer() {
-            if (s.handle) s.dev->Close_Device_Connection(s.handle);
-        }
-    } closer{s};
-    if (command->needsDevice) openDevice(s);
-    return command->run(s, out);
+    return runCommand(*command, s, out);
 }
 
 } // namespace
@@ -292,14 +551,14 @@ int run(int argc, char **argv) {
 
 int main(int argc, char **argv) {
     try {
-        return qolven_tool::run(argc, argv);
+        int code = qolven_tool::run(argc, argv);
+        if (code == qolven_tool::kExitOk) qolven_tool::flushOutput();  // help and version
+        return code;
     } catch (const qolven_tool::Failure &f) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "qolven: %s\n", f.what());
+        qolven_tool::report(f.what());
         return f.code;
     } catch (const std::exception &e) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "qolven: %s\n", e.what());
+        qolven_tool::report(e.what());
         return qolven_tool::kExitDevice;
     }
 }

@@ -118,6 +118,7 @@ int getAll(const Parameters &p, Output &out) {
             bool failed = false;
             std::string value = p.read(t.name.c_str(), point, "", &failed);
             if (failed) {
+                if (interrupted()) break;  // the bridge refuses every call after a signal
                 ++failures;
                 std::fprintf(stderr, "qolven: %s: %s\n", t.label().c_str(), value.c_str());
                 continue;

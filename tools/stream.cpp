@@ -1,9 +1,11 @@
 // `qolven stream`: fast data to CSV.
 #include "cli.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -17,8 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 // Nominal samples per second of the sampling-rate codes 0..15.
 const double kRates[16] = {2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000};
-// A packet's worth of samples may still wait in the board; only a shortfall beyond it counts as lost.
-const long long kSlack = 65;
 // Reads that time out one after another before the stream gives up.
 const int kTimeoutsInARow = 50;
 
@@ -40,27 +40,70 @@ std::vector<Record> parseRecords(const std::string &text, bool channelField) {
     return records;
 }
 
+// The board numbers no packet, so a lost answer shows only as samples missing
+// against its nominal rate.  Counting starts after the first answer: what the
+// board had gathered before the stream began would hide as many losses.
+struct Tally {
+    double rate;
+    bool started = false;
+    Clock::time_point since{};
+    long long received = 0;  // after the first answer
+    long long packet = 0;    // most samples seen in one answer: what may still wait in the board
+
+    void add(size_t samples, Clock::time_point at) {
+        if (!started) {
+            if (samples == 0) return;
+            started = true;
+            since = at;
+            return;
+        }
+        received += static_cast<long long>(samples);
+        packet = std::max<long long>(packet, static_cast<long long>(samples));
+    }
+    double elapsed(Clock::time_point now) const {
+        return started ? std::chrono::duration<double>(now - since).count() : 0.0;
+    }
+    long long expected(Clock::time_point now) const { return std::llround(elapsed(now) * rate); }
+    long long missing(Clock::time_point now) const {
+        return std::max(0LL, expected(now) - received - std::max(packet, 1LL));
+    }
+};
+
 struct Progress {
     bool enabled = isatty(STDERR_FILENO) != 0;
     Clock::time_point shown{};
-    void show(long long samples, double elapsed, double rate, bool last) {
-        if (!enabled || (!last && Clock::now() - shown < std::chrono::milliseconds(250))) return;
-        shown = Clock::now();
-        long long expected = static_cast<long long>(elapsed * rate);
-        long long lost = std::max(0LL, expected - samples - kSlack);
-        std::fprintf(stderr, "\rqolven: %lld samples, %.1f/s, %lld lost   %s", samples,
-                     elapsed > 0 ? samples / elapsed : 0.0, lost, last ? "\n" : "");
+    void show(const Tally &t, long long written, bool last) {
+        auto now = Clock::now();
+        if (!enabled || (!last && now - shown < std::chrono::milliseconds(250))) return;
+        shown = now;
+        double elapsed = t.elapsed(now);
+        std::fprintf(stderr, "\rqolven: %lld samples, %.1f/s, %lld missing   %s", written,
+                     elapsed > 0 ? t.received / elapsed : 0.0, t.missing(now), last ? "\n" : "");
         std::fflush(stderr);
     }
 };
+
+// Refuses a directory, and the file that keeps the virtual boards' registers:
+// the CSV must not overwrite it.
+void checkOutput(const Session &s, const std::string &path) {
+    struct stat out, state;
+    if (stat(path.c_str(), &out) != 0) return;  // a new file
+    if (S_ISDIR(out.st_mode)) throw usageError("--output: " + printable(path) + " is a directory; name a file");
+    if (s.stateFile.empty() || stat(s.stateFile.c_str(), &state) != 0) return;
+    if (out.st_dev == state.st_dev && out.st_ino == state.st_ino)
+        throw usageError("--output: " + printable(path) + " is the virtual boards' state file (" +
+                         printable(s.stateFile) + "); name another file");
+}
 
 } // namespace
 
 int commandStream(Session &s, Output &) {
     if (!s.options->arguments.empty())
-        throw usageError("usage: qolven stream [--seconds S | --samples N] [--output FILE]");
-    double seconds = s.options->real("seconds", s.options->has("samples") ? 0 : 10, 0, 1e9);
-    long long limit = s.options->integer("samples", 0, 1, 1LL << 40);
+        throw usageError("usage: qolven stream [--seconds S | --samples N] [--output FILE] [--strict]");
+    double seconds = s.options->real("seconds", s.options->has("samples") ? 0 : 10);
+    long long limit = s.options->integer("samples", 0);
+    std::string path = s.options->text("output", "");
+    if (!path.empty()) checkOutput(s, path);
     Device &d = *s.dev;
 
     // The fast-data request takes the board's identity as texts.
@@ -68,14 +111,19 @@ int commandStream(Session &s, Output &) {
     std::string versionText = identityCode(d.firmwareVersionText);
     std::string rateText = s.check(d.Get_ADC_Sampling_Rate(s.handle, s.channel), "sampling rate");
     std::string typeText = std::to_string(d.boardType);
-    double rate = kRates[std::atoi(rateText.c_str()) & 15];
 
     std::FILE *csv = stdout;
-    std::string path = s.options->text("output", "");
-    if (!path.empty() && !(csv = std::fopen(path.c_str(), "w")))
-        throw Failure(kExitDevice, "cannot write " + path);
-    std::fprintf(csv, "sample,channel,count,time\n");
+    std::string target = path.empty() ? std::string("standard output") : path;
+    if (!path.empty() && !(csv = std::fopen(path.c_str(), "w"))) writeFailure(path, errno);
+    struct Closer {
+        std::FILE *file;
+        ~Closer() {
+            if (file != stdout) std::fclose(file);
+        }
+    } closer{csv};
+    if (std::fprintf(csv, "sample,channel,count,time\n") < 0) writeFailure(target, errno);
 
+    Tally tally{kRates[std::atoi(rateText.c_str()) & 15]};
     Progress progress;
     auto start = Clock::now();
     long long written = 0;
@@ -91,9 +139,11 @@ int commandStream(Session &s, Output &) {
             failure = std::string("fast data: ") + e.what();
             break;
         }
-        double arrival = std::chrono::duration<double>(Clock::now() - start).count();
+        auto now = Clock::now();
+        double arrival = std::chrono::duration<double>(now - start).count();
         if (result == "Error") {
             std::string reason = d.lastErrorText;
+            if (interrupted()) break;
             if (reason == "Empty Buffer Error") {
                 result.clear();  // the board had nothing to send
             } else if (reason == "Timeout Error" && ++timeouts < kTimeoutsInARow) {
@@ -105,20 +155,38 @@ int commandStream(Session &s, Output &) {
         }
         timeouts = 0;
         std::vector<Record> records = parseRecords(result, d.boardType == 9);
+        tally.add(records.size(), now);
         for (const Record &r : records) {
             if (limit > 0 && written >= limit) break;
-            std::fprintf(csv, "%s,%s,%s,%.6f\n", r.sample.c_str(), r.channel.c_str(), r.count.c_str(), arrival);
+            if (std::fprintf(csv, "%s,%s,%s,%.6f\n", r.sample.c_str(), r.channel.c_str(), r.count.c_str(), arrival) < 0)
+                writeFailure(target, errno);
             ++written;
         }
-        progress.show(written, arrival, rate, false);
+        progress.show(tally, written, false);
         // Nothing gathered yet: give the board time for about one sample instead of spinning.
-        if (records.empty()) std::this_thread::sleep_for(std::chrono::duration<double>(std::min(1 / rate, 0.02)));
+        if (records.empty())
+            std::this_thread::sleep_for(std::chrono::duration<double>(std::min(1 / tally.rate, 0.02)));
     }
-    progress.show(written, std::chrono::duration<double>(Clock::now() - start).count(), rate, true);
-    bool closed = csv == stdout ? std::fflush(csv) == 0 : std::fclose(csv) == 0;
-    if (!closed) throw Failure(kExitDevice, "cannot write " + (path.empty() ? std::string("standard output") : path));
+    auto end = Clock::now();
+    progress.show(tally, written, true);
+    errno = 0;
+    if (std::fflush(csv) != 0 || std::ferror(csv)) writeFailure(target, errno);
+    if (csv != stdout) {
+        closer.file = stdout;
+        if (std::fclose(csv) != 0) writeFailure(target, errno);
+    }
+
+    long long missing = tally.missing(end);
+    std::fprintf(stderr, "qolven: stream: %lld samples written; %lld received in %.3f s after the first answer, "
+                         "against %lld at the board's nominal %g/s\n",
+                 written, tally.received, tally.elapsed(end), tally.expected(end), tally.rate);
     if (!failure.empty()) throw Failure(kExitDevice, failure);
-    return interrupted() ? kExitInterrupted : kExitOk;
+    if (missing > 0) {
+        std::fprintf(stderr, "qolven: warning: %lld samples missing beyond one packet (%lld): answers were lost\n",
+                     missing, tally.packet);
+        if (s.options->has("strict")) return kExitShortfall;
+    }
+    return kExitOk;
 }
 
 } // namespace qolven_tool
