@@ -2,8 +2,8 @@
 #
 # Components: runtime (the versioned library, the udev rules and the docs), dev
 # (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
-# with its header, CMake targets and qolven_d2xx_sim.pc) and tools (installed
-# by tools/ itself).
+# with its header, CMake targets and qolven_d2xx_sim.pc), python (the qolven
+# Python package) and tools (installed by tools/ itself).
 include(CMakePackageConfigHelpers)
 
 set(QOLVEN_INSTALL_CMAKEDIR "" CACHE STRING "Where the CMake package files go (default: LIBDIR/cmake/QolvenUsb)")
@@ -13,6 +13,10 @@ if(NOT QOLVEN_INSTALL_CMAKEDIR)
 endif()
 set(QOLVEN_INSTALL_UDEVDIR lib/udev/rules.d
     CACHE STRING "Where the udev rules go, relative to the prefix")
+# Debian's place for packages of every Python 3 version; with another prefix
+# `pip install ./python` is the simpler way (docs/python.md).
+set(QOLVEN_INSTALL_PYTHONDIR lib/python3/dist-packages
+    CACHE STRING "Where the Python package goes, relative to the prefix")
 set(QOLVEN_PACKAGE_MAINTAINER "Qolven USB driver maintainers <qolven-usb@qolven.invalid>"
     CACHE STRING "Maintainer field of the Debian packages")
 set(QOLVEN_PACKAGE_RELEASE 1 CACHE STRING "Debian revision of the packages")
@@ -43,7 +47,7 @@ endfunction()
 install(TARGETS qolven_usb EXPORT QolvenUsbTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QOLVEN_USB_DLL.h ${PROJECT_SOURCE_DIR}/include/QOLVEN_FTD2XX.h
-        ${PROJECT_SOURCE_DIR}/include/qolven.h
+  ${PROJECT_SOURCE_DIR}/include/qolven.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT QolvenUsbTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
 qolven_install_pkgconfig(qolven_usb dev)
@@ -77,12 +81,16 @@ if(TARGET qolven_d2xx_sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
 endif()
 
+# ---- the Python package: pure Python over the C interface, the same on every architecture
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qolven DESTINATION ${QOLVEN_INSTALL_PYTHONDIR} COMPONENT python
+  FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
+
 # ---- Debian packages
 # Only components that have something to install get a package (tools/ may be
 # switched off or not there yet).
 get_cmake_property(_qolven_components COMPONENTS)
 set(CPACK_COMPONENTS_ALL)
-foreach(component runtime dev sim tools)
+foreach(component runtime dev sim python tools)
   if(component IN_LIST _qolven_components)
     list(APPEND CPACK_COMPONENTS_ALL ${component})
   endif()
@@ -155,6 +163,20 @@ string(JOIN "\n" CPACK_COMPONENT_SIM_DESCRIPTION
   "A stand-in for the D2XX library that answers from virtual devices, so that"
   "a host can run its own tests without hardware. CMake target"
   "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc.")
+
+set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qolven)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_ARCHITECTURE all)
+# The package loads the library with ctypes: any build of this version will do.
+set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3 (>= 3.7), ${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} (>= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_RECOMMENDS "python3-numpy")
+set(CPACK_DEBIAN_PYTHON_PACKAGE_SUGGESTS "${CPACK_DEBIAN_SIM_PACKAGE_NAME} (>= ${PROJECT_VERSION})")
+string(JOIN "\n" CPACK_COMPONENT_PYTHON_DESCRIPTION
+  "Python package for Qolven strain-gauge amplifier boards"
+  "The qolven package drives the boards from Python through the driver"
+  "library's C interface (ctypes, no compiled extension): parameters as"
+  "attributes, readings, fast-data streams (numpy arrays when numpy is"
+  "installed), and the virtual boards of the simulated bridge for tests.")
 
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME qolven-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)

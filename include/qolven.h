@@ -147,9 +147,11 @@ QOLVEN_API double qolven_rate_samples_per_second(int rate_code);
  * Indexed parameters (the loading points) take a point number, the others
  * ignore it.  Values travel as text: integers, "00:11:22:aa:bb:cc" for a MAC
  * address, "192.168.1.10" for an IP address, "1,2,3" for a list of bytes.
- * A value or point outside what the parameter (and for points, the board
- * type) takes is refused with QOLVEN_INVALID_ARGUMENT before anything is
- * written. */
+ * A value or point outside what the parameter takes -- and where it depends
+ * on the board type (the loading points, the sampling-rate codes), what the
+ * board-type table says that type takes -- is refused with
+ * QOLVEN_INVALID_ARGUMENT before anything is written.  The board types that
+ * serve a parameter come from the same board-type table. */
 
 enum qolven_parameter_flag {
     QOLVEN_PARAMETER_READABLE = 1,
@@ -193,9 +195,9 @@ QOLVEN_API int qolven_parameter_points(int index, int board_type, int *first, in
 QOLVEN_API int qolven_get_parameter(qolven_device *device, const char *name, int point, char *value, size_t size);
 QOLVEN_API int qolven_set_parameter(qolven_device *device, const char *name, int point, const char *value);
 
-/* ---- board types */
-
-/* The library's board-type table: each type code belongs to a class (where
+/* ---- board types
+ *
+ * The library's board-type table: each type code belongs to a class (where
  * the board keeps its parameters) and serves families of commands. */
 
 /* 1 when the library knows board type `code`, else 0. */
@@ -213,6 +215,8 @@ QOLVEN_API const char *qolven_board_type_family_name(int family);
 QOLVEN_API const char *qolven_board_type_family_meaning(int family);
 /* 1 when board type `code` serves family `family`, else 0. */
 QOLVEN_API int qolven_board_type_serves(int code, int family);
+/* Highest sampling-rate code the type's converter takes; -1 for an unknown code. */
+QOLVEN_API int qolven_board_type_last_rate_code(int code);
 
 /* ---- every device method by name
  *
@@ -237,9 +241,11 @@ QOLVEN_API const char *qolven_method_argument_name(int index, int argument);
 QOLVEN_API const char *qolven_method_argument_kind(int index, int argument);
 
 /* Runs `method` with `count` argument texts.  QOLVEN_OK when the method
- * succeeded; QOLVEN_ERROR or QOLVEN_TIMEOUT when its result is "Error" (the
- * result text is still given); `length` (may be NULL) receives the length of
- * the result, which for "raw" results may contain NUL bytes. */
+ * succeeded; when its result is "Error", QOLVEN_ERROR or QOLVEN_TIMEOUT with
+ * the library's text, or QOLVEN_NO_VALUE when the library gave none (a count
+ * the board marked invalid); the result text is given all the same.
+ * `length` (may be NULL) receives the length of the result, which for "raw"
+ * results may contain NUL bytes. */
 QOLVEN_API int qolven_call(qolven_device *device, const char *method, const char *const *arguments, int count,
                            char *result, size_t size, size_t *length);
 

@@ -21,11 +21,12 @@ from typing import List, Optional, Union
 
 from . import _native
 from ._errors import QolvenError, QolvenInvalidArgument, QolvenTimeout
-from .device import Block, BoardInfo, Device, ParameterInfo, Reading, method_table, parameter_table, serial_numbers
+from .device import (Block, BoardInfo, BoardType, Device, ParameterInfo, Reading, board_type_table, method_table,
+                     parameter_table, serial_numbers)
 
 __all__ = [
-    "open", "devices", "parameters", "methods", "library_version",
-    "Device", "BoardInfo", "Reading", "Block", "ParameterInfo",
+    "open", "devices", "parameters", "board_types", "methods", "library_version",
+    "Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo",
     "QolvenError", "QolvenTimeout", "QolvenInvalidArgument",
 ]
 
@@ -40,14 +41,14 @@ def _bridge(simulate: Simulate, state: Optional[str]) -> _native.Native:
             raise QolvenInvalidArgument("state= keeps the virtual boards' registers; it needs simulate=",
                                         code=-1)
         return _native.load(_native.D2XX)
+    if not isinstance(simulate, (bool, str)):
+        raise TypeError("simulate is a description like \"type=9,serial=SIM0009\", True or None")
     native = _native.load(_native.SIMULATED)
     from . import sim
-    if state is not None:
-        sim.use_state_file(state)
     if isinstance(simulate, str) and simulate:
         sim.configure(simulate)
-    elif not isinstance(simulate, (bool, str)):
-        raise TypeError("simulate is a description like \"type=9,serial=SIM0009\", True or None")
+    if state is not None:  # the devices described keep their registers in it
+        sim.use_state_file(state)
     return native
 
 
@@ -95,6 +96,11 @@ def _any_native() -> _native.Native:
 def parameters() -> List[ParameterInfo]:
     """The library's parameter table (names, meaning, values, board types served)."""
     return parameter_table(_any_native())
+
+
+def board_types() -> List[BoardType]:
+    """The library's board-type table: class, meaning, families served, by type code."""
+    return board_type_table(_any_native())
 
 
 def methods():

@@ -48,6 +48,11 @@ def _print(fields: dict, as_json: bool) -> None:
 
 
 def main(argv: Optional[List[str]] = None) -> int:
+    argv = list(sys.argv[1:] if argv is None else argv)
+    # As in the tool, the word after --simulate describes devices only when it has key=value pairs.
+    for i, word in enumerate(argv):
+        if word == "--simulate" and (i + 1 == len(argv) or "=" not in argv[i + 1]):
+            argv[i] = "--simulate="
     options = _parser().parse_args(argv)
     try:
         if options.command == "list":

@@ -18,6 +18,8 @@ INTEGER, COUNT, MAC, IP, BYTES = range(5)
 _READABLE, _WRITABLE, _INDEXED, _OPTIONAL = 1, 2, 4, 8
 # Refusals of the interface, whose texts name what was refused.
 _SELF_NAMED = (_errors.INVALID_ARGUMENT, _errors.UNKNOWN_NAME, _errors.NOT_SUPPORTED)
+# Room for any value text (the longest, a MAC address, has 17 characters).
+_BUFFER_SIZE = 512
 # Timeouts in a row before a stream gives up.
 _TIMEOUTS_IN_A_ROW = 50
 
@@ -66,12 +68,15 @@ def parameter_table(native: Native) -> List[ParameterInfo]:
     native.parameters = rows
     native.parameters_by_attribute = {p.attribute: p for p in rows}
     native.parameters_by_name = {p.name: p for p in rows}
+    # What a get needs, by either spelling of the name: the row and its name as bytes.
+    native.parameter_calls = {key: (p, p.name.encode()) for p in rows for key in (p.name, p.attribute)}
     return rows
 
 
 class BoardInfo(NamedTuple):
     serial: str
     board_type: int
+    board_class: str     # e.g. "eeprom", "multi-channel", "display"
     board_meaning: str
     hardware_version: int
     firmware_version: int
@@ -183,7 +188,9 @@ class Device:
         set_(self, "_lib", lib)
         parameter_table(native)
         set_(self, "_table", native.parameters_by_attribute)
-        set_(self, "_buffer", ctypes.create_string_buffer(512))
+        set_(self, "_calls", native.parameter_calls)
+        set_(self, "_get_parameter", lib.qolven_get_parameter)
+        set_(self, "_buffer", ctypes.create_string_buffer(_BUFFER_SIZE))
         handle = lib.qolven_create()
         if not handle:
             raise MemoryError("the device object could not be created")
@@ -291,12 +298,20 @@ class Device:
     def get(self, name: str, point: Optional[int] = None) -> Any:
         """Reads a stored parameter ("decimal-point" or "decimal_point"); `point`
         for the loading points."""
-        info = self._info(name)
+        # The path of every attribute read: kept short.
+        found = self._calls.get(name)
+        if found is None:
+            self._info(name)  # raises
+        info, cname = found
+        handle = self._handle
+        if handle is None:
+            self._live()
         buffer = self._buffer
-        status = self._lib.qolven_get_parameter(self._live(), info.name.encode(), int(point or 0),
-                                                buffer, len(buffer))
+        status = self._get_parameter(handle, cname, int(point or 0), buffer, _BUFFER_SIZE)
         if status:
             raise self._failure(status, "get " + info.name)
+        if info.kind == INTEGER:
+            return int(buffer.value)
         return _decode(info, buffer.value.decode("utf-8", "replace"))
 
     def set(self, name: str, value: Any, point: Optional[int] = None) -> None:
@@ -319,7 +334,7 @@ class Device:
             return _Points(self, info)
         if not info.readable:
             raise AttributeError("%s cannot be read (write only)" % name)
-        return self.get(info.name)
+        return self.get(name)
 
     def __setattr__(self, name: str, value: Any) -> None:
         if name.startswith("_") or isinstance(getattr(type(self), name, None), property):
@@ -340,13 +355,14 @@ class Device:
         """Identifies the board and asks whether it answers."""
         identity = Identity()
         self._check(self._lib.qolven_identify(self._live(), ctypes.byref(identity)), "identify")
+        board_class = text(self._lib.qolven_board_type_class(identity.board_type))
         meaning = text(self._lib.qolven_board_type_meaning(identity.board_type))
         try:
             self.call("Slave_Activity_Inquiry")
             answers = True
         except QolvenError:
             answers = False
-        return BoardInfo(self._serial, identity.board_type, meaning, identity.hardware_version,
+        return BoardInfo(self._serial, identity.board_type, board_class, meaning, identity.hardware_version,
                          identity.firmware_version, identity.firmware_year, identity.firmware_month, answers)
 
     def read_count(self) -> int:
@@ -457,6 +473,28 @@ def method_table(native: Native) -> List[Tuple[str, str, List[Tuple[str, str]]]]
     return table
 
 
+class BoardType(NamedTuple):
+    """One row of the library's board-type table."""
+    code: int
+    board_class: str              # "eeprom", "multi-channel", "display", ...
+    meaning: str
+    families: Tuple[str, ...]     # families of commands it serves ("parameters", "fast-data", ...)
+    last_rate_code: int           # highest sampling-rate code its converter takes
+
+
+def board_type_table(native: Native) -> List[BoardType]:
+    lib = native.lib
+    families = [text(lib.qolven_board_type_family_name(i)) for i in range(lib.qolven_board_type_family_count())]
+    rows = []
+    code = 0
+    while lib.qolven_board_type_known(code):
+        served = tuple(f for i, f in enumerate(families) if lib.qolven_board_type_serves(code, i))
+        rows.append(BoardType(code, text(lib.qolven_board_type_class(code)), text(lib.qolven_board_type_meaning(code)),
+                              served, lib.qolven_board_type_last_rate_code(code)))
+        code += 1
+    return rows
+
+
 def serial_numbers(native: Native) -> List[str]:
     """Serial numbers of the attached devices."""
     lib = native.lib
@@ -481,4 +519,4 @@ def serial_numbers(native: Native) -> List[str]:
         lib.qolven_destroy(handle)
 
 
-__all__ = ["Device", "BoardInfo", "Reading", "Block", "ParameterInfo"]
+__all__ = ["Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo"]

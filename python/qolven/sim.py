@@ -11,7 +11,7 @@ Example::
     import qolven, qolven.sim
     qolven.sim.configure("type=2,serial=RIG1,delay_us=0")
     with qolven.open("RIG1", simulate=True) as dev:
-        qolven.sim.inject_fault("RIG1", "no-answer")
+        qolven.sim.inject_fault("RIG1", "no_answer")
         try:
             dev.decimal_point
         except qolven.QolvenTimeout as e:
@@ -21,23 +21,22 @@ Example::
 from __future__ import annotations
 
 import ctypes
-from typing import List
+from typing import List, Optional
 
 from . import _native
 from ._errors import QolvenInvalidArgument
 
 __all__ = [
-    "configure", "use_state_file", "attach", "detach", "reset", "devices",
+    "configure", "use_state_file", "take_error", "attach", "detach", "reset", "devices",
     "inject_fault", "clear_faults", "inject_status", "writes", "clear_writes",
     "register", "set_register", "next_sample_sequence", "set_answer_delay",
-    "FAULTS", "FAULT_MODES", "REGISTER_KINDS",
+    "FAULTS", "REGISTER_KINDS",
 ]
 
-# Faults of a virtual board's answers (see the simulated bridge's README).
-FAULTS = ("no-answer", "late", "partial", "wrong-number", "wrong-size", "wrong-command", "wrong-end",
-          "board-error", "leading-ff", "split", "extra-bytes", "fast-empty", "fast-two-pieces",
-          "fast-refusal", "fast-short")
-FAULT_MODES = ("next", "every-nth", "random")
+# Faults of a virtual board's answers (the `fault` key of a device description).
+FAULTS = ("no_answer", "late", "partial", "wrong_number", "wrong_size", "wrong_command", "wrong_end",
+          "board_error", "leading_ff", "split", "extra_bytes", "fast_empty", "fast_two_pieces",
+          "fast_refusal", "fast_short")
 REGISTER_KINDS = ("eeprom", "channel", "memory", "teds")
 
 _declared = None
@@ -47,26 +46,26 @@ def _sim() -> ctypes.CDLL:
     global _declared
     bridge = _native.load(_native.SIMULATED).bridge
     if _declared is not bridge:
-        c, i, sz = ctypes.c_char_p, ctypes.c_int, ctypes.c_size_t
-        u32 = ctypes.c_uint32
+        c, i, sz, u = ctypes.c_char_p, ctypes.c_int, ctypes.c_size_t, ctypes.c_uint
         for name, args in [
             ("qolven_sim_configure", (c, c, sz)),
             ("qolven_sim_use_state_file", (c, c, sz)),
+            ("qolven_sim_take_error", (c, sz)),
             ("qolven_sim_attach", (c, c, sz)),
             ("qolven_sim_detach", (c, c, sz)),
             ("qolven_sim_reset", ()),
             ("qolven_sim_device_count", ()),
             ("qolven_sim_device_serial", (i, c, sz)),
-            ("qolven_sim_set_fault", (c, c, c, i, u32, i, ctypes.c_double, c, sz)),
+            ("qolven_sim_set_fault", (c, c, c, sz)),
             ("qolven_sim_clear_faults", (c, c, sz)),
-            ("qolven_sim_inject_status", (c, u32, i, c, sz)),
+            ("qolven_sim_inject_status", (c, u, i, c, sz)),
+            ("qolven_sim_set_answer_delay_us", (c, u, c, sz)),
             ("qolven_sim_write_count", (c, ctypes.POINTER(sz), c, sz)),
             ("qolven_sim_write", (c, sz, c, sz, ctypes.POINTER(sz), c, sz)),
             ("qolven_sim_clear_writes", (c, c, sz)),
-            ("qolven_sim_register", (c, c, i, i, ctypes.POINTER(u32), c, sz)),
-            ("qolven_sim_set_register", (c, c, i, i, u32, c, sz)),
-            ("qolven_sim_next_sample_sequence", (c, ctypes.POINTER(u32), c, sz)),
-            ("qolven_sim_set_answer_delay_us", (c, u32, c, sz)),
+            ("qolven_sim_register", (c, c, i, i, ctypes.POINTER(u), c, sz)),
+            ("qolven_sim_set_register", (c, c, i, i, u, c, sz)),
+            ("qolven_sim_next_sample_sequence", (c, ctypes.POINTER(u), c, sz)),
         ]:
             function = getattr(bridge, name)
             function.restype = i
@@ -94,9 +93,18 @@ def configure(description: str) -> None:
     _run("qolven_sim_configure", _b(description))
 
 
-def use_state_file(path: str) -> None:
-    """Keeps the virtual boards' stored registers in this file, across processes."""
-    _run("qolven_sim_use_state_file", _b(path))
+def use_state_file(path: Optional[str]) -> None:
+    """Keeps the virtual boards' stored registers in this file, across processes
+    (None: in memory only)."""
+    _run("qolven_sim_use_state_file", None if path is None else _b(path))
+
+
+def take_error() -> str:
+    """A failure the bridge could not report through a call (a failed save of
+    the state file, a damaged one kept aside); "" when there was none."""
+    error = ctypes.create_string_buffer(512)
+    _sim().qolven_sim_take_error(error, len(error))
+    return error.value.decode("utf-8", "replace")
 
 
 def attach(description: str) -> None:
@@ -106,7 +114,7 @@ def attach(description: str) -> None:
 
 
 def detach(serial: str) -> None:
-    """Unplugs a device: calls on its open handles then fail with an IO error."""
+    """Unplugs a device: calls on its open handles then fail with "IO Error"."""
     _run("qolven_sim_detach", _b(serial))
 
 
@@ -126,12 +134,17 @@ def devices() -> List[str]:
     return serials
 
 
-def inject_fault(serial: str, kind: str, mode: str = "next", arg: int = -1, delay_us: int = 0,
-                 every: int = 1, probability: float = 0.0) -> None:
-    """Makes the board's answers faulty: `kind` is one of FAULTS, `mode` one of
-    FAULT_MODES (the next answer, every `every`-th, or each with `probability`)."""
-    _run("qolven_sim_set_fault", _b(serial), _b(kind), _b(mode), int(arg), int(delay_us), int(every),
-         float(probability))
+def inject_fault(serial: str, kind: str, every: Optional[int] = None, probability: Optional[float] = None,
+                 arg: Optional[int] = None, delay_us: Optional[int] = None) -> None:
+    """Makes the board's answers faulty: `kind` is one of FAULTS; the next answer
+    only, or every `every`-th, or each with `probability`; `arg` and `delay_us`
+    for the faults that take them (see the simulated bridge's README)."""
+    keys = ["fault=" + kind]
+    for key, value in (("fault_every", every), ("fault_probability", probability), ("fault_arg", arg),
+                       ("fault_delay_us", delay_us)):
+        if value is not None:
+            keys.append("%s=%s" % (key, value))
+    _run("qolven_sim_set_fault", _b(serial), _b(",".join(keys)))
 
 
 def clear_faults(serial: str) -> None:
@@ -141,6 +154,11 @@ def clear_faults(serial: str) -> None:
 def inject_status(function: str, status: int, count: int = 1) -> None:
     """The next `count` calls of the bridge function (e.g. "FT_Write") return `status`."""
     _run("qolven_sim_inject_status", _b(function), int(status), int(count))
+
+
+def set_answer_delay(serial: str, microseconds: int) -> None:
+    """Time from a request to the board's answer."""
+    _run("qolven_sim_set_answer_delay_us", _b(serial), int(microseconds))
 
 
 def writes(serial: str) -> List[bytes]:
@@ -162,7 +180,7 @@ def clear_writes(serial: str) -> None:
 
 def register(serial: str, kind: str, address: int, channel: int = 0) -> int:
     """A stored register of the board: "eeprom" (16 bits), "channel", "memory" or "teds" (one byte)."""
-    value = ctypes.c_uint32()
+    value = ctypes.c_uint()
     _run("qolven_sim_register", _b(serial), _b(kind), int(channel), int(address), ctypes.byref(value))
     return value.value
 
@@ -173,12 +191,6 @@ def set_register(serial: str, kind: str, address: int, value: int, channel: int 
 
 def next_sample_sequence(serial: str) -> int:
     """Sequence number of the next sample the board's generator makes (for loss checks)."""
-    value = ctypes.c_uint32()
+    value = ctypes.c_uint()
     _run("qolven_sim_next_sample_sequence", _b(serial), ctypes.byref(value))
     return value.value
-
-
-def set_answer_delay(serial: str, microseconds: int) -> None:
-    """Time from a request to the board's answer."""
-    _run("qolven_sim_set_answer_delay_us", _b(serial), int(microseconds))
-

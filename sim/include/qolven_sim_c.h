@@ -44,6 +44,49 @@ int qolven_sim_take_error(char *error, size_t errorSize);
    sin(2 pi t / periodS) + uniform noise of +-noise (periodS 0: offset + amplitude).  Open
    handles stay open.  Fails for an unknown serial. */
 int qolven_sim_set_signal(const char *serial, double offset, double amplitude, double periodS, double noise);
+/* ---- devices, faults and the wire, for a host's own tests (Python: qolven.sim).
+   Functions that name a device by `serial` fail when no device of that serial number
+   is attached. */
+
+/* Attaches the one device described (the grammar above); one with the same serial
+   number is replaced, the others stay. */
+int qolven_sim_attach(const char *text, char *error, size_t errorSize);
+/* Unplugs the device: calls on its open handles then fail with FT_IO_ERROR. */
+int qolven_sim_detach(const char *serial, char *error, size_t errorSize);
+/* Detaches every device and clears every log and injected status. */
+int qolven_sim_reset(void);
+/* Devices attached, and the serial number of the one at `index` (index order of FT_*). */
+int qolven_sim_device_count(void);
+int qolven_sim_device_serial(int index, char *serial, size_t size);
+
+/* Makes the device's answers faulty: `fault` holds the fault keys of the grammar above,
+   e.g. "fault=board_error,fault_arg=77,fault_every=3".  A fault of the same kind
+   replaces the earlier one. */
+int qolven_sim_set_fault(const char *serial, const char *fault, char *error, size_t errorSize);
+int qolven_sim_clear_faults(const char *serial, char *error, size_t errorSize);
+/* The next `count` calls of the bridge function `function` ("FT_Write", "FT_Read",
+   "FT_OpenEx", ...) on any device return `status` (count 0 removes the injection). */
+int qolven_sim_inject_status(const char *function, unsigned status, int count, char *error, size_t errorSize);
+/* Time from a request to the board's answer. */
+int qolven_sim_set_answer_delay_us(const char *serial, unsigned delayUs, char *error, size_t errorSize);
+
+/* The writes of the host to the device, oldest first (the newest 4096): how many, and
+   the bytes of one; `length` receives its length even when `size` is too small (then
+   the call fails). */
+int qolven_sim_write_count(const char *serial, size_t *count, char *error, size_t errorSize);
+int qolven_sim_write(const char *serial, size_t index, unsigned char *bytes, size_t size, size_t *length,
+                     char *error, size_t errorSize);
+int qolven_sim_clear_writes(const char *serial, char *error, size_t errorSize);
+
+/* The board's stored registers by kind: "eeprom" (16-bit), "channel" (one byte of
+   channel 0..3), "memory" and "teds" (one byte).  Addresses 0..255, TEDS 0..65535. */
+int qolven_sim_register(const char *serial, const char *kind, int channel, int address, unsigned *value,
+                        char *error, size_t errorSize);
+int qolven_sim_set_register(const char *serial, const char *kind, int channel, int address, unsigned value,
+                            char *error, size_t errorSize);
+
+/* Sequence number of the next sample the board's fast-data generator makes. */
+int qolven_sim_next_sample_sequence(const char *serial, unsigned *sequence, char *error, size_t errorSize);
 
 #ifdef __cplusplus
 }

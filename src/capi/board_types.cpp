@@ -33,3 +33,7 @@ int qolven_board_type_serves(int code, int family) {
 }
 
 } // extern "C"
+
+extern "C" int qolven_board_type_last_rate_code(int code) {
+    return qolven_board_type_known(code) ? boardTypeRow(code).lastRateCode : -1;
+}

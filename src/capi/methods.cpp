@@ -100,6 +100,9 @@ std::string rpmValue(D &d, void *, const Argument *) { return std::to_string(d.G
 std::string serialNumber(D &d, void *, const Argument *a) {
     return d.Get_Device_Serial_Number(reinterpret_cast<void *>(static_cast<intptr_t>(a[0].integer)));
 }
+std::string internalRegister(D &d, void *h, const Argument *a) {
+    return d.Get_Internal_Register(h, static_cast<int>(a[0].integer));
+}
 // The board-type and rate texts are numbers: checked as such, so the
 // library's conversion never meets a text without one.
 std::string fastData(D &d, void *h, const Argument *a) {
@@ -231,7 +234,8 @@ const std::vector<Method> &methods() {
         method<&D::Get_Active_Page_Number>("Get_Active_Page_Number", kNumber, "channel"),
         method<&D::Set_Number_of_Active_Channels>("Set_Number_of_Active_Channels", kAction, "value channel"),
         method<&D::Get_Number_of_Active_Channels>("Get_Number_of_Active_Channels", kNumber, "channel"),
-        method<&D::Get_Internal_Register>("Get_Internal_Register", kNumber, "register"),
+        // The method fails without a text for a register outside 0..255: checked here instead.
+        custom("Get_Internal_Register", kNumber, true, "register", {Kind::Byte}, internalRegister),
         // outputs, switches, rotation pulses
         method<&D::Set_Voltage_Output>("Set_Voltage_Output", kAction, "value channel"),
         method<&D::Get_Voltage_Output>("Get_Voltage_Output", kNumber, "channel"),

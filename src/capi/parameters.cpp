@@ -1,8 +1,7 @@
 // The parameter table through the C interface.
 #include <cstdlib>
 
-#include "board/board_types.h"
-#include "capi/parameter_table.h"
+#include "capi/named_parameters.h"
 
 using namespace qolven_capi;
 
@@ -14,7 +13,11 @@ const Parameter *row(int index) {
     return &table[static_cast<size_t>(index)];
 }
 
-bool serves(uint32_t families, int boardType) { return _QOLVEN_USB_DLL::detail::serves(boardType, families); }
+namespace bt = _QOLVEN_USB_DLL::detail;
+
+bool serves(uint32_t families, int boardType) {
+    return boardType >= 0 && boardType <= bt::kLastBoardType && bt::serves(boardType, families);
+}
 
 // The row by name, or a refusal naming it.
 const Parameter *named(qolven_device *d, const char *name) {
@@ -23,18 +26,23 @@ const Parameter *named(qolven_device *d, const char *name) {
     return p;
 }
 
-// A point number the board's table holds; the board is identified for it
-// (a read), so that nothing is written with a point it does not have.
-int checkPoint(qolven_device *d, const Parameter &p, int point) {
+// What depends on the board type -- the point numbers of its loading-point
+// table, the highest value it takes -- is checked after an identification
+// (a read), so that nothing is written that the board cannot take.
+int checkForBoard(qolven_device *d, const Parameter &p, int point, const Value *value) {
     std::string type = d->object->Get_Type_of_Board(d->handle());
     if (type == "Error") return libraryFailure(d);
     int boardType = std::atoi(type.c_str()), first = 0, last = -1;
     if (!loadingPoints(boardType, first, last))
         return refuse(d, QOLVEN_ERROR, std::string(p.name) + ": board type " + type + " is not known");
-    if (point < first || point > last)
+    if (p.indexed && (point < first || point > last))
         return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p.name) + ": point " + std::to_string(point) +
                                                       " is outside " + std::to_string(first) + ".." +
                                                       std::to_string(last) + " of board type " + type);
+    if (value && value->given && p.typeHigh && value->integer > p.typeHigh(boardType))
+        return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p.name) + ": value " + std::to_string(value->integer) +
+                                                      " is outside " + std::to_string(p.low) + ".." +
+                                                      std::to_string(p.typeHigh(boardType)) + " of board type " + type);
     return QOLVEN_OK;
 }
 
@@ -127,7 +135,7 @@ int qolven_get_parameter(qolven_device *d, const char *name, int point, char *va
         if (!p->get) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be read (write only)");
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
         if (p->indexed) {
-            int checked = checkPoint(d, *p, point);
+            int checked = checkForBoard(d, *p, point, nullptr);
             if (checked != QOLVEN_OK) return checked;
         }
         std::string text = p->get(target(d, point));
@@ -148,9 +156,9 @@ int qolven_set_parameter(qolven_device *d, const char *name, int point, const ch
         if (!parseValue(*p, value, checked, why))
             return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p->name) + ": " + why);
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
-        if (p->indexed) {
-            int pointChecked = checkPoint(d, *p, point);
-            if (pointChecked != QOLVEN_OK) return pointChecked;
+        if (p->indexed || p->typeHigh) {
+            int forBoard = checkForBoard(d, *p, point, &checked);
+            if (forBoard != QOLVEN_OK) return forBoard;
         }
         if (p->set(target(d, point), checked) == "Error") return libraryFailure(d);
         d->result = "0";

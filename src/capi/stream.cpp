@@ -53,6 +53,14 @@ int qolven_stream_start(qolven_device *d, int rateCode) {
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
         Device &o = *d->object;
         d->stream = qolven_device::Stream();
+        o.Get_Version_of_Board(d->handle());
+        if (o.boardTypeText == "Error") return libraryFailure(d);
+        const int boardType = o.boardType, version = code(o.firmwareVersionText);
+        const int lastRate = qolven_board_type_last_rate_code(boardType);
+        if (rateCode > lastRate && lastRate >= 0)
+            return refuse(d, QOLVEN_INVALID_ARGUMENT, "sampling-rate code " + std::to_string(rateCode) +
+                                                          " is outside 0.." + std::to_string(lastRate) +
+                                                          " of board type " + std::to_string(boardType));
         if (rateCode >= 0 && o.Set_ADC_Configuration(d->handle(), static_cast<unsigned char>(rateCode), d->channel) == "Error")
             return libraryFailure(d);
         // Read back: the board decides the rate it runs at.
@@ -61,11 +69,9 @@ int qolven_stream_start(qolven_device *d, int rateCode) {
         if (rateCode >= 0 && rate != std::to_string(rateCode))
             return refuse(d, QOLVEN_ERROR, "the board runs at sampling-rate code " + rate + ", not " +
                                                std::to_string(rateCode));
-        o.Get_Version_of_Board(d->handle());
-        if (o.boardTypeText == "Error") return libraryFailure(d);
-        d->stream.typeText = std::to_string(o.boardType);
+        d->stream.typeText = std::to_string(boardType);
         d->stream.rateText = rate;
-        d->stream.versionText = std::to_string(code(o.firmwareVersionText));
+        d->stream.versionText = std::to_string(version);
         d->stream.start = Clock::now();
         d->stream.started = true;
         return QOLVEN_OK;

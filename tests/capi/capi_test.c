@@ -1,15 +1,14 @@
 /* The C interface from C, on the simulated bridge: discovery and opening,
  * the typed conveniences, parameters by name, the generic call, the method
  * and field tables, the fast-data block and the failures.  Compiled as C. */
-#define _POSIX_C_SOURCE 200809L
 
 #include <qolven.h>
+#include <qolven_sim_c.h>
 
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <unistd.h>
 
 static int checks, failures;
 
@@ -27,15 +26,16 @@ static void check(int ok, const char *file, int line, const char *format, ...) {
 #define CHECK(cond, ...) check((cond) != 0, __FILE__, __LINE__, __VA_ARGS__)
 #define CONTAINS(text, part) (strstr((text), (part)) != NULL)
 
-/* The virtual devices, described before the bridge's first call. */
+/* The virtual devices. */
 static const char *const kDevices =
-    "serial=C2 type=2 delay_us=0 completion_delay_ms=0 reset_delay_ms=0 noise=0\n"
-    "serial=C0 type=0 delay_us=0\n"
-    "serial=C9 type=9 delay_us=0 channels=4\n"
-    "serial=C13 type=13 delay_us=0\n"
-    "serial=C16 type=16 delay_us=0 completion_delay_ms=0\n"
-    "serial=SLOW type=2 delay_us=400000\n";
-enum { kDeviceCount = 6 };
+    "serial=C2,type=2,delay_us=0,completion_delay_ms=0,reset_delay_ms=0,noise=0;"
+    "serial=C0,type=0,delay_us=0;"
+    "serial=C9,type=9,delay_us=0,channels=4;"
+    "serial=C13,type=13,delay_us=0;"
+    "serial=C16,type=16,delay_us=0,completion_delay_ms=0;"
+    "serial=SLOW,type=2,delay_us=5000000;"
+    "serial=C12,type=12,delay_us=0";
+enum { kDeviceCount = 7 };
 
 static qolven_device *opened(const char *serial) {
     qolven_device *d = qolven_create();
@@ -60,7 +60,7 @@ static void test_discovery_and_opening(void) {
         const char *text;
         uint32_t d2xx;
     } cases[] = {
-        {NULL, QOLVEN_ERROR, "6 devices attached (C2, C0, C9, C13, C16, SLOW); name one", 2},
+        {NULL, QOLVEN_ERROR, "7 devices attached (C2, C0, C9, C13, C16, SLOW, C12); name one", 2},
         {"NOPE", QOLVEN_ERROR, "no bridge with serial NOPE attached", 2},
         {"A234567890123456", QOLVEN_INVALID_ARGUMENT, "longer than 15 characters", 0},
     };
@@ -130,6 +130,7 @@ static void test_parameters_round_trip(void) {
         {"C2", 0, "loading-point", 15, "-5", "-5"},
         {"C2", 0, "load-of-loading-point", 4, "1000", "1000"},
         {"C2", 0, "sampling-rate", 0, "12", "12"},
+        {"C12", 0, "sampling-rate", 0, "11", "11"},
         {"C0", 0, "loading-point", 19, "77", "77"},
         {"C0", 0, "unit-code", 0, "12", "12"},
         {"C9", 2, "decimal-point", 0, "4", "4"},
@@ -197,11 +198,63 @@ static void test_parameter_refusals(void) {
         }
         qolven_destroy(d);
     }
+    /* The converter of type 12 stops at rate code 11: refused, not quietly lowered. */
+    qolven_device *r = opened("C12");
+    char rate[8];
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "5") == QOLVEN_OK, "rate 5: %s", qolven_error_text(r));
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "15") == QOLVEN_INVALID_ARGUMENT &&
+              strcmp(qolven_error_text(r), "sampling-rate: value 15 is outside 0..11 of board type 12") == 0,
+          "rate 15 on type 12: %s", qolven_error_text(r));
+    CHECK(qolven_get_parameter(r, "sampling-rate", 0, rate, sizeof rate) == QOLVEN_OK && strcmp(rate, "5") == 0,
+          "the refused rate was not written: %s", rate);
+    CHECK(qolven_set_parameter(r, "sampling-rate", 0, "16") == QOLVEN_INVALID_ARGUMENT &&
+              strcmp(qolven_error_text(r), "sampling-rate: value 16 is outside 0..15") == 0,
+          "rate 16: %s", qolven_error_text(r));
+    qolven_destroy(r);
     qolven_device *d = opened("C9");
     CHECK(qolven_set_channel(d, 4) == QOLVEN_INVALID_ARGUMENT && CONTAINS(qolven_error_text(d), "outside 0..3"),
           "channel 4");
     CHECK(qolven_set_calibration_type(d, 2) == QOLVEN_INVALID_ARGUMENT, "calibration type 2");
     qolven_destroy(d);
+}
+
+static int family(const char *name) {
+    for (int f = 0; f < qolven_board_type_family_count(); ++f)
+        if (strcmp(qolven_board_type_family_name(f), name) == 0) return f;
+    return -1;
+}
+
+/* Board-type answers come from the library's table: a class per known code,
+ * families by name, nothing for codes it does not know. */
+static void test_board_types(void) {
+    static const struct {
+        int code;
+        const char *className;
+        const char *family;
+        int serves;
+    } cases[] = {
+        {0, "own-layout", "fast-data", 0},  {2, "eeprom", "fast-data", 1},    {5, "display", "keys", 1},
+        {9, "multi-channel", "system-byte", 1}, {13, "eeprom", "network", 1}, {15, "refused", "parameters", 0},
+        {16, "eeprom", "digital-components", 1}, {8, "eeprom", "rotation", 1}, {2, "eeprom", "rotation", 0},
+    };
+    int families = qolven_board_type_family_count();
+    CHECK(families > 0 && qolven_board_type_family_name(families) == NULL && qolven_board_type_family_name(-1) == NULL,
+          "family range %d", families);
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
+        int f = family(cases[i].family);
+        CHECK(f >= 0 && qolven_board_type_family_meaning(f)[0] != 0, "family %s", cases[i].family);
+        CHECK(qolven_board_type_known(cases[i].code), "type %d known", cases[i].code);
+        CHECK(strcmp(qolven_board_type_class(cases[i].code), cases[i].className) == 0, "type %d class %s",
+              cases[i].code, qolven_board_type_class(cases[i].code));
+        CHECK(qolven_board_type_meaning(cases[i].code)[0] != 0, "type %d meaning", cases[i].code);
+        CHECK(qolven_board_type_serves(cases[i].code, f) == cases[i].serves, "type %d serves %s", cases[i].code,
+              cases[i].family);
+    }
+    static const int unknown[] = {-1, 17, 99, 255};
+    for (size_t i = 0; i < sizeof unknown / sizeof unknown[0]; ++i)
+        CHECK(!qolven_board_type_known(unknown[i]) && qolven_board_type_class(unknown[i]) == NULL &&
+                  qolven_board_type_meaning(unknown[i]) == NULL && !qolven_board_type_serves(unknown[i], 0),
+              "type %d unknown", unknown[i]);
 }
 
 static void test_parameter_table(void) {
@@ -231,8 +284,21 @@ static void test_parameter_table(void) {
     CHECK(qolven_parameter_points(lp, 2, &first, &last) == QOLVEN_OK && last == 15, "type 2 points");
     CHECK(qolven_parameter_points(p, 2, &first, &last) == QOLVEN_INVALID_ARGUMENT, "points of a plain parameter");
     CHECK(qolven_parameter_kind(qolven_parameter_find("dest-mac")) == QOLVEN_VALUE_MAC, "kind");
-    CHECK(qolven_board_type_known(16) && !qolven_board_type_known(17) && qolven_board_type_meaning(17) == NULL,
+    CHECK(qolven_board_type_known(16) && !qolven_board_type_known(17) && qolven_board_type_meaning(17) == NULL &&
+              qolven_board_type_class(-1) == NULL,
           "board types");
+    CHECK(qolven_board_type_last_rate_code(12) == 11 && qolven_board_type_last_rate_code(2) == 15 &&
+              qolven_board_type_last_rate_code(17) == -1,
+          "last rate codes");
+    /* The served types come from the board-type table. */
+    for (int type = 0; type <= 16; ++type) {
+        CHECK(qolven_parameter_serves(qolven_parameter_find("dest-ip"), type, QOLVEN_PARAMETER_WRITABLE) ==
+                  qolven_board_type_serves(type, family("network")),
+              "dest-ip on type %d", type);
+        CHECK(qolven_parameter_serves(qolven_parameter_find("crosstalk"), type, QOLVEN_PARAMETER_READABLE) ==
+                  qolven_board_type_serves(type, family("system-byte")),
+              "crosstalk on type %d", type);
+    }
 }
 
 static void test_generic_call(void) {
@@ -252,7 +318,7 @@ static void test_generic_call(void) {
         {"Calculate_PXV_ADC_Value2", 3, {"128", "0", "0"}, QOLVEN_OK, "-8388608"},
         {"Get_Type_of_Board", 0, {NULL}, QOLVEN_OK, "2"},
         {"Get_Version_of_Board", 0, {NULL}, QOLVEN_OK, "0"},
-        {"Get_Device_Count", 0, {NULL}, QOLVEN_OK, "6"},
+        {"Get_Device_Count", 0, {NULL}, QOLVEN_OK, "7"},
         {"Get_Device_Serial_Number", 1, {"4"}, QOLVEN_OK, "C16"},
         {"Get_Loading_Point", 3, {"0", "0", "2"}, QOLVEN_ERROR, "Invalid Type Of Calibration"},
         {"Get_Decimal_Point", 1, {"256"}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point: channel 256 is outside 0..255"},
@@ -260,6 +326,8 @@ static void test_generic_call(void) {
         {"Get_Decimal_Point", 0, {NULL}, QOLVEN_INVALID_ARGUMENT, "Get_Decimal_Point takes 1 argument, not 0"},
         {"Set_Decimal_Point", 2, {"99999999999", "0"}, QOLVEN_INVALID_ARGUMENT, "value"},
         {"No_Such_Method", 0, {NULL}, QOLVEN_UNKNOWN_NAME, "unknown method \"No_Such_Method\""},
+        /* The library fails these without a text: refused with one instead. */
+        {"Get_Internal_Register", 1, {"999"}, QOLVEN_INVALID_ARGUMENT, "register 999 is outside 0..255"},
         /* The library would throw on a type text without a number: checked instead. */
         {"Fast_Data_Request", 6, {"1", "0", "abc", "15", "4", "0"}, QOLVEN_INVALID_ARGUMENT, "typeText \"abc\""},
         {"Fast_Data_Request", 6, {"1", "16", "2", "15", "4", "0"}, QOLVEN_ERROR, "Invalid Slot"},
@@ -386,51 +454,81 @@ static void test_failures(void) {
     }
 }
 
-/* Board-type answers come from the library's table: a class per known code,
- * families by name, nothing for codes it does not know. */
-static void test_board_types(void) {
+/* Faults the simulated bridge injects into the answers and the bridge calls:
+ * each becomes a status with the library's text, never an exception (which
+ * would end this C program), and the device works again afterwards. */
+static void test_injected_faults(void) {
     static const struct {
-        int code;
-        const char *className;
-        const char *family;
-        int serves;
+        const char *fault;  /* fault keys, or NULL for a bridge status */
+        const char *function;
+        unsigned status;
+        int call;           /* 0: a parameter, 1: fast data, 2: the generic call */
+        int expected;
+        const char *text;
+        int stale;          /* the answer that could not be read stays queued for one exchange */
     } cases[] = {
-        {0, "own-layout", "fast-data", 0},  {2, "eeprom", "fast-data", 1},    {5, "display", "keys", 1},
-        {9, "multi-channel", "system-byte", 1}, {13, "eeprom", "network", 1}, {15, "refused", "parameters", 0},
-        {16, "eeprom", "digital-components", 1}, {8, "eeprom", "rotation", 1}, {2, "eeprom", "rotation", 0},
+        {"fault=no_answer", NULL, 0, 0, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {"fault=wrong_number", NULL, 0, 0, QOLVEN_ERROR, "Packet Number Error", 0},
+        {"fault=wrong_size", NULL, 0, 0, QOLVEN_ERROR, "Packet Size Error", 0},
+        {"fault=wrong_command", NULL, 0, 2, QOLVEN_ERROR, "Command Number Error", 0},
+        {"fault=wrong_end", NULL, 0, 0, QOLVEN_ERROR, "End Of Packet Error", 0},
+        {"fault=board_error,fault_arg=76", NULL, 0, 0, QOLVEN_ERROR, "TEDS Error", 0},
+        {"fault=partial", NULL, 0, 2, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {"fault=fast_empty", NULL, 0, 1, QOLVEN_ERROR, "Empty Buffer Error", 0},
+        {"fault=fast_refusal,fault_arg=77", NULL, 0, 1, QOLVEN_ERROR, "Command Error", 0},
+        {"fault=fast_short", NULL, 0, 1, QOLVEN_TIMEOUT, "Timeout Error", 0},
+        {NULL, "FT_Write", 4, 0, QOLVEN_ERROR, "IO Error", 0},
+        {NULL, "FT_GetStatus", 18, 2, QOLVEN_ERROR, "Other Errors", 0},
+        {NULL, "FT_Read", 1, 1, QOLVEN_ERROR, "Invalid Handle", 1},
     };
-    int families = qolven_board_type_family_count();
-    CHECK(families > 0 && qolven_board_type_family_name(families) == NULL && qolven_board_type_family_name(-1) == NULL,
-          "family range %d", families);
+    char error[256];
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
-        int family = -1;
-        for (int f = 0; f < families; ++f)
-            if (strcmp(qolven_board_type_family_name(f), cases[i].family) == 0) family = f;
-        CHECK(family >= 0 && qolven_board_type_family_meaning(family)[0] != 0, "family %s", cases[i].family);
-        CHECK(qolven_board_type_known(cases[i].code), "type %d known", cases[i].code);
-        CHECK(strcmp(qolven_board_type_class(cases[i].code), cases[i].className) == 0, "type %d class %s",
-              cases[i].code, qolven_board_type_class(cases[i].code));
-        CHECK(qolven_board_type_meaning(cases[i].code)[0] != 0, "type %d meaning", cases[i].code);
-        CHECK(qolven_board_type_serves(cases[i].code, family) == cases[i].serves, "type %d serves %s", cases[i].code,
-              cases[i].family);
+        qolven_device *d = opened("C2");
+        size_t got = 0;
+        int32_t numbers[64], channels[64], counts[64];
+        if (cases[i].call == 1) CHECK(qolven_stream_start(d, 15) == QOLVEN_OK, "start: %s", qolven_error_text(d));
+        int injected = cases[i].fault ? qolven_sim_set_fault("C2", cases[i].fault, error, sizeof error)
+                                      : qolven_sim_inject_status(cases[i].function, cases[i].status, 1, error,
+                                                                 sizeof error);
+        CHECK(injected == 0, "inject %s: %s", cases[i].fault ? cases[i].fault : cases[i].function, error);
+        char value[64];
+        const char *arguments[] = {"0"};
+        int status = cases[i].call == 0 ? qolven_get_parameter(d, "decimal-point", 0, value, sizeof value)
+                   : cases[i].call == 1 ? qolven_stream_read(d, numbers, channels, counts, 64, &got, NULL)
+                                        : qolven_call(d, "Get_Offset_Value", arguments, 1, value, sizeof value, NULL);
+        const char *what = cases[i].fault ? cases[i].fault : cases[i].function;
+        CHECK(status == cases[i].expected, "%s: %s (%s)", what, qolven_status_name(status), qolven_error_text(d));
+        CHECK(strcmp(qolven_error_text(d), cases[i].text) == 0, "%s: \"%s\"", what, qolven_error_text(d));
+        CHECK(cases[i].fault || qolven_d2xx_status(d) == cases[i].status, "%s: status %u", what,
+              qolven_d2xx_status(d));
+        qolven_sim_clear_faults("C2", NULL, 0);
+        if (cases[i].stale) {
+            status = qolven_get_parameter(d, "decimal-point", 0, value, sizeof value);
+            CHECK(status == QOLVEN_ERROR && strcmp(qolven_error_text(d), "Packet Number Error") == 0,
+                  "%s: the queued answer: %s", what, qolven_error_text(d));
+        }
+        CHECK(qolven_get_parameter(d, "decimal-point", 0, value, sizeof value) == QOLVEN_OK, "%s: sound again: %s",
+              what, qolven_error_text(d));
+        qolven_destroy(d);
     }
-    static const int unknown[] = {-1, 17, 99, 255};
-    for (size_t i = 0; i < sizeof unknown / sizeof unknown[0]; ++i)
-        CHECK(!qolven_board_type_known(unknown[i]) && qolven_board_type_class(unknown[i]) == NULL &&
-                  qolven_board_type_meaning(unknown[i]) == NULL && !qolven_board_type_serves(unknown[i], 0),
-              "type %d unknown", unknown[i]);
+
+    /* An unplugged device: every call fails with the bridge's status. */
+    qolven_device *d = opened("C13");
+    CHECK(qolven_sim_detach("C13", error, sizeof error) == 0, "detach: %s", error);
+    struct qolven_board_identity identity;
+    CHECK(qolven_identify(d, &identity) == QOLVEN_ERROR && qolven_d2xx_status(d) == 4, "unplugged: %s",
+          qolven_error_text(d));
+    CHECK(qolven_close(d) == QOLVEN_ERROR && !qolven_is_open(d), "closing an unplugged device: %s",
+          qolven_error_text(d));
+    qolven_destroy(d);
 }
 
 int main(void) {
-    char path[] = "/tmp/qolven-capi-XXXXXX";
-    int fd = mkstemp(path);
-    if (fd < 0 || write(fd, kDevices, strlen(kDevices)) != (ssize_t)strlen(kDevices)) {
-        perror("description file");
+    char error[256];
+    if (qolven_sim_configure(kDevices, error, sizeof error) != 0) {
+        fprintf(stderr, "configure: %s\n", error);
         return 1;
     }
-    close(fd);
-    setenv("QOLVEN_SIM_CONFIG", path, 1);
-    unsetenv("QOLVEN_SIM_STATE");
 
     test_discovery_and_opening();
     test_identity_and_readings();
@@ -441,8 +539,8 @@ int main(void) {
     test_generic_call();
     test_stream();
     test_failures();
+    test_injected_faults();
 
-    remove(path);
     printf("%d checks, %d failed\n", checks, failures);
     return failures ? 1 : 0;
 }

@@ -47,6 +47,28 @@ if [ -e "$QOLVEN_BUILD_DIR/bin/qolven" ]; then
   [ -x "$root/usr/bin/qolven" ] || fail "qolven-tools does not hold usr/bin/qolven"
 fi
 
+# The Python package is architecture-independent, and imports and runs from the
+# unpacked root where the interpreter can load the library (a 64-bit build).
+python_deb=$(deb_of python3-qolven)
+if [ -z "$python_deb" ]; then
+  fail "no package python3-qolven $release"
+else
+  [ "$(dpkg-deb -f "$python_deb" Architecture)" = all ] || fail "python3-qolven is not Architecture: all"
+  [[ "$(dpkg-deb -f "$python_deb" Depends)" == *"libqolven-usb1 (>= $QOLVEN_VERSION)"* ]] ||
+    fail "python3-qolven does not depend on libqolven-usb1"
+  dpkg -x "$python_deb" "$root"
+  [ -f "$root/usr/lib/python3/dist-packages/qolven/__init__.py" ] || fail "python3-qolven lacks the package"
+  if [ "$QOLVEN_ARCH" = amd64 ] && [ -x /usr/bin/python3 ]; then
+    shown=$(cd / && PYTHONPATH=$root/usr/lib/python3/dist-packages LD_LIBRARY_PATH=$root/usr/$QOLVEN_LIBDIR \
+      /usr/bin/python3 -c 'import qolven
+with qolven.open(simulate=True) as d:
+    d.decimal_point = 4
+    print(qolven.__file__, d.decimal_point)' 2>&1) || true
+    [[ "$shown" == "$root/usr/lib/python3/dist-packages/qolven/__init__.py 4" ]] ||
+      fail "the packaged Python package does not run from the unpacked root: $shown"
+  fi
+fi
+
 # Which package holds which file: a namelink in the runtime package would make
 # two versions of the -dev package clash, a missing one breaks -lqolven_usb.
 lib=$root/usr/$QOLVEN_LIBDIR

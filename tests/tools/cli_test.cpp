@@ -327,6 +327,7 @@ TEST_F(Cli, OutOfRangeValuesAreRefusedBeforeAnyWrite) {
         {"type=2", {"set", "load-of-loading-point", "99", "5"}, "point 99 is outside 0..15 of board type 2", 2},
         {"type=2", {"set", "load-of-loading-point", "1", "65536"}, "value 65536 is outside 0..65535", 0},
         {"type=2", {"get", "loading-point.16"}, "point 16 is outside 0..15", 2},
+        {"type=12", {"set", "sampling-rate", "15"}, "value 15 is outside 0..11 of board type 12", 2},
         {"type=16", {"set", "digital-components", "1,2,3,4"}, "is not 3 bytes 0..255 like 1,2,3", 0},
         {"type=9", {"--channel", "200", "get", "decimal-point"}, "--channel: 200 is outside 0..3", 0},
         {"type=9", {"--calibration-type", "2", "get", "loading-point", "0"}, "--calibration-type: 2 is outside 0|1", 0},

@@ -3,16 +3,15 @@
 // library methods read and write the parameter, which board types serve it,
 // and which values (and for the loading points, which point numbers) it
 // takes; the range written here is the one every front end checks and shows.
-#ifndef QOLVEN_CAPI_PARAMETER_TABLE_H
-#define QOLVEN_CAPI_PARAMETER_TABLE_H
+#ifndef QOLVEN_CAPI_NAMED_PARAMETERS_H
+#define QOLVEN_CAPI_NAMED_PARAMETERS_H
 
 #include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "board/board_types.h"
 #include "capi/device.h"
-#include "core/internal.h"
 
 namespace qolven_capi {
 
@@ -44,7 +43,11 @@ struct Parameter {
     bool indexed;            // takes a loading-point number
     bool optionalValue;      // may be written without a value
     long long low, high;     // values (Integer, Count); bytes in the list (Bytes)
-    uint32_t getFamilies, setFamilies;  // board-type families that serve it (board/board_types.h)
+    // Families of the board-type table whose boards serve the read and the
+    // write (0: not at all).
+    uint32_t getFamilies, setFamilies;
+    // The highest value when it depends on the board type (nullptr: `high` for every type).
+    long long (*typeHigh)(int boardType);
     std::string (*get)(const Target &);
     std::string (*set)(const Target &, const Value &);
     const char *meaning;
@@ -53,8 +56,8 @@ struct Parameter {
 const std::vector<Parameter> &parameterTable();
 const Parameter *findParameter(const char *name);
 
-// The point numbers of the loading-point table of a board type; false for
-// a type the library does not know.
+// The point numbers of the loading-point table of a board type (from the
+// board-type table); false for a type the library does not know.
 bool loadingPoints(int boardType, int &first, int &last);
 
 // How a user writes the value: "0..255", "a.b.c.d", "[count -16777216..16777215]".
