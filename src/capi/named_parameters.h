@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "board/board_types.h"
+#include "core/error_texts.h"
 #include "capi/device.h"
 
 namespace qolven_capi {
@@ -51,6 +52,9 @@ struct Parameter {
     std::string (*get)(const Target &);
     std::string (*set)(const Target &, const Value &);
     const char *meaning;
+    // What the library's setter answers for a value outside the range: a
+    // refusal starts with it, so every front end shows the method's own text.
+    _QOLVEN_USB_DLL::detail::ErrorText refusal = _QOLVEN_USB_DLL::detail::ErrorText::None;
 };
 
 const std::vector<Parameter> &parameterTable();
@@ -62,8 +66,9 @@ bool loadingPoints(int boardType, int &first, int &last);
 
 // How a user writes the value: "0..255", "a.b.c.d", "[count -16777216..16777215]".
 std::string valueSyntax(const Parameter &p);
-// Checks `text` against the row; false with the reason in `why`.
-bool parseValue(const Parameter &p, const char *text, Value &value, std::string &why);
+// Checks `text` against the row; false with the reason in `why` (and with
+// `outside` set when it is a number outside the range).
+bool parseValue(const Parameter &p, const char *text, Value &value, std::string &why, bool *outside = nullptr);
 
 } // namespace qolven_capi
 

@@ -153,8 +153,13 @@ int qolven_set_parameter(qolven_device *d, const char *name, int point, const ch
         if (!p->set) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be written (read only)");
         Value checked;
         std::string why;
-        if (!parseValue(*p, value, checked, why))
-            return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p->name) + ": " + why);
+        bool outside = false;
+        if (!parseValue(*p, value, checked, why, &outside)) {
+            std::string reason = std::string(p->name) + ": " + why;
+            if (outside && p->refusal != _QOLVEN_USB_DLL::detail::ErrorText::None)
+                reason = std::string(_QOLVEN_USB_DLL::detail::errorText(p->refusal)) + " (" + reason + ")";
+            return refuse(d, QOLVEN_INVALID_ARGUMENT, reason);
+        }
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
         if (p->indexed || p->typeHigh) {
             int forBoard = checkForBoard(d, *p, point, &checked);

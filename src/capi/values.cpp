@@ -34,7 +34,8 @@ std::string rangeText(long long low, long long high) {
     return std::to_string(low) + ".." + std::to_string(high);
 }
 
-bool parseInteger(const char *text, long long low, long long high, long long &value, std::string &why) {
+bool parseInteger(const char *text, long long low, long long high, long long &value, std::string &why, bool *outside) {
+    if (outside) *outside = false;
     if (!text) {
         why = "no value given";
         return false;
@@ -54,6 +55,7 @@ bool parseInteger(const char *text, long long low, long long high, long long &va
     if (parsed.ec == std::errc::result_out_of_range ||
         (parsed.ec == std::errc() && parsed.ptr == end && magnitude > (1ULL << 62))) {
         why = quoted(text) + " is outside " + rangeText(low, high);
+        if (outside) *outside = true;
         return false;
     }
     if (parsed.ec != std::errc() || parsed.ptr != end) {
@@ -63,6 +65,7 @@ bool parseInteger(const char *text, long long low, long long high, long long &va
     long long number = negative ? -static_cast<long long>(magnitude) : static_cast<long long>(magnitude);
     if (number < low || number > high) {
         why = std::string(text) + " is outside " + rangeText(low, high);
+        if (outside) *outside = true;
         return false;
     }
     value = number;

@@ -11,7 +11,8 @@ namespace qolven_capi {
 
 // Parses an integer within low..high.  On failure `why` says what was wrong
 // with the text ("\"abc\" is not a number", "300 is outside 0..255").
-bool parseInteger(const char *text, long long low, long long high, long long &value, std::string &why);
+bool parseInteger(const char *text, long long low, long long high, long long &value, std::string &why,
+                  bool *outside = nullptr);
 
 // "low..high", or "0|1" for a flag.
 std::string rangeText(long long low, long long high);

@@ -75,7 +75,7 @@ def test_get_and_set_by_name_and_the_table(board):
 # ---- refusals: nothing reaches the board
 
 REFUSALS = [
-    ("decimal_point", 300, qolven.QolvenInvalidArgument, "decimal-point: value 300 is outside 0..255"),
+    ("decimal_point", 300, qolven.QolvenInvalidArgument, "Invalid Decimal Point (decimal-point: value 300 is outside 0..255)"),
     ("decimal_point", "three", qolven.QolvenInvalidArgument, 'value "three" is not a number'),
     ("decimal_point", 3.5, TypeError, "decimal_point takes an integer, not float"),
     ("decimal_point", True, TypeError, "not bool"),

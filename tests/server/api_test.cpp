@@ -268,13 +268,13 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
          "got a number out of range"},
         // The library's parameter table checks every value before anything is written.
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": 256})", 400,
-         "decimal-point: value 256 is outside 0..255"},
+         "Invalid Decimal Point (decimal-point: value 256 is outside 0..255)"},
         {"PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": -1})", 400,
-         "decimal-point: value -1 is outside 0..255"},
+         "Invalid Decimal Point (decimal-point: value -1 is outside 0..255)"},
         {"PUT", "/api/devices/SIM0002/settings/unit-code", R"({"value": "300"})", 400,
-         "unit-code: value 300 is outside 0..255"},
+         "Invalid Unit Code (unit-code: value 300 is outside 0..255)"},
         {"PUT", "/api/devices/SIM0002/settings/load-of-loading-point", R"({"value": 65536, "point": 1})", 400,
-         "load-of-loading-point: value 65536 is outside 0..65535"},
+         "Invalid Load Value (load-of-loading-point: value 65536 is outside 0..65535)"},
 
         {"PUT", "/api/devices/SIM0002/settings/dest-ip", R"({"value": "1.2.3"})", 400, "is not an IP address"},
         {"PUT", "/api/devices/SIM0002/settings/no-such-setting", R"({"value": 1})", 404, "unknown setting"},

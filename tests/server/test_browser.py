@@ -166,7 +166,7 @@ def test_page_against_virtual_boards(served, browser, workdir):
     save_setting(driver, "decimal-point", 2)
     wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "2", "decimal point read back")
     save_setting(driver, "decimal-point", 300)
-    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "decimal-point: value 300 is outside 0..255",
+    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "Invalid Decimal Point (decimal-point: value 300 is outside 0..255)",
               "refusal shown")
     assert text_of(driver, "#setting-decimal-point td.value") == "2"
     save_setting(driver, "decimal-point", "two")

@@ -316,16 +316,16 @@ TEST_F(Cli, OutOfRangeValuesAreRefusedBeforeAnyWrite) {
         size_t frames;  // written and read: 0, or 2 for the identification
     };
     const std::vector<Case> cases = {
-        {"type=2", {"set", "decimal-point", "256"}, "decimal-point: value 256 is outside 0..255", 0},
-        {"type=2", {"set", "sensitivity", "4"}, "sensitivity: value 4 is outside 0..3", 0},
+        {"type=2", {"set", "decimal-point", "256"}, "Invalid Decimal Point (decimal-point: value 256 is outside 0..255)", 0},
+        {"type=2", {"set", "sensitivity", "4"}, "Invalid Sensitivity (sensitivity: value 4 is outside 0..3)", 0},
         {"type=2", {"set", "sampling-rate", "16"}, "sampling-rate: value 16 is outside 0..15", 0},
-        {"type=13", {"set", "dest-port", "65536"}, "dest-port: value 65536 is outside 0..65535", 0},
-        {"type=2", {"set", "unit-code", "0x100"}, "unit-code: value 0x100 is outside 0..255", 0},
+        {"type=13", {"set", "dest-port", "65536"}, "Invalid Port Number (dest-port: value 65536 is outside 0..65535)", 0},
+        {"type=2", {"set", "unit-code", "0x100"}, "Invalid Unit Code (unit-code: value 0x100 is outside 0..255)", 0},
         {"type=2", {"set", "unit-code", "08x"}, "unit-code: value \"08x\" is not a number", 0},
         {"type=2", {"set", "loading-point", "16", "5"}, "loading-point: point 16 is outside 0..15 of board type 2", 2},
         {"type=0", {"set", "loading-point", "20"}, "loading-point: point 20 is outside 0..19 of board type 0", 2},
         {"type=2", {"set", "load-of-loading-point", "99", "5"}, "point 99 is outside 0..15 of board type 2", 2},
-        {"type=2", {"set", "load-of-loading-point", "1", "65536"}, "value 65536 is outside 0..65535", 0},
+        {"type=2", {"set", "load-of-loading-point", "1", "65536"}, "Invalid Load Value (load-of-loading-point: value 65536 is outside 0..65535)", 0},
         {"type=2", {"get", "loading-point.16"}, "point 16 is outside 0..15", 2},
         {"type=12", {"set", "sampling-rate", "15"}, "value 15 is outside 0..11 of board type 12", 2},
         {"type=16", {"set", "digital-components", "1,2,3,4"}, "is not 3 bytes 0..255 like 1,2,3", 0},
