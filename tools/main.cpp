@@ -145,22 +145,22 @@ std::string stateFile(const Options &o) {
     return dir + "/qolven/sim-state";
 }
 
-std::string rangeText(const OptionSpec &spec) {
+std::string rangeText(const OptionSpec &row) {
     char text[96];
-    if (spec.aboveLow)
-        std::snprintf(text, sizeof text, "the range above %.15g up to %.15g", spec.low, spec.high);
+    if (row.aboveLow)
+        std::snprintf(text, sizeof text, "the range above %.15g up to %.15g", row.low, row.high);
     else
-        std::snprintf(text, sizeof text, "%.15g..%.15g", spec.low, spec.high);
+        std::snprintf(text, sizeof text, "%.15g..%.15g", row.low, row.high);
     return text;
 }
 
 std::string optionLines(const std::vector<OptionSpec> &options) {
     std::string text;
-    for (const OptionSpec &spec : options) {
-        std::string head = std::string("  --") + spec.name + (spec.value[0] ? std::string(" ") + spec.value : "");
-        std::string help = spec.help;
-        if (spec.kind == Kind::Integer || spec.kind == Kind::Real) {
-            help += " (" + rangeText(spec) + ")";
+    for (const OptionSpec &row : options) {
+        std::string head = std::string("  --") + row.name + (row.value[0] ? std::string(" ") + row.value : "");
+        std::string help = row.help;
+        if (row.kind == Kind::Integer || row.kind == Kind::Real) {
+            help += " (" + rangeText(row) + ")";
         }
         for (size_t nl = help.find('\n'); nl != std::string::npos; nl = help.find('\n', nl + 1))
             help.insert(nl + 1, std::string(22, ' '));
@@ -203,12 +203,12 @@ std::string commandHelp(const Command &c) {
 
 // ---- parsing
 
-std::string realProblem(const std::string &text, const OptionSpec &spec, std::string *normal) {
+std::string realProblem(const std::string &text, const OptionSpec &row, std::string *normal) {
     char *end = nullptr;
     double value = text.empty() || std::isspace(static_cast<unsigned char>(text[0])) ? 0 : std::strtod(text.c_str(), &end);
     if (!end || *end != 0) return quote(text) + " is not a number";
-    if (!(value >= spec.low && value <= spec.high) || (spec.aboveLow && value == spec.low))
-        return (text.size() <= 24 ? text : text.substr(0, 20) + "...") + " is outside " + rangeText(spec);
+    if (!(value >= row.low && value <= row.high) || (row.aboveLow && value == row.low))
+        return (text.size() <= 24 ? text : text.substr(0, 20) + "...") + " is outside " + rangeText(row);
     char canonical[64];
     std::snprintf(canonical, sizeof canonical, "%.17g", value);
     *normal = canonical;
@@ -216,20 +216,20 @@ std::string realProblem(const std::string &text, const OptionSpec &spec, std::st
 }
 
 // Checks a value as the row describes it; numbers are stored as plain decimal text.
-CLI::Validator validatorFor(const OptionSpec &spec) {
+CLI::Validator validatorFor(const OptionSpec &row) {
     return CLI::Validator(
-        [spec](std::string &text) -> std::string {
+        [row](std::string &text) -> std::string {
             std::string normal = text;
             std::string problem;
-            if (spec.kind == Kind::Integer) {
+            if (row.kind == Kind::Integer) {
                 long long value = 0;
-                problem = integerProblem(text, static_cast<long long>(spec.low), static_cast<long long>(spec.high),
+                problem = integerProblem(text, static_cast<long long>(row.low), static_cast<long long>(row.high),
                                          &value);
                 normal = std::to_string(value);
-            } else if (spec.kind == Kind::Real) {
-                problem = realProblem(text, spec, &normal);
-            } else if (spec.check) {
-                problem = spec.check(text);
+            } else if (row.kind == Kind::Real) {
+                problem = realProblem(text, row, &normal);
+            } else if (row.check) {
+                problem = row.check(text);
             }
             if (problem.empty()) text = normal;
             return problem;
@@ -237,21 +237,21 @@ CLI::Validator validatorFor(const OptionSpec &spec) {
         "");
 }
 
-void addOptions(CLI::App &app, const std::vector<OptionSpec> &specs, Options &o) {
-    for (const OptionSpec &spec : specs) {
-        std::string flag = std::string("--") + spec.name;
-        std::string name = spec.name;
+void addOptions(CLI::App &app, const std::vector<OptionSpec> &rows, Options &o) {
+    for (const OptionSpec &row : rows) {
+        std::string flag = std::string("--") + row.name;
+        std::string name = row.name;
         if (name == "help") flag = "-h,--help";
         if (name == "simulate") {
             // The description is optional: bare --simulate takes no value (see commandLineWords).
-            app.add_flag("--simulate{}", o.simulateDevices, spec.help)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
-        } else if (spec.kind == Kind::Flag) {
-            app.add_flag_function(flag, [&o, name](int64_t) { o.values[name] = ""; }, spec.help);
+            app.add_flag("--simulate{}", o.simulateDevices, row.help)->multi_option_policy(CLI::MultiOptionPolicy::Throw);
+        } else if (row.kind == Kind::Flag) {
+            app.add_flag_function(flag, [&o, name](int64_t) { o.values[name] = ""; }, row.help);
         } else {
             app.add_option_function<std::string>(flag, [&o, name](const std::string &v) { o.values[name] = v; },
-                                                 spec.help)
+                                                 row.help)
                 ->multi_option_policy(CLI::MultiOptionPolicy::Throw)
-                ->transform(validatorFor(spec));
+                ->transform(validatorFor(row));
         }
     }
 }
@@ -283,8 +283,8 @@ std::vector<std::string> commandLineWords(int argc, char **argv) {
 std::string optionOwners(const std::string &name) {
     std::string owners;
     for (const Command &c : commands())
-        for (const OptionSpec &spec : c.options)
-            if (name == spec.name) owners += (owners.empty() ? "" : ", ") + std::string(c.name);
+        for (const OptionSpec &row : c.options)
+            if (name == row.name) owners += (owners.empty() ? "" : ", ") + std::string(c.name);
     return owners;
 }
 
@@ -313,11 +313,11 @@ void checkExtras(const std::vector<std::string> &extras, const Options &o) {
 void checkCommandOptions(const Options &o, const Command *command) {
     for (const auto &entry : o.values) {
         bool global = false;
-        for (const OptionSpec &spec : globalOptions()) global = global || entry.first == spec.name;
+        for (const OptionSpec &row : globalOptions()) global = global || entry.first == row.name;
         if (global) continue;
         bool own = false;
         if (command)
-            for (const OptionSpec &spec : command->options) own = own || entry.first == spec.name;
+            for (const OptionSpec &row : command->options) own = own || entry.first == row.name;
         if (own) continue;
         std::string owners = optionOwners(entry.first);
         if (!command) throw usageError("--" + entry.first + " belongs to a command (" + owners + ")");
@@ -334,9 +334,9 @@ Options parseCommandLine(int argc, char **argv) {
     // One CLI11 option per name, on the program: a command's subcommand hands it on.
     std::vector<OptionSpec> all = globalOptions();
     for (const Command &c : commands())
-        for (const OptionSpec &spec : c.options)
-            if (std::none_of(all.begin(), all.end(), [&](const OptionSpec &known) { return !std::strcmp(known.name, spec.name); }))
-                all.push_back(spec);
+        for (const OptionSpec &row : c.options)
+            if (std::none_of(all.begin(), all.end(), [&](const OptionSpec &known) { return !std::strcmp(known.name, row.name); }))
+                all.push_back(row);
     addOptions(app, all, o);
     std::vector<std::pair<CLI::App *, const Command *>> subcommands;
     for (const Command &c : commands()) {
