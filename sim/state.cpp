@@ -79,10 +79,11 @@ bool number_of(const std::string &s, long lo, long hi, long &v) {
     return v >= lo && v <= hi;
 }
 
-std::string escape_serial(const std::string &serial) {
+// %XX for every byte `keep` refuses.
+std::string percent_escaped(const std::string &serial, bool (*keep)(unsigned char)) {
     std::string out;
     for (unsigned char c : serial) {
-        if (c > ' ' && c < 0x7F && c != '%') {
+        if (keep(c)) {
             out += static_cast<char>(c);
         } else {
             char buf[4];
@@ -91,6 +92,10 @@ std::string escape_serial(const std::string &serial) {
         }
     }
     return out;
+}
+
+std::string escape_serial(const std::string &serial) {
+    return percent_escaped(serial, [](unsigned char c) { return c > ' ' && c < 0x7F && c != '%'; });
 }
 
 bool unescape_serial(const std::string &text, std::string &serial) {
@@ -109,17 +114,9 @@ bool unescape_serial(const std::string &text, std::string &serial) {
 
 // File names of the locks: the serial reduced to characters that are safe in a name.
 std::string lock_name(const std::string &serial) {
-    std::string out;
-    for (unsigned char c : serial) {
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_') {
-            out += static_cast<char>(c);
-        } else {
-            char buf[4];
-            std::snprintf(buf, sizeof buf, "%%%02X", c);
-            out += buf;
-        }
-    }
-    return out;
+    return percent_escaped(serial, [](unsigned char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+    });
 }
 
 uint64_t fnv1a(const char *p, size_t n) {
