@@ -138,6 +138,16 @@ QOLVEN_API int qolven_stream_read(qolven_device *device, int32_t *numbers, int32
                                   size_t capacity, size_t *received, double *seconds);
 /* Nominal samples per second of a sampling-rate code (0 for a code outside 0..15). */
 QOLVEN_API double qolven_rate_samples_per_second(int rate_code);
+/* Splits the text Fast_Data_Request answers (qolven_call) into the arrays
+ * qolven_stream_read fills: sample number, channel and count of each record.
+ * `channel_field` is 1 for the records of a multi-channel board (type 9),
+ * which carry the channel; otherwise the channel is 0.  `count` receives the
+ * number of records; more than `capacity` gives QOLVEN_BUFFER_TOO_SMALL with
+ * the first `capacity` filled (a record has at least 8 tab-ended fields, so
+ * a capacity of the text's tabs / 8 always suffices).  A text that is not such records gives
+ * QOLVEN_INVALID_ARGUMENT.  `error` (may be NULL) receives the reason. */
+QOLVEN_API int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, int32_t *channels,
+                                   int32_t *counts, size_t capacity, size_t *count, char *error, size_t size);
 
 /* ---- stored parameters by name
  *

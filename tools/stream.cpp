@@ -1,6 +1,8 @@
 // `qolven stream`: fast data to CSV.
 #include "cli.h"
 
+#include <qolven.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,28 +19,26 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Nominal samples per second of the sampling-rate codes 0..15.
-const double kRates[16] = {2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000};
 // Reads that time out one after another before the stream gives up.
 const int kTimeoutsInARow = 50;
 
-struct Record {
-    std::string sample, channel, count;
-};
+// The samples of one fast-data answer, split by the library's C interface.
+struct Records {
+    std::vector<int32_t> numbers, channels, counts;
+    size_t size = 0;
 
-// Records come tab-separated (separator choice 1): sample, total, [channel,] count,
-// three empty fields, date, time, each record ending with a tab.
-std::vector<Record> parseRecords(const std::string &text, bool channelField) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (size_t tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1)
-        fields.push_back(text.substr(start, tab - start));
-    const size_t width = channelField ? 9 : 8;
-    std::vector<Record> records;
-    for (size_t i = 0; i + width <= fields.size(); i += width)
-        records.push_back({fields[i], channelField ? fields[i + 2] : "0", fields[i + (channelField ? 3 : 2)]});
-    return records;
-}
+    // Empty, or what was wrong with the text.
+    std::string parse(const std::string &text, bool channelField) {
+        char why[160] = "";
+        size_t most = static_cast<size_t>(std::count(text.begin(), text.end(), '\t')) / 8 + 1;
+        numbers.resize(most), channels.resize(most), counts.resize(most);
+        if (qolven_fast_records(text.c_str(), channelField, numbers.data(), channels.data(), counts.data(), most, &size,
+                                why, sizeof why) == QOLVEN_OK)
+            return "";
+        size = 0;
+        return why;
+    }
+};
 
 // The board numbers no packet, so a lost answer shows only as samples missing
 // against its nominal rate.  Counting starts after the first answer: what the
@@ -123,12 +123,13 @@ int commandStream(Session &s, Output &) {
     } closer{csv};
     if (std::fprintf(csv, "sample,channel,count,time\n") < 0) writeFailure(target, errno);
 
-    Tally tally{kRates[std::atoi(rateText.c_str()) & 15]};
+    Tally tally{qolven_rate_samples_per_second(std::atoi(rateText.c_str()) & 15)};
     Progress progress;
     auto start = Clock::now();
     long long written = 0;
     int timeouts = 0;
     std::string failure;
+    Records records;
     while (!interrupted()) {
         double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
         if ((seconds > 0 && elapsed >= seconds) || (limit > 0 && written >= limit)) break;
@@ -154,17 +155,22 @@ int commandStream(Session &s, Output &) {
             }
         }
         timeouts = 0;
-        std::vector<Record> records = parseRecords(result, d.boardType == 9);
-        tally.add(records.size(), now);
-        for (const Record &r : records) {
+        std::string shape = records.parse(result, d.boardType == 9);
+        if (!shape.empty()) {
+            failure = "fast data: " + shape;
+            break;
+        }
+        tally.add(records.size, now);
+        for (size_t i = 0; i < records.size; ++i) {
             if (limit > 0 && written >= limit) break;
-            if (std::fprintf(csv, "%s,%s,%s,%.6f\n", r.sample.c_str(), r.channel.c_str(), r.count.c_str(), arrival) < 0)
+            if (std::fprintf(csv, "%d,%d,%d,%.6f\n", static_cast<int>(records.numbers[i]),
+                             static_cast<int>(records.channels[i]), static_cast<int>(records.counts[i]), arrival) < 0)
                 writeFailure(target, errno);
             ++written;
         }
         progress.show(tally, written, false);
         // Nothing gathered yet: give the board time for about one sample instead of spinning.
-        if (records.empty())
+        if (records.size == 0)
             std::this_thread::sleep_for(std::chrono::duration<double>(std::min(1 / tally.rate, 0.02)));
     }
     auto end = Clock::now();

@@ -1,5 +1,7 @@
 // Fast data into caller-provided arrays.
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -17,24 +19,34 @@ const double kRates[16] = {2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 
 int code(const std::string &text) { return text.empty() ? 0 : static_cast<unsigned char>(text[0]); }
 
 // Records are tab-separated (separator choice 1): number, total, [channel,]
-// count, three empty fields, date, time, each field ending with a tab.
-bool parseRecords(const std::string &text, bool channelField, std::deque<qolven_device::Sample> &into) {
-    const size_t width = channelField ? 9 : 8;
+// count, three empty fields, date, time, each field ending with a tab.  False
+// with the reason when the text is not records of that shape.
+template <typename Add>
+bool parseRecords(const char *text, bool channelField, Add add, std::string &why) {
+    const size_t width = channelField ? 9 : 8, numeric = channelField ? 4 : 3;
+    const char *end = text + std::strlen(text);
     long long fields[4] = {};
-    size_t field = 0;
-    for (size_t start = 0, tab; (tab = text.find('\t', start)) != std::string::npos; start = tab + 1) {
-        if (field < 4) {
-            auto r = std::from_chars(text.data() + start, text.data() + tab, fields[field]);
-            bool numeric = field < (channelField ? 4u : 3u);
-            if (numeric && (r.ec != std::errc() || r.ptr != text.data() + tab)) return false;
+    size_t field = 0, record = 0;
+    const char *start = text;
+    while (const char *tab = static_cast<const char *>(std::memchr(start, '\t', static_cast<size_t>(end - start)))) {
+        if (field < numeric) {
+            auto r = std::from_chars(start, tab, fields[field]);
+            if (r.ec != std::errc() || r.ptr != tab || fields[field] < INT32_MIN || fields[field] > INT32_MAX)
+                return why = "record " + std::to_string(record + 1) + ": field " + std::to_string(field + 1) +
+                             " is not a number", false;
         }
         if (++field == width) {
-            if (channelField) into.push_back({int32_t(fields[0]), int32_t(fields[2]), int32_t(fields[3])});
-            else into.push_back({int32_t(fields[0]), 0, int32_t(fields[2])});
+            if (channelField) add(qolven_device::Sample{int32_t(fields[0]), int32_t(fields[2]), int32_t(fields[3])});
+            else add(qolven_device::Sample{int32_t(fields[0]), 0, int32_t(fields[2])});
             field = 0;
+            ++record;
         }
+        start = tab + 1;
     }
-    return field == 0;
+    if (field != 0 || (end > text && end[-1] != '\t'))
+        return why = "record " + std::to_string(record + 1) + " is cut off (" + std::to_string(width) +
+                     " tab-ended fields each)", false;
+    return true;
 }
 
 } // namespace
@@ -94,8 +106,10 @@ int qolven_stream_read(qolven_device *d, int32_t *numbers, int32_t *channels, in
             std::string text = o.Fast_Data_Request(d->handle(), 1, 0, s.typeText, s.rateText, s.versionText, d->channel);
             s.arrival = std::chrono::duration<double>(Clock::now() - s.start).count();
             if (text == "Error") return libraryFailure(d);
-            if (!parseRecords(text, o.boardType == 9, s.pending))
-                return refuse(d, QOLVEN_INTERNAL, "internal error: fast-data records out of shape");
+            std::string why;
+            auto add = [&s](const qolven_device::Sample &x) { s.pending.push_back(x); };
+            if (!parseRecords(text.c_str(), o.boardType == 9, add, why))
+                return refuse(d, QOLVEN_INTERNAL, "internal error: fast-data records out of shape: " + why);
         }
         size_t n = 0;
         for (; n < capacity && !s.pending.empty(); ++n) {
@@ -108,6 +122,36 @@ int qolven_stream_read(qolven_device *d, int32_t *numbers, int32_t *channels, in
         if (seconds) *seconds = s.arrival;
         return QOLVEN_OK;
     });
+}
+
+int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, int32_t *channels, int32_t *counts,
+                        size_t capacity, size_t *count, char *error, size_t size) {
+    try {
+        std::string why;
+        size_t n = 0;
+        auto add = [&](const qolven_device::Sample &x) {
+            if (n < capacity) numbers[n] = x.number, channels[n] = x.channel, counts[n] = x.count;
+            ++n;
+        };
+        int status = QOLVEN_OK;
+        if (!text || !count || (capacity > 0 && (!numbers || !channels || !counts)))
+            why = "the text, the arrays and the count must be given", status = QOLVEN_INVALID_ARGUMENT;
+        else if (channel_field != 0 && channel_field != 1)
+            why = "channel_field " + std::to_string(channel_field) + " is not 0 or 1", status = QOLVEN_INVALID_ARGUMENT;
+        else if (!parseRecords(text, channel_field == 1, add, why))
+            status = QOLVEN_INVALID_ARGUMENT;
+        else if (n > capacity)
+            why = std::to_string(n) + " records do not fit in " + std::to_string(capacity), status = QOLVEN_BUFFER_TOO_SMALL;
+        if (count) *count = status == QOLVEN_INVALID_ARGUMENT ? 0 : n;
+        if (error && size) {
+            size_t k = std::min(why.size(), size - 1);
+            std::memcpy(error, why.data(), k);
+            error[k] = 0;
+        }
+        return status;
+    } catch (...) {
+        return QOLVEN_INTERNAL;
+    }
 }
 
 } // extern "C"
