@@ -58,6 +58,13 @@ void begin(qolven_device *d) {
     d->object->lastStatus = 0;
 }
 
+void giveReason(const std::string &why, char *error, size_t size) {
+    if (!error || !size) return;
+    size_t n = std::min(why.size(), size - 1);
+    std::memcpy(error, why.data(), n);
+    error[n] = 0;
+}
+
 int give(qolven_device *d, const std::string &text, char *out, size_t size, size_t *length, int code) {
     d->result = text;
     if (length) *length = text.size();
@@ -112,11 +119,7 @@ int qolven_parse_integer(const char *text, int64_t low, int64_t high, int64_t *v
             if (value) *value = parsed;
             return QOLVEN_OK;
         }
-        if (error && size) {
-            size_t n = std::min(why.size(), size - 1);
-            std::memcpy(error, why.data(), n);
-            error[n] = 0;
-        }
+        giveReason(why, error, size);
         return QOLVEN_INVALID_ARGUMENT;
     } catch (...) {
         return QOLVEN_INTERNAL;

@@ -56,6 +56,9 @@ int libraryFailure(qolven_device *d);
 void begin(qolven_device *d);
 // Keeps `text` as the result and copies it into the caller's buffer.
 int give(qolven_device *d, const std::string &text, char *out, size_t size, size_t *length, int code = QOLVEN_OK);
+// For the calls without a device: the reason into the caller's buffer (may be
+// null), cut to fit.
+void giveReason(const std::string &why, char *error, size_t size);
 // The device must be open for calls that talk to it.
 bool requireOpen(qolven_device *d);
 

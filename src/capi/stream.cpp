@@ -143,11 +143,7 @@ int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, i
         else if (n > capacity)
             why = std::to_string(n) + " records do not fit in " + std::to_string(capacity), status = QOLVEN_BUFFER_TOO_SMALL;
         if (count) *count = status == QOLVEN_INVALID_ARGUMENT ? 0 : n;
-        if (error && size) {
-            size_t k = std::min(why.size(), size - 1);
-            std::memcpy(error, why.data(), k);
-            error[k] = 0;
-        }
+        giveReason(why, error, size);
         return status;
     } catch (...) {
         return QOLVEN_INTERNAL;

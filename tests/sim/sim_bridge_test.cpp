@@ -135,13 +135,7 @@ TEST_F(SimBridge, DeviceInfoList) {
     uint32_t n = 0;
     ASSERT_EQ(FT_CreateDeviceInfoList(&n), 0u);
     ASSERT_EQ(n, 2u);
-    struct Node {
-        uint32_t Flags, Type, ID, LocId;
-        char SerialNumber[16];
-        char Description[64];
-        void *ftHandle;
-    } nodes[2];
-    std::memset(nodes, 0, sizeof nodes);
+    Node nodes[2] = {};
     ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), 0u);
     EXPECT_EQ(n, 2u);
     EXPECT_STREQ(nodes[0].SerialNumber, "A100");

@@ -134,12 +134,7 @@ TEST_F(SimState, ADeviceOpenInOneProcessCannotBeOpenedInAnother) {
         uint32_t status = 0;
         EXPECT_EQ(open_serial("E1", &status), nullptr);
         EXPECT_EQ(status, 3u);
-        struct Node {
-            uint32_t Flags, Type, ID, LocId;
-            char SerialNumber[16];
-            char Description[64];
-            void *ftHandle;
-        } nodes[2];
+        Node nodes[2] = {};
         uint32_t n = 0;
         ASSERT_EQ(FT_CreateDeviceInfoList(&n), 0u);
         ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), 0u);

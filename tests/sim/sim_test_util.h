@@ -38,6 +38,14 @@ namespace simtest {
 
 using Bytes = std::vector<uint8_t>;
 
+// A node of FT_GetDeviceInfoList, as D2XX lays it out.
+struct Node {
+    uint32_t Flags, Type, ID, LocId;
+    char SerialNumber[16];
+    char Description[64];
+    void *ftHandle;
+};
+
 inline void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 inline void *open_serial(const std::string &serial, uint32_t *status = nullptr) {
