@@ -49,14 +49,6 @@ struct Parameters {
     }
 };
 
-int64_t number(const std::string &text, const std::string &what, int64_t low, int64_t high) {
-    int64_t value = 0;
-    char why[160];
-    if (qolven_parse_integer(text.c_str(), low, high, &value, why, sizeof why) != QOLVEN_OK)
-        throw usageError(what + ": " + why);
-    return value;
-}
-
 // "loading-point 3" and "loading-point.3" both name point 3.
 struct Target {
     int index = -1;
@@ -88,7 +80,7 @@ Target target(const std::vector<std::string> &args) {
         point = args[1];
         t.used = 2;
     }
-    t.point = static_cast<int>(number(point, t.name + ": point", INT32_MIN, INT32_MAX));
+    t.point = static_cast<int>(parseInteger(point, t.name + ": point", INT32_MIN, INT32_MAX));
     return t;
 }
 
