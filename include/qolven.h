@@ -140,13 +140,14 @@ QOLVEN_API int qolven_stream_read(qolven_device *device, int32_t *numbers, int32
 QOLVEN_API double qolven_rate_samples_per_second(int rate_code);
 /* Splits the text Fast_Data_Request answers (qolven_call) into the arrays
  * qolven_stream_read fills: sample number, channel and count of each record.
- * `channel_field` is 1 for the records of a multi-channel board (type 9),
- * which carry the channel; otherwise the channel is 0.  `count` receives the
+ * The records of a board of class "multi-channel" carry the channel; those of
+ * the other types give channel 0.  A board type the library does not know
+ * gives QOLVEN_INVALID_ARGUMENT.  `count` receives the
  * number of records; more than `capacity` gives QOLVEN_BUFFER_TOO_SMALL with
  * the first `capacity` filled (a record has at least 8 tab-ended fields, so
  * a capacity of the text's tabs / 8 always suffices).  A text that is not such records gives
  * QOLVEN_INVALID_ARGUMENT.  `error` (may be NULL) receives the reason. */
-QOLVEN_API int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, int32_t *channels,
+QOLVEN_API int qolven_fast_records(const char *text, int board_type, int32_t *numbers, int32_t *channels,
                                    int32_t *counts, size_t capacity, size_t *count, char *error, size_t size);
 
 /* ---- stored parameters by name

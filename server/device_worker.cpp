@@ -1,4 +1,5 @@
 #include "device_worker.h"
+#include "request.h"
 
 #include <qolven.h>
 
@@ -32,13 +33,6 @@ namespace {
 constexpr long long kSlack = 65;
 // Reads that time out one after another before the stream reports the device silent.
 constexpr long long kTimeoutsInARow = 50;
-
-bool wholeNumber(const std::string &text, long long &value) {
-    if (text.empty()) return false;
-    char *end = nullptr;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return *end == 0;
-}
 
 } // namespace
 
@@ -187,7 +181,9 @@ void DeviceWorker::refreshStream() {
     auto code = [](const std::string &t) { return std::to_string(t.empty() ? 0 : static_cast<unsigned char>(t[0])); };
     s.typeText = code(dev_->boardTypeText);
     s.versionText = code(dev_->firmwareVersionText);
-    s.channelField = dev_->boardType == 9;
+    s.boardType = dev_->boardType;
+    const char *boardClass = qolven_board_type_class(s.boardType);
+    s.channelField = boardClass && std::string(boardClass) == "multi-channel";
     std::string rate = dev_->Get_ADC_Sampling_Rate(handle_, streamChannel_);
     long long value = 0;
     if (rate == "Error" || !wholeNumber(rate, value)) {
@@ -237,7 +233,7 @@ void DeviceWorker::pollStream() {
     size_t most = static_cast<size_t>(std::count(result.begin(), result.end(), '\t')) / 8 + 1, n = 0;
     std::vector<int32_t> numbers(most), channel(most), count(most);
     char why[160] = "";
-    if (qolven_fast_records(result.c_str(), s.channelField, numbers.data(), channel.data(), count.data(), most, &n,
+    if (qolven_fast_records(result.c_str(), s.boardType, numbers.data(), channel.data(), count.data(), most, &n,
                             why, sizeof why) != QOLVEN_OK) {
         s.failed = true;
         s.error = std::string("fast data: ") + why;

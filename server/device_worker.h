@@ -97,7 +97,8 @@ private:
         bool failed = false; // the board refused fast data: ask again only after a pause
         std::string typeText, rateText, versionText, error;
         int rateCode = 0;
-        bool channelField = false;
+        int boardType = 0;
+        bool channelField = false;  // the records carry the channel (a multi-channel board)
         std::chrono::steady_clock::time_point start, nextPoll, nextStatus;
         long long received = 0, receivedThisSecond = 0, timeoutsInARow = 0;
     } stream_;

@@ -96,14 +96,19 @@ std::string valueText(const Json &body, const std::string &name) {
     throw BadRequest(name + ": expected a whole number or a text, got " + kind(*it));
 }
 
+bool wholeNumber(const std::string &text, long long &value) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    errno = 0;
+    value = std::strtoll(text.c_str(), &end, 10);
+    return *end == 0 && errno == 0;
+}
+
 long long integerParameter(const std::string &text, bool present, const std::string &name, long long low,
                            long long high, long long fallback) {
     if (!present) return fallback;
-    errno = 0;
-    char *end = nullptr;
-    long long value = std::strtoll(text.c_str(), &end, 10);
-    if (text.empty() || *end != 0 || errno == ERANGE)
-        throw BadRequest(name + ": \"" + text + "\" is not a whole number");
+    long long value = 0;
+    if (!wholeNumber(text, value)) throw BadRequest(name + ": \"" + text + "\" is not a whole number");
     if (value < low || value > high) throw BadRequest(name + ": " + text + " is outside " + range(low, high));
     return value;
 }

@@ -32,6 +32,9 @@ double numberField(const Json &body, const std::string &name, double low, double
 // A setting's value: a JSON string as it is, or an integer as decimal text.
 std::string valueText(const Json &body, const std::string &name);
 
+// A decimal integer and nothing else, as the library writes its results.
+bool wholeNumber(const std::string &text, long long &value);
+
 // A query parameter as an integer within low..high; `fallback` when absent.
 long long integerParameter(const std::string &text, bool present, const std::string &name, long long low,
                            long long high, long long fallback);

@@ -8,6 +8,7 @@
 #include "security.h"
 
 #include <httplib.h>
+#include <qolven.h>
 
 #include <sys/socket.h>
 
@@ -38,16 +39,6 @@ std::string code(const std::string &text) {
 std::string libraryError(const Device &d, const std::string &fallback = "the board returned no valid value") {
     return d.lastErrorText[0] ? std::string(d.lastErrorText) : fallback;
 }
-
-bool wholeNumber(const std::string &text, long long &value) {
-    if (text.empty()) return false;
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtoll(text.c_str(), &end, 10);
-    return *end == 0 && errno == 0;
-}
-
-size_t tableSize(int boardType) { return boardType == 0 ? 20 : 16; }
 
 // What the reading and the calibration page know of a channel's loading-point table.
 struct CalibrationView {
@@ -169,7 +160,7 @@ CalibrationView &Server::Impl::calibration(Entry &e, Device &d, void *h, int cha
         view.error = "identify the board: " + libraryError(d);
         return view;
     }
-    const size_t size = tableSize(d.boardType);
+    const size_t size = loadingPointCount(d.boardType);
     long long value = 0;
     std::string text = d.Get_Number_of_Loading_Points(h, ch);
     if (text == "Error" || !wholeNumber(text, value)) {
@@ -286,13 +277,13 @@ Reply Server::Impl::settingsList(Entry &e, int channel) {
         d.Get_Version_of_Board(h);
         if (d.boardTypeText == "Error") return failure(422, "identify the board: " + libraryError(d));
         int type = d.boardType;
-        if (type < 0 || type > 16) return failure(422, "board type " + std::to_string(type) + " is not known");
+        if (!qolven_board_type_known(type)) return failure(422, "board type " + std::to_string(type) + " is not known");
         auto ch = static_cast<unsigned char>(channel);
         // Indexed settings: the points in use, at least one.
         int points = 1;
         long long stored = 0;
         if (wholeNumber(d.Get_Number_of_Loading_Points(h, ch), stored))
-            points = static_cast<int>(std::clamp<long long>(stored, 1, static_cast<long long>(tableSize(type))));
+            points = static_cast<int>(std::clamp<long long>(stored, 1, static_cast<long long>(loadingPointCount(type))));
         Json list = Json::array();
         const uint32_t bit = uint32_t(1) << type;
         for (const SettingInfo &s : table) {
@@ -344,7 +335,7 @@ Reply Server::Impl::settingWrite(Entry &e, const std::string &name, const Json &
         if (!w.ok) return Reply{422, Json{{"error", w.error}, {"setting", name}}};
         Json body = {{"name", name}, {"channel", channel}, {"point", point}, {"value", nullptr}};
         // The board decides what it kept: show that, not what was asked for.
-        if (readable && d.boardType >= 0 && d.boardType <= 16 && (readTypes >> d.boardType) & 1) {
+        if (readable && qolven_board_type_known(d.boardType) && (readTypes >> d.boardType) & 1) {
             SettingResult r = readSetting(d, name, at);
             if (r.ok) body["value"] = r.value;
             else body["readBackError"] = r.error;
@@ -400,14 +391,14 @@ Reply Server::Impl::calibrationWrite(Entry &e, const Json &body) {
         month = static_cast<int>(integerField(date, "month", 1, 12));
         year = static_cast<int>(integerField(date, "year", 0, 99));
     }
-    // The board's table size is known only on the device thread; 20 is the largest.
-    std::string problem = checkLoadingPoints(points, 20);
+    // The board's table size is known only on the device thread; first the largest.
+    std::string problem = checkLoadingPoints(points, mostLoadingPoints());
     if (!problem.empty()) return failure(422, problem);
     return run(e, [&e, points, channel, check, dated, day, month, year](Device &d, void *h) {
         auto ch = static_cast<unsigned char>(channel);
         d.Get_Version_of_Board(h);
         if (d.boardTypeText == "Error") return failure(422, "identify the board: " + libraryError(d));
-        std::string problem = checkLoadingPoints(points, tableSize(d.boardType));
+        std::string problem = checkLoadingPoints(points, loadingPointCount(d.boardType));
         if (!problem.empty()) return failure(422, problem);
         Json summary = {{"channel", channel}, {"sensitivity", sensitivity(points)}};
         if (check) {

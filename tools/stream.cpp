@@ -28,11 +28,11 @@ struct Records {
     size_t size = 0;
 
     // Empty, or what was wrong with the text.
-    std::string parse(const std::string &text, bool channelField) {
+    std::string parse(const std::string &text, int boardType) {
         char why[160] = "";
         size_t most = static_cast<size_t>(std::count(text.begin(), text.end(), '\t')) / 8 + 1;
         numbers.resize(most), channels.resize(most), counts.resize(most);
-        if (qolven_fast_records(text.c_str(), channelField, numbers.data(), channels.data(), counts.data(), most, &size,
+        if (qolven_fast_records(text.c_str(), boardType, numbers.data(), channels.data(), counts.data(), most, &size,
                                 why, sizeof why) == QOLVEN_OK)
             return "";
         size = 0;
@@ -155,7 +155,7 @@ int commandStream(Session &s, Output &) {
             }
         }
         timeouts = 0;
-        std::string shape = records.parse(result, d.boardType == 9);
+        std::string shape = records.parse(result, d.boardType);
         if (!shape.empty()) {
             failure = "fast data: " + shape;
             break;

@@ -5,9 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "board/board_types.h"
 #include "capi/device.h"
 
 using namespace qolven_capi;
+using _QOLVEN_USB_DLL::detail::multiChannel;
 
 namespace {
 
@@ -108,7 +110,7 @@ int qolven_stream_read(qolven_device *d, int32_t *numbers, int32_t *channels, in
             if (text == "Error") return libraryFailure(d);
             std::string why;
             auto add = [&s](const qolven_device::Sample &x) { s.pending.push_back(x); };
-            if (!parseRecords(text.c_str(), o.boardType == 9, add, why))
+            if (!parseRecords(text.c_str(), multiChannel(o.boardType), add, why))
                 return refuse(d, QOLVEN_INTERNAL, "internal error: fast-data records out of shape: " + why);
         }
         size_t n = 0;
@@ -124,7 +126,7 @@ int qolven_stream_read(qolven_device *d, int32_t *numbers, int32_t *channels, in
     });
 }
 
-int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, int32_t *channels, int32_t *counts,
+int qolven_fast_records(const char *text, int board_type, int32_t *numbers, int32_t *channels, int32_t *counts,
                         size_t capacity, size_t *count, char *error, size_t size) {
     try {
         std::string why;
@@ -136,9 +138,9 @@ int qolven_fast_records(const char *text, int channel_field, int32_t *numbers, i
         int status = QOLVEN_OK;
         if (!text || !count || (capacity > 0 && (!numbers || !channels || !counts)))
             why = "the text, the arrays and the count must be given", status = QOLVEN_INVALID_ARGUMENT;
-        else if (channel_field != 0 && channel_field != 1)
-            why = "channel_field " + std::to_string(channel_field) + " is not 0 or 1", status = QOLVEN_INVALID_ARGUMENT;
-        else if (!parseRecords(text, channel_field == 1, add, why))
+        else if (!qolven_board_type_known(board_type))
+            why = "board type " + std::to_string(board_type) + " is not known", status = QOLVEN_INVALID_ARGUMENT;
+        else if (!parseRecords(text, multiChannel(board_type), add, why))
             status = QOLVEN_INVALID_ARGUMENT;
         else if (n > capacity)
             why = std::to_string(n) + " records do not fit in " + std::to_string(capacity), status = QOLVEN_BUFFER_TOO_SMALL;

@@ -421,30 +421,30 @@ static void test_stream(void) {
 static void test_fast_records(void) {
     static const struct {
         const char *text;
-        int channel_field;
+        int board_type;
         size_t capacity;
         int status;
         size_t count;
         int32_t last_number, last_channel, last_count; /* of the last record filled */
         const char *error;
     } cases[] = {
-        {"", 0, 4, QOLVEN_OK, 0, 0, 0, 0, ""},
-        {"7\t8\t-5\t\t\t\t08.12.2026\t10:00:00\t", 0, 4, QOLVEN_OK, 1, 7, 0, -5, ""},
-        {"1\t1\t3\t42\t\t\t\td\tt\t2\t2\t0\t43\t\t\t\td\tt\t", 1, 4, QOLVEN_OK, 2, 2, 0, 43, ""},
-        {"1\t1\t5\t\t\t\td\tt\t2\t2\t6\t\t\t\td\tt\t", 0, 1, QOLVEN_BUFFER_TOO_SMALL, 2, 1, 0, 5,
+        {"", 2, 4, QOLVEN_OK, 0, 0, 0, 0, ""},
+        {"7\t8\t-5\t\t\t\t08.12.2026\t10:00:00\t", 2, 4, QOLVEN_OK, 1, 7, 0, -5, ""},
+        {"1\t1\t3\t42\t\t\t\td\tt\t2\t2\t0\t43\t\t\t\td\tt\t", 9, 4, QOLVEN_OK, 2, 2, 0, 43, ""},
+        {"1\t1\t5\t\t\t\td\tt\t2\t2\t6\t\t\t\td\tt\t", 2, 1, QOLVEN_BUFFER_TOO_SMALL, 2, 1, 0, 5,
          "2 records do not fit in 1"},
-        {"1\t1\t5\t\t\t\td\t", 0, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1 is cut off"},
-        {"1\t1\t5\t\t\t\td\tt", 0, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1 is cut off"},
-        {"1\t1\tx5\t\t\t\td\tt\t", 0, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1: field 3 is not a number"},
-        {"1\t1\t99999999999\t\t\t\td\tt\t", 0, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "field 3 is not a number"},
-        {"Error", 0, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "cut off"},
-        {"", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "channel_field 2 is not 0 or 1"},
+        {"1\t1\t5\t\t\t\td\t", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1 is cut off"},
+        {"1\t1\t5\t\t\t\td\tt", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1 is cut off"},
+        {"1\t1\tx5\t\t\t\td\tt\t", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "record 1: field 3 is not a number"},
+        {"1\t1\t99999999999\t\t\t\td\tt\t", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "field 3 is not a number"},
+        {"Error", 2, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "cut off"},
+        {"", 99, 4, QOLVEN_INVALID_ARGUMENT, 0, 0, 0, 0, "board type 99 is not known"},
     };
     for (size_t i = 0; i < sizeof cases / sizeof cases[0]; ++i) {
         int32_t numbers[4] = {0}, channels[4] = {0}, counts[4] = {0};
         size_t count = 99;
         char error[80] = "unset";
-        int status = qolven_fast_records(cases[i].text, cases[i].channel_field, numbers, channels, counts,
+        int status = qolven_fast_records(cases[i].text, cases[i].board_type, numbers, channels, counts,
                                          cases[i].capacity, &count, error, sizeof error);
         CHECK(status == cases[i].status, "case %zu: %s (%s)", i, qolven_status_name(status), error);
         CHECK(count == cases[i].count, "case %zu: %zu records", i, count);
@@ -455,7 +455,7 @@ static void test_fast_records(void) {
                       counts[last - 1] == cases[i].last_count,
                   "case %zu: %d %d %d", i, numbers[last - 1], channels[last - 1], counts[last - 1]);
     }
-    CHECK(qolven_fast_records(NULL, 0, NULL, NULL, NULL, 0, &(size_t){0}, NULL, 0) == QOLVEN_INVALID_ARGUMENT,
+    CHECK(qolven_fast_records(NULL, 2, NULL, NULL, NULL, 0, &(size_t){0}, NULL, 0) == QOLVEN_INVALID_ARGUMENT,
           "no text");
 
     /* The generic call's text of a live board. */
@@ -472,7 +472,7 @@ static void test_fast_records(void) {
         char text[8192];
         if (qolven_call(d, "Fast_Data_Request", arguments, 6, text, sizeof text, NULL) != QOLVEN_OK) continue;
         int32_t numbers[256], channels[256], counts[256];
-        int status = qolven_fast_records(text, 1, numbers, channels, counts, 256, &total, NULL, 0);
+        int status = qolven_fast_records(text, identity.board_type, numbers, channels, counts, 256, &total, NULL, 0);
         CHECK(status == QOLVEN_OK, "records of type 9: %s", qolven_status_name(status));
         for (size_t i = 0; i < total && i < 256; ++i)
             CHECK(channels[i] >= 0 && channels[i] <= 3, "channel %d", channels[i]);
