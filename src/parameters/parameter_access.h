@@ -8,7 +8,7 @@
 #include <string>
 
 #include "acquisition/value_text.h"
-#include "board/parameter_path.h"
+#include "parameters/parameter_path.h"
 
 namespace _QOLVEN_USB_DLL {
 namespace detail {

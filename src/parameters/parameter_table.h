@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "board/parameter_path.h"
+#include "parameters/parameter_path.h"
 
 namespace _QOLVEN_USB_DLL {
 namespace detail {
