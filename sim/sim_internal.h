@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -162,6 +163,8 @@ struct Device {
     bool menuOpen = false;
     int menuItem = 0;
     int resets = 0;
+    // Where a failed save is reported; unset: qolven_sim_take_error of the process's bridge.
+    std::function<void(const std::string &)> reportError;
 
     bool is_open() const { return handle.load() != 0; }
     // Marks the device closed and gives its lock file back; caller holds `m`.
@@ -221,6 +224,9 @@ template <class F> bool with_device(const std::string &serial, F f) {
 }
 DevicePtr make_device(const DeviceDescription &description);
 void init_device(Device &d, TimePoint now);     // board storage and generators from cfg
+// A board switched on again: what it keeps in RAM starts afresh, its stored registers stay
+// and the answers it had not sent yet are gone.
+void power_up(Device &d, TimePoint now);
 // Replaces the attached devices (all of them, or those with the same serial numbers when
 // `replaceAll` is false) by `devices`, with their stored registers from the state file
 // in use.  Nothing changes when it fails (too many devices).
