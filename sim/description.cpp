@@ -245,9 +245,10 @@ private:
         BoardConfig &c = d_.cfg;
         const double any = -INFINITY;
         if (k == "serial") {
-            if (p.value.empty()) fail("empty (serial numbers: 1 to 15 bytes)");
-            if (p.value.size() > 15)
-                fail(quoted(p.value) + " has " + std::to_string(p.value.size()) + " bytes (serial numbers: 1 to 15 bytes)");
+            const std::string range = "serial numbers: 1 to " + std::to_string(kMaxSerialBytes) + " bytes";
+            if (p.value.empty()) fail("empty (" + range + ")");
+            if (p.value.size() > kMaxSerialBytes)
+                fail(quoted(p.value) + " has " + std::to_string(p.value.size()) + " bytes (" + range + ")");
             if (!printable_text(p.value) || p.value.find_first_of(" \"#,;=\\") != std::string::npos)
                 fail(quoted(p.value) + " is not a serial number (printable characters without spaces or \"#,;=\\)");
             c.serial = p.value;

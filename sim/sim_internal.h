@@ -39,6 +39,7 @@ constexpr int kTedsSize = 65536;
 constexpr size_t kMaxWaitingSamples = 64;
 constexpr size_t kMaxCallRecords = 200000;
 constexpr size_t kMaxDevices = 256;
+constexpr size_t kMaxSerialBytes = 63;   // a USB serial number string, as FT_ListDevices gives it
 // Per-device logs keep their newest entries within these bounds, so that a host
 // streaming for hours does not grow the process.
 constexpr size_t kMaxWriteRecords = 4096;
@@ -102,9 +103,10 @@ struct Sample {
 struct FastGenerator {
     TimePoint start;       // start of the current rate period
     double rate = 2.5;     // samples per second
-    uint64_t generated = 0;// samples generated since `start`
+    uint64_t sinceStart = 0;// samples generated since `start`
     uint32_t seq = 0;      // sequence number of the next sample
     std::deque<Sample> waiting;
+    FastCounters totals;   // since the device was attached (`waiting` kept apart)
 };
 
 struct FaultRule {

@@ -259,7 +259,7 @@ TEST_F(SimBoardProgram, FaultsOfTheDescription) {
 }
 
 TEST_F(SimBoardProgram, FastDataFollowsTheSampleClock) {
-    ASSERT_TRUE(start("type=2 delay_us=0"));
+    ASSERT_TRUE(start("type=2 delay_us=0 offset=3430008 amplitude=0 noise=0"));  // a quiet 0x345678
     int fd = client();
     send_bytes(fd, {1, 5, 0x29, 0x78, 0xAA});  // rate code 8: 100 samples/s, 3-byte samples
     ASSERT_EQ(receive(fd, 4), (Bytes{1, 4, 0x01, 0xAA}));
@@ -280,6 +280,8 @@ TEST_F(SimBoardProgram, FastDataFollowsTheSampleClock) {
     Bytes rest = receive(fd, head[1] - 3u);
     ASSERT_EQ(rest.size(), head[1] - 3u);
     EXPECT_EQ(rest.back(), 0xAA);
+    for (size_t i = 0; i + 1 < rest.size(); i += 3)
+        EXPECT_EQ(Bytes(rest.begin() + i, rest.begin() + i + 3), (Bytes{0x34, 0x56, 0x78})) << "sample " << i / 3;
 }
 
 TEST_F(SimBoardProgram, StateFileKeepsWritesAndTheBoardOpenElsewhere) {
