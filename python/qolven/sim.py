@@ -86,6 +86,9 @@ def _run(function_name: str, *arguments) -> None:
 def _b(value: str) -> bytes:
     if not isinstance(value, str):
         raise TypeError("expected a text, not %s" % type(value).__name__)
+    if "\0" in value:  # the C side would read the text only up to it
+        raise QolvenInvalidArgument("%r holds a NUL character at position %d" % (value[:40], value.index("\0")),
+                                    code=-1)
     return value.encode()
 
 

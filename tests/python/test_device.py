@@ -194,6 +194,8 @@ SIM_REFUSALS = [
     (qolven.sim.inject_status, ("Write", 4), '"Write" is not a bridge function'),
     (qolven.sim.attach, ("type=2,serial=X;type=9,serial=Y",), "describe one device, not 2"),
     (qolven.sim.inject_fault, ("P1", "partial", None, None, 300), "fault argument"),
+    (qolven.sim.attach, ("type=2\0serial=X",), "NUL character at position 6"),
+    (qolven.sim.writes, ("P1\0X",), "NUL character at position 2"),
 ]
 
 

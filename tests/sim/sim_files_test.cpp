@@ -96,6 +96,7 @@ TEST_F(SimFiles, BadLinesAreRejectedWithTheirNumber) {
         {"serial=A justaword\n", "device 1: \"justaword\" is not key=value"},
         {"serial=A description=\"open\n", "device 1: key \"description\": unclosed quote"},
         {"serial=" + std::string(64, 'S') + "\n", "device 1: key \"serial\""},
+        {std::string("serial=A\ntype=2\0serial=X\n", 25), "line 2, byte 7: a NUL byte (a description is text)"},
     };
     for (const auto &c : cases) {
         sim::reset();
@@ -163,6 +164,8 @@ TEST_F(SimFiles, BadEnvironmentIsReportedBoundedAndEscaped) {
                                                    "/none\": cannot read: No such file or directory\n"},
         {"QOLVEN_SIM_CONFIG=" + binary, "qolven_sim: QOLVEN_SIM_CONFIG \"" + binary +
                                             "\": device 1: key \"serial\": unexpected byte \\x1b\n"},
+        {"QOLVEN_SIM_CONFIG=" + write_file("nul", std::string("type=2\0serial=X", 16)),
+         "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "/nul\": line 1, byte 7: a NUL byte (a description is text)\n"},
         {"QOLVEN_SIM_CONFIG=" + write_file("big", "type=2 serial=\"" + std::string(70000, 'Q') + "\"\n"),
          "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "/big\": device 1: key \"serial\": \"" + std::string(40, 'Q') +
              "\"... has 70000 bytes (serial numbers: 1 to 63 bytes)\n"},
