@@ -6,6 +6,8 @@
 
 #include "acquisition/device.h"
 #include "acquisition/value_text.h"
+#include "core/internal.h"
+#include "transport/serial_numbers.h"
 
 namespace qolven_acquisition {
 
@@ -13,7 +15,7 @@ namespace {
 
 // A serial number opens with at most this many characters (the bridge
 // library's open call and the object's field take no more).
-constexpr size_t kLongestOpenableSerial = 15;
+constexpr size_t kLongestOpenableSerial = _QOLVEN_USB_DLL::detail::kOpenableSerialBytes;
 constexpr uint32_t kDeviceNotFound = 2;
 
 void *indexArgument(int index) { return reinterpret_cast<void *>(static_cast<intptr_t>(index)); }
@@ -45,14 +47,28 @@ std::string longSerial(const std::string &serial) {
 
 } // namespace
 
-bool attachedSerials(qolven_device *d, std::vector<std::string> &serials) {
+// The whole serial number of device `index`: the library's own method keeps
+// the 15 characters a bridge opens by.
+bool listedSerial(qolven_device *d, int index, std::string &serial) {
     Device &object = *d->object;
+    if (object.offlineMode != 0) {
+        serial = object.Get_Device_Serial_Number(indexArgument(index));
+        return serial != "Error";
+    }
+    uint32_t status = 0;
+    serial = _QOLVEN_USB_DLL::detail::fullSerialNumber(static_cast<uint32_t>(index), status);
+    if (status == 0) return true;
+    _QOLVEN_USB_DLL::detail::transportFailure(object, status);
+    return false;
+}
+
+bool attachedSerials(qolven_device *d, std::vector<std::string> &serials) {
     serials.clear();
-    std::string count = object.Get_Device_Count();
+    std::string count = d->object->Get_Device_Count();
     if (count == "Error") return false;
     for (int i = 0, n = std::atoi(count.c_str()); i < n; ++i) {
-        std::string serial = object.Get_Device_Serial_Number(indexArgument(i));
-        if (serial == "Error") return false;
+        std::string serial;
+        if (!listedSerial(d, i, serial)) return false;
         serials.push_back(serial);
     }
     return true;
@@ -156,8 +172,8 @@ int qolven_device_serial(qolven_device *d, int index, char *serial, size_t size)
     return guarded(d, [&]() -> int {
         begin(d);
         if (index < 0) return refuse(d, QOLVEN_INVALID_ARGUMENT, "device index " + std::to_string(index) + " is negative");
-        std::string text = d->object->Get_Device_Serial_Number(indexArgument(index));
-        if (text == "Error") return libraryFailure(d);
+        std::string text;
+        if (!listedSerial(d, index, text)) return libraryFailure(d);
         return give(d, text, serial, size, nullptr);
     });
 }
@@ -170,9 +186,14 @@ int qolven_open(qolven_device *d, const char *serial) {
         std::string wanted = serial ? serial : "";
         if (d->open())
             return refuse(d, QOLVEN_INVALID_ARGUMENT, "a device is already open on this object; close it first");
-        if (wanted.size() > kLongestOpenableSerial)
+        if (wanted.size() > kLongestOpenableSerial) {
+            std::vector<std::string> serials;
+            if (object.offlineMode == 0 && attachedSerials(d, serials) &&
+                std::find(serials.begin(), serials.end(), wanted) != serials.end())
+                return refuse(d, QOLVEN_INVALID_ARGUMENT, longSerial(wanted));
             return refuse(d, QOLVEN_INVALID_ARGUMENT, "serial number \"" + wanted + "\" is longer than " +
                                                           std::to_string(kLongestOpenableSerial) + " characters");
+        }
         if (object.offlineMode == 0) {
             // Count first: some bridge libraries crash opening a serial number
             // that is not attached, and the user deserves the list anyway.
@@ -187,6 +208,7 @@ int qolven_open(qolven_device *d, const char *serial) {
                 wanted = serials[0];
                 if (wanted.size() > kLongestOpenableSerial) return refuse(d, QOLVEN_INVALID_ARGUMENT, longSerial(wanted));
             } else if (std::find(serials.begin(), serials.end(), wanted) == serials.end()) {
+                // A bridge listed by a longer serial number cannot be opened by its first 15 characters.
                 d->status = kDeviceNotFound;  // what the bridge would have said
                 return refuse(d, QOLVEN_NO_DEVICE, "no bridge with serial " + wanted + " attached" +
                                                        (serials.empty() ? " (none is attached)"

@@ -35,6 +35,7 @@ qolven_sim::BoardConfig board(const std::string &serial, int type, unsigned dela
 
 class Acquisition : public ::testing::Test {
 protected:
+    void SetUp() override { qolven_sim::reset(); }
     void TearDown() override { qolven_sim::reset(); }
 
     Device open(const std::string &serial, int type, unsigned delayUs = 0) {
@@ -123,6 +124,23 @@ TEST_F(Acquisition, EveryClassOfFailureHasItsCodeAndTheLibrarysText) {
         EXPECT_EQ(text.rfind(c.text, 0), 0u) << text;
         qolven_sim::reset();
     }
+}
+
+TEST_F(Acquisition, LongSerialNumbersAreListedWholeAndRefusedByName) {
+    qolven_sim::attach(board("QV0002-LONG-SERIAL", 2));
+    qolven_sim::attach(board("QV0001", 2));
+    Device d(qolven_create(), qolven_destroy);
+    char serial[80];
+    ASSERT_EQ(qolven_device_serial(d.get(), 0, serial, sizeof serial), QOLVEN_OK);
+    EXPECT_STREQ(serial, "QV0002-LONG-SERIAL");
+    EXPECT_EQ(qolven_open(d.get(), nullptr), QOLVEN_NO_DEVICE);
+    EXPECT_NE(std::string(qolven_error_text(d.get())).find("QV0002-LONG-SERIAL, QV0001"), std::string::npos);
+    EXPECT_EQ(qolven_open(d.get(), "QV0002-LONG-SERIAL"), QOLVEN_INVALID_ARGUMENT);
+    EXPECT_NE(std::string(qolven_error_text(d.get())).find("has 18 characters"), std::string::npos);
+    // The first 15 characters name no bridge: nothing else is opened by them.
+    EXPECT_EQ(qolven_open(d.get(), "QV0002-LONG-SER"), QOLVEN_NO_DEVICE);
+    EXPECT_FALSE(qolven_is_open(d.get()));
+    EXPECT_EQ(qolven_open(d.get(), "QV0001"), QOLVEN_OK) << qolven_error_text(d.get());
 }
 
 TEST_F(Acquisition, ErrorNamesAreDistinct) {
