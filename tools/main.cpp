@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -560,10 +561,26 @@ int run(int argc, char **argv) {
     return runCommand(*command, s, out);
 }
 
+// A closed standard descriptor would be handed to the next file opened (the
+// simulator's lock file, a CSV) and what was meant for it would land there.
+// Each closed one is held on a descriptor open for reading only, to which
+// writing fails as it would on a closed one.
+void holdClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() and pipe() take the lowest free descriptor: this one.
+        if (open("/dev/null", O_RDONLY) == fd) continue;
+        int ends[2];
+        if (pipe(ends) != 0 || ends[0] != fd) _exit(kExitWrite);  // nothing can be said or done safely
+        close(ends[1]);
+    }
+}
+
 } // namespace
 } // namespace qolven_tool
 
 int main(int argc, char **argv) {
+    qolven_tool::holdClosedStandardDescriptors();
     try {
         int code = qolven_tool::run(argc, argv);
         if (code == qolven_tool::kExitOk) qolven_tool::flushOutput();  // help and version
