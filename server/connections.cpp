@@ -508,6 +508,9 @@ void GuardedServer::begin(Trusted trusted) {
     if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
     i.wakeRead = ends[0];
     i.wakeWrite = ends[1];
+    // httplib listens with a backlog of 5: a burst of connections would wait
+    // for their SYNs to be sent again, a second and more.
+    if (svr_sock_ != INVALID_SOCKET) ::listen(svr_sock_, SOMAXCONN);
     i.trusted = std::move(trusted);
     i.started = true;
     i.trustedPool.start(i.limits.trustedThreads, 0, [&i](std::unique_ptr<Connection> c) { i.serve(std::move(c)); });

@@ -109,7 +109,7 @@ void requireJsonMediaType(const std::string &header) {
         throw BadRequest("body: send it as Content-Type: application/json, not \"" + shown(header) + "\"");
     auto charset = media.parameters.find("charset");
     if (charset != media.parameters.end() && lower(charset->second) != "utf-8")
-        throw BadRequest("body: JSON is sent in UTF-8, not charset " + shown(charset->second));
+        throw BadRequest("body: Content-Type charset \"" + shown(charset->second) + "\": JSON is sent in UTF-8");
 }
 
 Json parseBody(const std::string &body, const std::set<std::string> &allowed) {

@@ -76,8 +76,10 @@ std::string serveDetails() {
     return "\nServes a page with live view, settings, calibration wizard and maintenance, and the same\n"
            "operations as a JSON API (http-api.md in the documentation).  --port 0 takes any free port.\n"
            "Every request needs the token printed with the address (a new one each start unless --token\n"
-           "is given); --token \"\" turns it off, which only a loopback address allows.  With --serial only\n"
-           "that device is served.  Ctrl-C stops the server.\n";
+           "is given); --token \"\" turns it off, which only a loopback address allows.  A token holds\n"
+           "letters, digits and - . _ ~; off loopback at least 16 characters.  With --serial only that\n"
+           "device is served.  Nothing is served unless the address could be printed (exit code 6).\n"
+           "Ctrl-C stops the server.\n";
 }
 
 const std::vector<OptionSpec> kPages = {
