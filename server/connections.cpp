@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <condition_variable>
@@ -350,7 +349,6 @@ struct GuardedServer::Impl {
     std::vector<std::unique_ptr<Connection>> arriving;  // for the door: new, or back after an answer
     std::set<socket_t> serving;    // answered by a thread now
     bool started = false, closing = false;
-    std::atomic<size_t> waitingCount{0};
     std::thread door;
     Pool trustedPool, untrustedPool;
 
@@ -416,8 +414,8 @@ struct GuardedServer::Impl {
             return found;
         };
         size_t fromPeer = std::count_if(waiting.begin(), waiting.end(), [&](const auto &w) { return w->peer == c->peer; });
-        if (fromPeer >= limits.waitingPerPeer) waiting.erase(oldest(true));
-        if (waiting.size() >= limits.waiting) waiting.erase(oldest(false));
+        if (fromPeer >= limits.waitingPerPeer && fromPeer > 0) waiting.erase(oldest(true));
+        if (waiting.size() >= limits.waiting && !waiting.empty()) waiting.erase(oldest(false));
         waiting.push_back(std::move(c));
     }
 
@@ -436,7 +434,6 @@ struct GuardedServer::Impl {
             waiting.erase(std::remove_if(waiting.begin(), waiting.end(),
                                          [&](const auto &c) { return now >= c->start + limits.head; }),
                           waiting.end());
-            waitingCount = waiting.size();
             fds.assign(1, pollfd{wakeRead, POLLIN, 0});
             long long timeout = -1;
             for (const auto &c : waiting) {
@@ -458,7 +455,6 @@ struct GuardedServer::Impl {
             }
             waiting.erase(std::remove(waiting.begin(), waiting.end(), nullptr), waiting.end());
         }
-        waitingCount = 0;
     }
 
     void serve(std::unique_ptr<Connection> c) {
@@ -547,8 +543,6 @@ void GuardedServer::finish() {
     ::close(i.wakeRead);
     ::close(i.wakeWrite);
 }
-
-size_t GuardedServer::waitingConnections() const { return impl_->waitingCount; }
 
 bool GuardedServer::process_and_close_socket(socket_t sock) {
     auto c = std::make_unique<Connection>(sock);

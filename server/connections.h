@@ -68,9 +68,6 @@ public:
     // After stop(): ends the connections still open and waits for the threads.
     void finish();
 
-    // Connections waiting for a request head.
-    size_t waitingConnections() const;
-
 private:
     bool process_and_close_socket(socket_t sock) override;
 
