@@ -927,10 +927,7 @@ TEST_F(Cli, ServeRefusesUnsafeTokensAndAddresses) {
         const char *message;
     } cases[] = {
         {{"--bind", "0.0.0.0", "--token", "a"}, "--token: is 1 character long; on an address other machines reach"},
-        {{"--bind", "0.0.0.0", "--token", "aaaaaaaaaaaaaaaaaaaaaaaa"}, "--token: has only 1 different characters"},
-        {{"--bind", "0.0.0.0", "--token", ""}, "reaches other machines: give a token"},
         {{"--token", "abc\r\nSet-Cookie: x=1"}, "--token: holds byte 0x0d; a token holds letters, digits and - . _ ~ only"},
-        {{"--token", "a b"}, "--token: holds byte 0x20"},
         {{"--bind", "127.0.0.1\n"}, "--bind: \"127.0.0.1\\x0a\" is not an address"},
     };
     for (const Case &c : cases) {
