@@ -2,6 +2,8 @@
 #include "backend.h"
 #include "cli.h"
 
+#include <qolven_bridge.h>
+
 #include <CLI/CLI.hpp>
 
 #include <fcntl.h>
@@ -420,18 +422,27 @@ std::string readDescriptionFile(const std::string &path) {
     text << in.rdbuf();
     if (!in && !in.eof()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": cannot be read");
     if (text.str().empty()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " is empty");
-    return text.str();
+    // The simulator takes the description as a C text: a NUL would quietly end it.
+    const std::string content = text.str();
+    if (size_t at = content.find('\0'); at != std::string::npos) {
+        size_t lineStart = content.rfind('\n', at);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+        auto line = 1 + std::count(content.begin(), content.begin() + static_cast<long>(at), '\n');
+        throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": line " + std::to_string(line) + ", byte " +
+                         std::to_string(at - lineStart + 1) + ": a NUL byte (a description is text)");
+    }
+    return content;
 }
 
 void loadBridge(const Options &o, const std::string &state) {
     if (o.trace) setTrace(stderr);
     if (!o.simulate) {
-        BackendResult r = loadBackend(d2xxCandidates());
+        BackendResult r = loadBackend(QOLVEN_BRIDGE_AUTO);
         if (!r.ok)
             throw Failure(kExitBackend,
-                          "FTDI's D2XX library (libftd2xx.so) cannot be loaded: " + r.message +
-                              "\nInstall it for this program's architecture or point QOLVEN_D2XX_LIBRARY at it "
-                              "(qolven --help; real-hardware.md in " QOLVEN_DOCDIR
+                          "no bridge library can be loaded: " + r.message +
+                              "\nInstall the open provider (libqolven_ftdi1, package libqolven-usb1) or FTDI's D2XX "
+                              "library (QOLVEN_D2XX_LIBRARY names it; real-hardware.md in " QOLVEN_DOCDIR
                               "), or run with --simulate to use the virtual board.");
         return;
     }
@@ -443,10 +454,8 @@ void loadBridge(const Options &o, const std::string &state) {
     std::string configFile = config ? config : "";
     unsetenv("QOLVEN_SIM_CONFIG");
     if (description.empty() && !configFile.empty()) description = readDescriptionFile(configFile);
-    BackendResult r = loadBackend(simulatorCandidates());
-    if (!r.ok)
-        throw Failure(kExitBackend, "the simulated bridge (libqolven_d2xx_sim.so) cannot be loaded: " + r.message +
-                                        "\nSet QOLVEN_SIM_LIBRARY to its path.");
+    BackendResult r = loadBackend(QOLVEN_BRIDGE_SIMULATED);
+    if (!r.ok) throw Failure(kExitBackend, r.message);
     if (!simulatorHasControl())
         throw Failure(kExitBackend, r.path + " lacks the simulator's control functions (qolven_sim_configure)");
     std::string error;
