@@ -30,7 +30,7 @@ from selenium.webdriver.support.ui import WebDriverWait
 PROBE = """
 window.probe = {samples: 0, events: 0, indexGaps: 0, lag: [], next: null,
                 firstWall: null, lastWall: null, samplesAfterFirst: 0};
-const source = new EventSource('/api/devices/SIM0002/stream');
+const source = new EventSource('api/devices/SIM0002/stream');  // relative: the page's session path carries its cookie
 source.addEventListener('samples', (ev) => {
   const p = window.probe, e = JSON.parse(ev.data), now = Date.now();
   p.events++;

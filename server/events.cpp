@@ -1,5 +1,7 @@
 #include "events.h"
 
+#include "security.h"
+
 #include <algorithm>
 
 namespace qolven_server {
@@ -50,8 +52,40 @@ bool EventClient::dropped() const {
     return dropped_;
 }
 
+void EventClient::answered() {
+    std::lock_guard<std::mutex> lock(m_);
+    answered_ = true;
+    lastSign_ = Clock::now();
+}
+
+EventClient::Clock::time_point EventClient::lastSign() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return lastSign_;
+}
+
+bool EventClient::hasAnswered() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return answered_;
+}
+
+bool EventClient::replace(const std::string &farewell) {
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        if (over_) return false;
+        over_ = replaced_ = true;
+        farewell_ = farewell;
+    }
+    cv_.notify_one();
+    return true;
+}
+
+bool EventClient::placeHandedOn() const {
+    std::lock_guard<std::mutex> lock(m_);
+    return replaced_;
+}
+
 std::shared_ptr<EventClient> EventHub::subscribe() {
-    auto client = std::make_shared<EventClient>(maxFrames_, maxBytes_);
+    auto client = std::make_shared<EventClient>(maxFrames_, maxBytes_, randomToken().substr(0, 16));
     std::lock_guard<std::mutex> lock(m_);
     clients_.push_back(client);
     return client;
@@ -61,6 +95,21 @@ void EventHub::unsubscribe(const std::shared_ptr<EventClient> &client) {
     client->close("");
     std::lock_guard<std::mutex> lock(m_);
     clients_.erase(std::remove(clients_.begin(), clients_.end(), client), clients_.end());
+}
+
+std::shared_ptr<EventClient> EventHub::find(const std::string &id) const {
+    std::lock_guard<std::mutex> lock(m_);
+    for (const auto &c : clients_)
+        if (c->id() == id) return c;
+    return nullptr;
+}
+
+std::shared_ptr<EventClient> EventHub::quietest() const {
+    std::lock_guard<std::mutex> lock(m_);
+    std::shared_ptr<EventClient> found;
+    for (const auto &c : clients_)
+        if (!found || c->lastSign() < found->lastSign()) found = c;
+    return found;
 }
 
 void EventHub::publish(const std::string &frame) {

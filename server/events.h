@@ -1,6 +1,8 @@
 // Server-sent events: one producer (a device thread) and any number of readers,
 // each behind its own bounded queue so that a reader that falls behind is
-// dropped instead of holding up the producer or the other readers.
+// dropped instead of holding up the producer or the other readers.  A reader
+// shows that it reads by answering pings: TCP does not tell, a client's kernel
+// takes megabytes for a program that never reads.
 #ifndef QOLVEN_SERVER_EVENTS_H
 #define QOLVEN_SERVER_EVENTS_H
 
@@ -18,7 +20,22 @@ namespace qolven_server {
 // One reader's queue of ready-made event frames ("event: ...\ndata: ...\n\n").
 class EventClient {
 public:
-    EventClient(size_t maxFrames, size_t maxBytes) : maxFrames_(maxFrames), maxBytes_(maxBytes) {}
+    using Clock = std::chrono::steady_clock;
+
+    EventClient(size_t maxFrames, size_t maxBytes, std::string id)
+        : maxFrames_(maxFrames), maxBytes_(maxBytes), id_(std::move(id)), lastSign_(Clock::now()) {}
+
+    // The name the reader answers pings with.
+    const std::string &id() const { return id_; }
+    // The reader answered a ping.
+    void answered();
+    // When the reader last answered a ping; until its first answer, when it came.
+    Clock::time_point lastSign() const;
+    bool hasAnswered() const;
+    // Ends a reader that is not over yet so that a new one takes its place (see
+    // placeHandedOn).  False when it was over already.
+    bool replace(const std::string &farewell);
+    bool placeHandedOn() const;
 
     // Producer side: never waits for the reader.  Returns false once the reader is gone
     // or has been dropped for falling behind.
@@ -39,6 +56,10 @@ private:
     bool over_ = false;      // no more frames will be accepted
     bool dropped_ = false;   // over because it fell behind
     std::string farewell_;   // sent once the queue has been handed over
+    const std::string id_;
+    Clock::time_point lastSign_;
+    bool answered_ = false;
+    bool replaced_ = false;
 };
 
 class EventHub {
@@ -48,6 +69,10 @@ public:
 
     std::shared_ptr<EventClient> subscribe();
     void unsubscribe(const std::shared_ptr<EventClient> &client);
+    // The reader of that name, or null.
+    std::shared_ptr<EventClient> find(const std::string &id) const;
+    // The reader that has gone longest without a sign that it reads, or null.
+    std::shared_ptr<EventClient> quietest() const;
     void publish(const std::string &frame);
     void closeAll(const std::string &farewell);
     size_t size() const;

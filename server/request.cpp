@@ -1,8 +1,11 @@
 #include "request.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace qolven_server {
 
@@ -25,7 +28,89 @@ std::string kind(const Json &value) {
 
 std::string range(long long low, long long high) { return std::to_string(low) + ".." + std::to_string(high); }
 
+std::string lower(std::string text) {
+    for (char &c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool tokenCharacter(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || (c && std::strchr("!#$%&'*+-.^_`|~", c));
+}
+
+// Header text for a message: printable ASCII, the rest escaped.
+std::string shown(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text.substr(0, 100)) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        }
+    }
+    return text.size() > 100 ? out + "..." : out;
+}
+
 } // namespace
+
+MediaType parseMediaType(const std::string &header) {
+    MediaType media;
+    size_t at = 0;
+    auto fail = [&](const std::string &what) {
+        return BadRequest("Content-Type \"" + shown(header) + "\": " + what);
+    };
+    auto token = [&]() {
+        size_t start = at;
+        while (at < header.size() && tokenCharacter(header[at])) ++at;
+        return header.substr(start, at - start);
+    };
+    auto spaces = [&]() {
+        while (at < header.size() && (header[at] == ' ' || header[at] == '\t')) ++at;
+    };
+    spaces();
+    std::string type = token();
+    if (type.empty() || at >= header.size() || header[at] != '/') throw fail("not a media type (type/subtype)");
+    ++at;
+    std::string subtype = token();
+    if (subtype.empty()) throw fail("not a media type (type/subtype)");
+    media.type = lower(type + "/" + subtype);
+    for (;;) {
+        spaces();
+        if (at == header.size()) return media;
+        if (header[at] != ';') throw fail("unexpected \"" + shown(header.substr(at, 1)) + "\" after " + media.type);
+        ++at;
+        spaces();
+        if (at == header.size()) return media;
+        std::string name = lower(token());
+        if (name.empty() || at >= header.size() || header[at] != '=') throw fail("a parameter is not name=value");
+        ++at;
+        std::string value;
+        if (at < header.size() && header[at] == '"') {
+            for (++at;; ++at) {
+                if (at >= header.size()) throw fail("a quoted value does not end");
+                if (header[at] == '"') break;
+                if (header[at] == '\\' && ++at >= header.size()) throw fail("a quoted value does not end");
+                value += header[at];
+            }
+            ++at;
+        } else {
+            value = token();
+            if (value.empty()) throw fail("parameter " + name + " has no value");
+        }
+        media.parameters[name] = value;
+    }
+}
+
+void requireJsonMediaType(const std::string &header) {
+    if (header.empty()) throw BadRequest("body: send it as Content-Type: application/json (the request names no type)");
+    MediaType media = parseMediaType(header);
+    if (media.type != "application/json")
+        throw BadRequest("body: send it as Content-Type: application/json, not \"" + shown(header) + "\"");
+    auto charset = media.parameters.find("charset");
+    if (charset != media.parameters.end() && lower(charset->second) != "utf-8")
+        throw BadRequest("body: Content-Type charset \"" + shown(charset->second) + "\": JSON is sent in UTF-8");
+}
 
 Json parseBody(const std::string &body, const std::set<std::string> &allowed) {
     if (body.empty()) return Json::object();

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -19,6 +20,17 @@ using Json = nlohmann::json;
 struct BadRequest : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// A Content-Type header: the media type in lower case ("application/json") and
+// its parameters (names in lower case, quoted values without their quotes).
+struct MediaType {
+    std::string type;
+    std::map<std::string, std::string> parameters;
+};
+// Throws BadRequest naming what is wrong when the header is not a media type.
+MediaType parseMediaType(const std::string &header);
+// Throws BadRequest unless the header says JSON (in UTF-8, the only charset JSON has).
+void requireJsonMediaType(const std::string &header);
 
 // The body as a JSON object whose keys all belong to `allowed`.
 Json parseBody(const std::string &body, const std::set<std::string> &allowed);

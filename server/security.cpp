@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <random>
 
 namespace qolven_server {
@@ -24,6 +25,31 @@ std::string randomToken() {
     return token;
 }
 
+std::string tokenProblem(const std::string &token, bool loopback) {
+    static const char allowed[] = "-._~";
+    for (unsigned char c : token) {
+        if (std::isalnum(c) || (c && std::strchr(allowed, c))) continue;
+        char shown[16];
+        if (c < 0x21 || c > 0x7E) std::snprintf(shown, sizeof shown, "byte 0x%02x", c);
+        else std::snprintf(shown, sizeof shown, "\"%c\"", c);
+        return std::string("holds ") + shown + "; a token holds letters, digits and - . _ ~ only";
+    }
+    if (loopback) return "";
+    // Other machines may guess: the random token has 32 hexadecimal digits.
+    const size_t kShortest = 16, kFewestDifferent = 8;
+    if (token.empty()) return "needed: the server's address reaches other machines";
+    if (token.size() < kShortest)
+        return "is " + std::to_string(token.size()) + " character" + (token.size() == 1 ? "" : "s") +
+               " long; on an address other machines reach, a token needs at least " + std::to_string(kShortest);
+    std::set<char> different(token.begin(), token.end());
+    if (different.size() < kFewestDifferent)
+        return "has only " + std::to_string(different.size()) + " different characters; on an address other "
+               "machines reach, a token needs at least " + std::to_string(kFewestDifferent);
+    return "";
+}
+
+BrowserSession newBrowserSession() { return {"/s/" + randomToken(), randomToken()}; }
+
 bool isLoopback(const std::string &address) {
     if (address == "localhost" || address == "::1") return true;
     in_addr v4{};
@@ -39,8 +65,8 @@ bool sameSecret(const std::string &given, const std::string &secret) {
     return differ == 0;
 }
 
-AccessPolicy::AccessPolicy(std::set<std::string> hosts, int port, std::string token)
-    : hosts_(std::move(hosts)), port_(port), token_(std::move(token)) {}
+AccessPolicy::AccessPolicy(std::set<std::string> hosts, int port, std::string token, BrowserSession session)
+    : hosts_(std::move(hosts)), port_(port), token_(std::move(token)), session_(std::move(session)) {}
 
 namespace {
 
@@ -92,7 +118,9 @@ bool AccessPolicy::originAllowed(const std::string &origin) const {
     return hostAllowed(text.substr(scheme.size()));
 }
 
-std::string AccessPolicy::cookieName() const { return "qolven_token_" + std::to_string(port_); }
+std::string AccessPolicy::sessionCookie() const {
+    return "qolven_session=" + session_.secret + "; Path=" + session_.path + "/; HttpOnly; SameSite=Strict";
+}
 
 bool AccessPolicy::tokenAllowed(const std::string &authorization, const std::string &cookie,
                                 const std::string &query) const {
@@ -101,15 +129,16 @@ bool AccessPolicy::tokenAllowed(const std::string &authorization, const std::str
     if (authorization.compare(0, bearer.size(), bearer) == 0 && sameSecret(authorization.substr(bearer.size()), token_))
         return true;
     if (!query.empty() && sameSecret(query, token_)) return true;
-    // Cookie: "a=b; qolven_token_8080=T; c=d"
-    const std::string name = cookieName() + "=";
+    // Cookie: "a=b; qolven_session=S; c=d"
+    const std::string name = "qolven_session=";
     size_t at = 0;
     while (at < cookie.size()) {
         size_t end = cookie.find(';', at);
         if (end == std::string::npos) end = cookie.size();
         std::string part = cookie.substr(at, end - at);
         part.erase(0, part.find_first_not_of(' '));
-        if (part.compare(0, name.size(), name) == 0 && sameSecret(part.substr(name.size()), token_)) return true;
+        if (part.compare(0, name.size(), name) == 0 && sameSecret(part.substr(name.size()), session_.secret))
+            return true;
         at = end + 1;
     }
     return false;

@@ -3,6 +3,7 @@
 #include "assets.h"
 #include "board_types.h"
 #include "calibration.h"
+#include "connections.h"
 #include "device_worker.h"
 #include "request.h"
 #include "security.h"
@@ -28,6 +29,8 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
+constexpr milliseconds kPingInterval{2000};
+constexpr milliseconds kQuietReader{6000};  // three pings unanswered
 constexpr milliseconds kShortJob{10000};
 constexpr milliseconds kLongJob{30000};  // reset waits up to 10 s for the board
 constexpr int kMaxChannel = 3;
@@ -63,15 +66,25 @@ const Key kKeys[] = {
     {"shunt", "exit", &Device::Change_Shunt_Exit},       {"hold", "down", &Device::Change_Hold_Down},
 };
 
+// Every live-view connection holds a thread for as long as it is open; the
+// others keep enough threads for the page's own requests.
+ConnectionLimits connectionLimits(const Options &o) {
+    ConnectionLimits limits;
+    limits.trustedThreads = o.maxEventClients + 8;
+    return limits;
+}
+
 } // namespace
 
 struct Server::Impl {
     Options options;
+    BrowserSession session = newBrowserSession();
     std::unique_ptr<AccessPolicy> policy;
-    httplib::Server http;
+    GuardedServer http;
     std::thread listener;
     int port = 0;
-    std::atomic<size_t> eventClients{0};
+    std::atomic<size_t> eventClients{0};  // live-view places taken
+    std::mutex admission;
 
     struct Entry {
         std::unique_ptr<DeviceWorker> worker;
@@ -80,7 +93,7 @@ struct Server::Impl {
     std::map<std::string, Entry> devices;
     std::vector<std::string> order;  // serials as attached
 
-    explicit Impl(Options o) : options(std::move(o)) {}
+    explicit Impl(Options o) : options(std::move(o)), http(connectionLimits(options)) {}
 
     void findDevices();
     void routes();
@@ -105,6 +118,7 @@ struct Server::Impl {
     Reply display(Entry &e);
     Reply key(Entry &e, const std::string &name);
     Reply simulation(Entry &e, const Json &body);
+    bool admitLiveView();
     void events(Entry &e, httplib::Response &res);
     std::optional<SettingInfo> setting(const std::string &name) const;
 };
@@ -511,11 +525,28 @@ Reply Server::Impl::simulation(Entry &e, const Json &body) {
     return Reply{200, Json{{"offset", offset}, {"amplitude", amplitude}, {"period", period}, {"noise", noise}}};
 }
 
+bool Server::Impl::admitLiveView() {
+    std::lock_guard<std::mutex> lock(admission);
+    if (eventClients < options.maxEventClients) {
+        ++eventClients;
+        return true;
+    }
+    // All places are taken: one whose reader has not shown for a while that it
+    // reads (a page frozen, a client that never reads) hands its place on.
+    std::shared_ptr<EventClient> quietest;
+    for (auto &d : devices) {
+        std::shared_ptr<EventClient> c = d.second.worker->events().quietest();
+        if (c && (!quietest || c->lastSign() < quietest->lastSign())) quietest = c;
+    }
+    return quietest && EventClient::Clock::now() - quietest->lastSign() >= kQuietReader &&
+           quietest->replace(eventFrame("dropped", "{\"reason\":\"this client answered no ping for a while and "
+                                                   "its place went to a new live view; reconnect to go on\"}"));
+}
+
 void Server::Impl::events(Entry &e, httplib::Response &res) {
-    if (eventClients.fetch_add(1) >= options.maxEventClients) {
-        --eventClients;
+    if (!admitLiveView()) {
         Reply r = failure(503, "too many live-view connections (" + std::to_string(options.maxEventClients) +
-                                   "); close one and try again");
+                                   "), all of them answering pings; close one and try again");
         res.status = r.status;
         res.set_content(r.body.dump(), "application/json");
         return;
@@ -524,11 +555,24 @@ void Server::Impl::events(Entry &e, httplib::Response &res) {
     std::shared_ptr<EventClient> client = worker->events().subscribe();
     worker->wake();
     res.set_header("X-Accel-Buffering", "no");
+    auto nextPing = std::make_shared<EventClient::Clock::time_point>();
     res.set_chunked_content_provider(
         "text/event-stream",
-        [client](size_t, httplib::DataSink &sink) {
+        [client, nextPing](size_t, httplib::DataSink &sink) {
             std::string out;
             bool more = client->take(out, seconds(1));
+            auto now = EventClient::Clock::now();
+            if (more && *nextPing == EventClient::Clock::time_point()) {
+                out.insert(0, eventFrame("hello", Json{{"client", client->id()}}.dump()));
+            } else if (more && client->hasAnswered() && now - client->lastSign() >= kQuietReader) {
+                // It answered before: a page that has stopped reading.
+                client->close(eventFrame("dropped", "{\"reason\":\"this client stopped answering pings and was "
+                                                    "dropped; reconnect to go on\"}"));
+            }
+            if (more && now >= *nextPing) {
+                out += eventFrame("ping", "{}");
+                *nextPing = now + kPingInterval;
+            }
             // A comment now and then shows a closed connection and keeps proxies from timing out.
             if (out.empty() && more) out = ": idle\n\n";
             if (!out.empty() && !sink.write(out.data(), out.size())) return false;
@@ -537,7 +581,7 @@ void Server::Impl::events(Entry &e, httplib::Response &res) {
         },
         [this, worker, client](bool) {
             worker->events().unsubscribe(client);
-            --eventClients;
+            if (!client->placeHandedOn()) --eventClients;
         });
 }
 
@@ -563,9 +607,7 @@ const char *reason(int status) {
 // A body must say it is JSON: a page elsewhere can send plain text without asking
 // first, JSON only with the server's consent (which it never gives).
 Json jsonBody(const httplib::Request &req, const std::set<std::string> &allowed) {
-    std::string type = req.get_header_value("Content-Type");
-    if (!req.body.empty() && type.compare(0, 16, "application/json") != 0)
-        throw BadRequest("body: send it as Content-Type: application/json, not \"" + type + "\"");
+    if (!req.body.empty()) requireJsonMediaType(req.get_header_value("Content-Type"));
     return parseBody(req.body, allowed);
 }
 
@@ -590,30 +632,37 @@ void Server::Impl::routes() {
     auto query = [](const httplib::Request &req, const char *name, long long low, long long high, long long fallback) {
         return integerParameter(req.get_param_value(name), req.has_param(name), name, low, high, fallback);
     };
-    const std::string dev = R"(/api/devices/([^/]+))";
+    // Everything is also served below the browser session's path, where the
+    // page lives and its cookie goes.
+    const std::string at = "(?:" + session.path + ")?";
+    const std::string dev = at + R"(/api/devices/([^/]+))";
 
     for (size_t i = 0; i < kAssetCount; ++i) {
         const Asset *a = &kAssets[i];
-        s.Get(a->path, [this, a](const httplib::Request &req, httplib::Response &res) {
-            // The address printed at start carries the token; the page then keeps it in a cookie.
-            if (req.has_param("token") && !policy->token().empty())
-                res.set_header("Set-Cookie", policy->cookieName() + "=" + policy->token() +
-                                                 "; Path=/; HttpOnly; SameSite=Strict");
+        const bool page = std::string(a->path) == "/";
+        s.Get(page ? session.path + "/" : at + a->path, [this, a, page](const httplib::Request &req, httplib::Response &res) {
+            // The address printed at start carries the token; the page then keeps its session's cookie.
+            if (page && req.has_param("token") && !policy->token().empty())
+                res.set_header("Set-Cookie", policy->sessionCookie());
             res.set_content(reinterpret_cast<const char *>(a->data), a->size, a->type);
         });
     }
-    s.Get("/api", guarded([this](const httplib::Request &) {
+    s.Get("/", [this](const httplib::Request &req, httplib::Response &res) {
+        size_t query = req.target.find('?');
+        res.set_redirect(session.path + "/" + (query == std::string::npos ? "" : req.target.substr(query)), 303);
+    });
+    s.Get(at + "/api", guarded([this](const httplib::Request &) {
         return Reply{200, Json{{"version", options.version}, {"devices", order},
                                {"simulated", static_cast<bool>(options.simulation)},
                                {"limits", {{"eventClients", options.maxEventClients},
                                            {"bodyBytes", options.maxBodyBytes}}}}};
     }));
-    s.Get("/api/devices", guarded([this](const httplib::Request &) {
+    s.Get(at + "/api/devices", guarded([this](const httplib::Request &) {
         Json list = Json::array();
         for (const std::string &serial : order) list.push_back({{"serial", serial}});
         return Reply{200, list};
     }));
-    s.Get("/api/settings", guarded([this](const httplib::Request &) {
+    s.Get(at + "/api/settings", guarded([this](const httplib::Request &) {
         Json list = Json::array();
         for (const SettingInfo &i : settingsTable()) {
             Json readTypes = Json::array(), writeTypes = Json::array();
@@ -659,6 +708,16 @@ void Server::Impl::routes() {
                                                                    std::string(req.matches[1]) + "\""));
         events(it->second, res);
     });
+    s.Post(dev + "/stream/pong", guarded([this](const httplib::Request &req) {
+        Entry &e = device(req.matches[1]);
+        Json body = jsonBody(req, {"client"});
+        auto id = body.find("client");
+        if (id == body.end() || !id->is_string()) throw BadRequest("client: expected the text the hello event gave");
+        std::shared_ptr<EventClient> client = e.worker->events().find(id->get<std::string>());
+        if (!client) return failure(404, "no live view \"" + id->get<std::string>() + "\" on this device");
+        client->answered();
+        return Reply{200, Json::object()};
+    }));
     s.Put(dev + "/stream", guarded([this](const httplib::Request &req) {
         Entry &e = device(req.matches[1]);
         return streamSettings(e, jsonBody(req, {"rate", "channel"}));
@@ -730,22 +789,27 @@ Server::Server(Options options) : impl_(std::make_unique<Impl>(std::move(options
 Server::~Server() { stop(); }
 
 void Server::start() {
+    prepare();
+    serve();
+}
+
+void Server::prepare() {
     Impl &i = *impl_;
     const Options &o = i.options;
+    if (i.port) throw std::runtime_error("the server is prepared already");
     if (o.port < 0 || o.port > 65535) throw std::runtime_error("--port: " + std::to_string(o.port) + " is outside 0..65535");
     if (o.bind.empty()) throw std::runtime_error("--bind: empty address");
+    for (unsigned char c : o.bind)
+        if (c < 0x21 || c > 0x7E) throw std::runtime_error("--bind: the address holds a control byte or a space");
     if (!isLoopback(o.bind) && o.token.empty())
         throw std::runtime_error("--bind " + o.bind + " reaches other machines: give a token (--token) or bind "
                                  "to 127.0.0.1");
+    std::string problem = tokenProblem(o.token, isLoopback(o.bind));
+    if (!problem.empty()) throw std::runtime_error("--token: " + problem);
     i.findDevices();
-    // Every live-view connection holds a thread for as long as it is open; the
-    // others keep enough threads for the page's own requests.
-    size_t threads = o.maxEventClients + 8;
-    i.http.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     i.http.set_payload_max_length(o.maxBodyBytes);
-    i.http.set_read_timeout(5, 0);
-    i.http.set_write_timeout(5, 0);
-    i.http.set_keep_alive_timeout(2);
+    // Idle connections wait without a thread, so they may stay for many requests.
+    i.http.set_keep_alive_max_count(100);
     // cpp-httplib's default also sets SO_REUSEPORT, with which a second server on the
     // same port would silently share the requests with the first.
     i.http.set_socket_options([](socket_t sock) {
@@ -761,7 +825,17 @@ void Server::start() {
         throw std::runtime_error("cannot listen on " + o.bind + " port " + std::to_string(o.port) + ": " + why);
     }
     i.port = port;
-    i.policy = std::make_unique<AccessPolicy>(hostsFor(o.bind), port, o.token);
+    i.policy = std::make_unique<AccessPolicy>(hostsFor(o.bind), port, o.token, i.session);
+}
+
+void Server::serve() {
+    Impl &i = *impl_;
+    if (!i.port) throw std::runtime_error("the server must be prepared before it serves");
+    if (i.listener.joinable()) return;
+    const AccessPolicy *policy = i.policy.get();
+    i.http.begin([policy](const RequestHead &head) {
+        return policy->tokenAllowed(head.header("Authorization"), head.header("Cookie"), head.query("token"));
+    });
     i.listener = std::thread([&i] { i.http.listen_after_bind(); });
     // stop() only reaches a server that runs: until then it would leave the listener in accept().
     for (int wait = 0; !i.http.is_running(); ++wait) {
@@ -772,10 +846,13 @@ void Server::start() {
 
 void Server::stop() {
     Impl &i = *impl_;
-    if (!i.listener.joinable()) return;
-    for (auto &d : i.devices) d.second.worker->events().closeAll(eventFrame("closed", "{\"reason\":\"the server stops\"}"));
-    i.http.stop();
-    i.listener.join();
+    if (i.listener.joinable()) {
+        for (auto &d : i.devices)
+            d.second.worker->events().closeAll(eventFrame("closed", "{\"reason\":\"the server stops\"}"));
+        i.http.stop();
+        i.listener.join();
+    }
+    i.http.finish();
     i.devices.clear();
 }
 

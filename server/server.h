@@ -19,7 +19,7 @@ using SignalControl =
 struct Options {
     std::string bind = "127.0.0.1";
     int port = 8080;  // 0: any free port
-    std::string token;  // empty: no token (refused unless bound to loopback)
+    std::string token;  // empty: no token (refused unless bound to loopback); see tokenProblem()
     std::vector<std::string> serials;  // devices to serve; empty: every attached device
     unsigned char channel = 0;  // channel of the live stream at start
     SignalControl simulation;   // set only when the devices are virtual
@@ -35,9 +35,14 @@ public:
     Server(const Server &) = delete;
     Server &operator=(const Server &) = delete;
 
-    // Checks the options, finds the devices, binds and starts serving.  Throws
-    // std::runtime_error with the reason (bad address, port in use, no token).
+    // prepare() and serve().
     void start();
+    // Checks the options, finds the devices and binds the address: port() and
+    // url() are known, nothing is answered yet.  Throws std::runtime_error with
+    // the reason (bad address, port in use, missing or weak token).
+    void prepare();
+    // Starts answering requests.
+    void serve();
     void stop();
 
     int port() const;

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -77,8 +78,10 @@ std::string serveDetails() {
     return "\nServes a page with live view, settings, calibration wizard and maintenance, and the same\n"
            "operations as a JSON API (http-api.md in the documentation).  --port 0 takes any free port.\n"
            "Every request needs the token printed with the address (a new one each start unless --token\n"
-           "is given); --token \"\" turns it off, which only a loopback address allows.  With --serial only\n"
-           "that device is served.  Ctrl-C stops the server.\n";
+           "is given); --token \"\" turns it off, which only a loopback address allows.  A token holds\n"
+           "letters, digits and - . _ ~; off loopback at least 16 characters.  With --serial only that\n"
+           "device is served.  Nothing is served unless the address could be printed (exit code 6).\n"
+           "Ctrl-C stops the server.\n";
 }
 
 const std::vector<OptionSpec> kPages = {
@@ -569,10 +572,26 @@ int run(int argc, char **argv) {
     return runCommand(*command, s, out);
 }
 
+// A closed standard descriptor would be handed to the next file opened (the
+// simulator's lock file, a CSV) and what was meant for it would land there.
+// Each closed one is held on a descriptor open for reading only, to which
+// writing fails as it would on a closed one.
+void holdClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // open() and pipe() take the lowest free descriptor: this one.
+        if (open("/dev/null", O_RDONLY) == fd) continue;
+        int ends[2];
+        if (pipe(ends) != 0 || ends[0] != fd) _exit(kExitWrite);  // nothing can be said or done safely
+        close(ends[1]);
+    }
+}
+
 } // namespace
 } // namespace qolven_tool
 
 int main(int argc, char **argv) {
+    qolven_tool::holdClosedStandardDescriptors();
     try {
         int code = qolven_tool::run(argc, argv);
         if (code == qolven_tool::kExitOk) qolven_tool::flushOutput();  // help and version

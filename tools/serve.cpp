@@ -5,8 +5,10 @@
 #include "security.h"
 #include "server.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace qolven_tool {
@@ -30,12 +32,16 @@ int commandServe(Session &s, Output &) {
                 return set(serial.c_str(), offset, amplitude, period, noise) == 0;
             };
     }
+    for (unsigned char c : options.bind)
+        if (c < 0x21 || c > 0x7E) throw usageError("--bind: " + quote(options.bind) + " is not an address");
     if (options.token.empty() && !qolven_server::isLoopback(options.bind))
         throw usageError("--bind " + options.bind + " reaches other machines: give a token (--token) or bind to "
                          "127.0.0.1");
+    std::string problem = qolven_server::tokenProblem(options.token, qolven_server::isLoopback(options.bind));
+    if (!problem.empty()) throw usageError("--token: " + problem);
     qolven_server::Server server(options);
     try {
-        server.start();
+        server.prepare();
     } catch (const std::runtime_error &e) {
         throw Failure(kExitDevice, e.what());
     }
@@ -46,7 +52,20 @@ int commandServe(Session &s, Output &) {
     if (options.token.empty())
         std::printf("qolven serve: no token: every program on this machine may use the devices\n");
     std::printf("Open %s\n(Ctrl-C stops the server)\n", server.url().c_str());
-    std::fflush(stdout);
+    // Without its address and token nobody could use the server: it answers
+    // nothing until they are shown.
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        int error = errno;
+        throw Failure(kExitWrite, std::string("cannot write standard output: ") +
+                                      (error ? std::strerror(error) : "write error") +
+                                      "; the server does not run without showing its address and token");
+    }
+    try {
+        server.serve();
+    } catch (const std::runtime_error &e) {
+        throw Failure(kExitDevice, e.what());
+    }
     while (!interrupted()) std::this_thread::sleep_for(std::chrono::milliseconds(200));
     server.stop();
     return kExitOk;

@@ -43,7 +43,7 @@ async function api(method, path, body) {
   return data;
 }
 
-const dev = (path) => "/api/devices/" + encodeURIComponent(state.serial) + (path || "");
+const dev = (path) => "api/devices/" + encodeURIComponent(state.serial) + (path || "");
 
 function text(id, value) { $(id).textContent = value; }
 
@@ -190,6 +190,13 @@ function connectStream() {
   source.addEventListener("status", onStatus);
   source.addEventListener("dropped", (ev) => {
     $("stream-error").textContent = JSON.parse(ev.data).reason;
+  });
+  // Answering the server's pings shows that this page reads the stream; a live view
+  // that does not answer may lose its place to a new one.
+  let client = null;
+  source.addEventListener("hello", (ev) => { client = JSON.parse(ev.data).client; });
+  source.addEventListener("ping", () => {
+    if (client) api("POST", dev("/stream/pong"), { client }).catch(() => {});
   });
   source.onopen = () => text("connection", "live");
   source.onerror = () => text("connection", "reconnecting…");
@@ -538,7 +545,8 @@ function setUpTabs() {
 }
 
 async function start() {
-  // The token now sits in a cookie; keep it out of the address bar, bookmarks and screenshots.
+  // The session's cookie stands for the token now; keep the token out of the address bar,
+  // bookmarks and screenshots.  Every address the page uses is relative to its session's path.
   if (location.search.includes("token=")) history.replaceState(null, "", location.pathname);
   RATES.forEach((r, code) => {
     const o = document.createElement("option");
@@ -579,7 +587,7 @@ async function start() {
 
   let info;
   try {
-    info = await api("GET", "/api");
+    info = await api("GET", "api");
   } catch (e) {
     showError(e.message);
     return;

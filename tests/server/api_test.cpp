@@ -9,9 +9,16 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +48,54 @@ struct Answer {
     int status = 0;
     Json body;
     std::string text;
+};
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+// A TCP connection to the server, written and read by hand.
+class Raw {
+public:
+    explicit Raw(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (connect(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~Raw() {
+        if (fd_ >= 0) close(fd_);
+    }
+    Raw(const Raw &) = delete;
+    Raw &operator=(const Raw &) = delete;
+
+    bool connected() const { return fd_ >= 0; }
+    bool send(const std::string &text) {
+        return fd_ >= 0 && ::send(fd_, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
+    }
+    // Reads what comes until the server closes the connection or `wait` has
+    // passed; true when it closed.
+    bool readUntilClosed(std::chrono::milliseconds wait) {
+        auto until = Clock::now() + wait;
+        while (fd_ >= 0 && Clock::now() < until) {
+            pollfd p = {fd_, POLLIN, 0};
+            if (poll(&p, 1, 50) <= 0) continue;
+            char buffer[65536];
+            ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+            if (n <= 0) return true;
+            received.append(buffer, static_cast<size_t>(n));
+        }
+        return false;
+    }
+
+    std::string received;
+
+private:
+    int fd_;
 };
 
 class Api : public ::testing::Test {
@@ -106,6 +161,24 @@ protected:
     static void clearWire() {
         for (const char *s : {"SIM0002", "SIM0009", "SIM0005"}) sim::clear_writes(s);
     }
+
+    // What a browser gets from the printed address: the page's session path and
+    // its cookie ("qolven_session=..."), from the Set-Cookie header.
+    struct PageSession {
+        std::string path, cookie, setCookie;
+    };
+    PageSession openPage() {
+        PageSession p;
+        auto moved = client->Get((std::string("/?token=") + kToken).c_str());
+        if (!moved || moved->status != 303) return p;
+        std::string location = moved->get_header_value("Location");
+        p.path = location.substr(0, location.find("/?"));
+        auto page = client->Get(location.c_str());
+        if (!page || page->status != 200) return p;
+        p.setCookie = page->get_header_value("Set-Cookie");
+        p.cookie = p.setCookie.substr(0, p.setCookie.find(';'));
+        return p;
+    }
     static size_t wire(const std::string &serial) { return sim::writes(serial).size(); }
 };
 
@@ -122,8 +195,9 @@ TEST_F(Api, RefusedCallersReachNoBoard) {
         {"no token", {}, 401},
         {"wrong token", {{"Authorization", "Bearer nope"}}, 401},
         {"token as a prefix", {{"Authorization", bearer + "x"}}, 401},
-        {"wrong cookie", {{"Cookie", "qolven_token_" + port + "=nope"}}, 401},
-        {"cookie of another port", {{"Cookie", std::string("qolven_token_1=") + kToken}}, 401},
+        {"wrong cookie", {{"Cookie", "qolven_session=nope"}}, 401},
+        {"the token as a cookie", {{"Cookie", std::string("qolven_session=") + kToken}}, 401},
+        {"the token in a cookie of the port", {{"Cookie", "qolven_token_" + port + "=" + kToken}}, 401},
         {"foreign Host", {{"Authorization", bearer}, {"Host", "evil.example:" + port}}, 403},
         {"rebound Host", {{"Authorization", bearer}, {"Host", "127.0.0.1.evil.example:" + port}}, 403},
         {"loopback Host, other port", {{"Authorization", bearer}, {"Host", "127.0.0.1:1"}}, 403},
@@ -149,6 +223,8 @@ TEST_F(Api, RefusedCallersReachNoBoard) {
 
 TEST_F(Api, AcceptedCallers) {
     const std::string port = std::to_string(server->port());
+    PageSession page = openPage();
+    ASSERT_FALSE(page.cookie.empty());
     struct Case {
         const char *what;
         std::string path;
@@ -156,7 +232,9 @@ TEST_F(Api, AcceptedCallers) {
     } cases[] = {
         {"bearer token", "/api", {{"Authorization", std::string("Bearer ") + kToken}}},
         {"token in the address", std::string("/api?token=") + kToken, {}},
-        {"cookie", "/api", {{"Cookie", "a=b; qolven_token_" + port + "=" + kToken + "; c=d"}}},
+        {"token, percent-encoded", std::string("/api?token=test%2Dtoken-0123456789"), {}},
+        {"the page's cookie below its path", page.path + "/api", {{"Cookie", "a=b; " + page.cookie + "; c=d"}}},
+        {"bearer token below the page's path", page.path + "/api", {{"Authorization", std::string("Bearer ") + kToken}}},
         {"localhost Host and same Origin",
          "/api",
          {{"Authorization", std::string("Bearer ") + kToken},
@@ -171,25 +249,60 @@ TEST_F(Api, AcceptedCallers) {
     }
 }
 
-TEST_F(Api, PageSetsTheTokenCookieAndEveryAssetNeedsIt) {
-    auto page = client->Get((std::string("/?token=") + kToken).c_str());
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("<script src=\"/app.js\">"), std::string::npos);
-    std::string cookie = page->get_header_value("Set-Cookie");
-    EXPECT_EQ(cookie, "qolven_token_" + std::to_string(server->port()) + "=" + kToken +
-                          "; Path=/; HttpOnly; SameSite=Strict");
-    EXPECT_NE(page->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
-    for (const char *path : {"/", "/app.js", "/app.css", "/vendor/uPlot.iife.min.js", "/vendor/uPlot.min.css"}) {
-        SCOPED_TRACE(path);
-        auto refused = client->Get(path);
+// Browsers send a cookie to every port of a host: the page's cookie is its
+// session's secret, and goes only below a path of that session.
+TEST_F(Api, PageKeepsItsSessionBelowItsOwnPath) {
+    auto moved = client->Get((std::string("/?token=") + kToken).c_str());
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(moved->status, 303);
+    EXPECT_EQ(moved->get_header_value("Set-Cookie"), "") << "no cookie on the way";
+    PageSession page = openPage();
+    ASSERT_EQ(page.path.size(), 35u) << page.path;
+    EXPECT_EQ(moved->get_header_value("Location"), page.path + "/?token=" + kToken);
+    EXPECT_EQ(page.setCookie, page.cookie + "; Path=" + page.path + "/; HttpOnly; SameSite=Strict");
+    EXPECT_EQ(page.cookie.rfind("qolven_session=", 0), 0u);
+    EXPECT_EQ(page.setCookie.find(kToken), std::string::npos) << "the token itself is never stored";
+    auto html = client->Get((page.path + "/").c_str(), httplib::Headers{{"Cookie", page.cookie}});
+    ASSERT_TRUE(html);
+    EXPECT_EQ(html->status, 200);
+    EXPECT_NE(html->body.find("<script src=\"app.js\">"), std::string::npos) << "addresses relative to the session";
+    EXPECT_NE(html->get_header_value("Content-Security-Policy").find("default-src 'self'"), std::string::npos);
+    for (const char *asset : {"/", "/app.js", "/app.css", "/vendor/uPlot.iife.min.js", "/vendor/uPlot.min.css"}) {
+        SCOPED_TRACE(asset);
+        std::string path = page.path + asset;
+        auto refused = client->Get(path.c_str());
         ASSERT_TRUE(refused);
         EXPECT_EQ(refused->status, 401);
-        auto served = client->Get(path, httplib::Headers{{"Cookie", cookie.substr(0, cookie.find(';'))}});
+        auto served = client->Get(path.c_str(), httplib::Headers{{"Cookie", page.cookie}});
         ASSERT_TRUE(served);
         EXPECT_EQ(served->status, 200);
         EXPECT_GT(served->body.size(), 100u);
     }
+    // Another server's session path is not this one's.
+    auto elsewhere = client->Get("/s/0123456789abcdef0123456789abcdef/api", httplib::Headers{{"Cookie", page.cookie}});
+    ASSERT_TRUE(elsewhere);
+    EXPECT_EQ(elsewhere->status, 404);
+}
+
+TEST(ApiStart, NothingIsAnsweredBeforeServing) {
+    sim::reset();
+    sim::attach(board("SIM0002", 2));
+    qolven_server::Options o;
+    o.port = 0;
+    o.token = kToken;
+    qolven_server::Server s(o);
+    s.prepare();
+    ASSERT_GT(s.port(), 0);
+    EXPECT_EQ(s.url(), "http://127.0.0.1:" + std::to_string(s.port()) + "/?token=" + kToken);
+    Raw early(s.port());
+    ASSERT_TRUE(early.connected()) << "the port is taken";
+    early.send(std::string("GET /api HTTP/1.1\r\nHost: 127.0.0.1:") + std::to_string(s.port()) +
+               "\r\nAuthorization: Bearer " + kToken + "\r\nConnection: close\r\n\r\n");
+    EXPECT_FALSE(early.readUntilClosed(std::chrono::milliseconds(500)));
+    EXPECT_EQ(early.received, "") << "nothing answered while only prepared";
+    s.serve();
+    EXPECT_TRUE(early.readUntilClosed(std::chrono::seconds(10)));
+    EXPECT_EQ(early.received.rfind("HTTP/1.1 200", 0), 0u) << early.received;
 }
 
 TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
@@ -202,8 +315,12 @@ TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
         const char *message;
     } cases[] = {
         {"network address without a token", "0.0.0.0", "", {}, "give a token"},
-        {"not an address of this machine", "192.0.2.1", "t", {}, "cannot listen on 192.0.2.1"},
-        {"not an address at all", "not-an-address", "t", {}, "cannot listen"},
+        {"network address, short token", "0.0.0.0", "secret", {}, "--token: is 6 characters long"},
+        {"network address, repetitive token", "0.0.0.0", "abcabcabcabcabcabc", {}, "only 3 different characters"},
+        {"line break in the token", "127.0.0.1", "t\r\nX-Evil: 1", {}, "--token: holds byte 0x0d"},
+        {"line break in the address", "127.0.0.1\n", kToken, {}, "--bind: the address holds a control byte"},
+        {"not an address of this machine", "192.0.2.1", kToken, {}, "cannot listen on 192.0.2.1"},
+        {"not an address at all", "not-an-address", kToken, {}, "cannot listen"},
         {"device not attached", "127.0.0.1", "t", {"NOPE"}, "no device with serial number \"NOPE\""},
     };
     for (const Case &c : cases) {
@@ -326,6 +443,29 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
         EXPECT_NE(a.body.value("error", "").find(c.error), std::string::npos) << a.text;
         EXPECT_EQ(wire("SIM0002"), 0u);
         EXPECT_EQ(wire("SIM0005"), 0u);
+    }
+}
+
+TEST_F(Api, BodiesMustSayTheyAreJson) {
+    struct Case {
+        const char *type;
+        int status;
+    } cases[] = {
+        {"application/json; charset=utf-8", 200},
+        {"application/jsonfoo", 400},
+        {"application/json; charset=iso-8859-1", 400},
+        {"text/plain; application/json", 400},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.type);
+        clearWire();
+        auto r = client->Put("/api/devices/SIM0002/settings/decimal-point", auth(), R"({"value": 1})", c.type);
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, c.status) << r->body;
+        if (c.status == 400) {
+            EXPECT_NE(r->body.find("Content-Type"), std::string::npos) << r->body;
+            EXPECT_EQ(wire("SIM0002"), 0u) << "nothing sent to the board";
+        }
     }
 }
 
@@ -622,6 +762,70 @@ struct EventReader {
     std::atomic<long long> sampleCount{0};
 };
 
+// A live view read on a thread of its own, as a page reads it; it answers the
+// server's pings while `answering`.
+class LiveView {
+public:
+    LiveView(int port, const std::string &serial, bool answers) : answering(answers), port_(port) {
+        thread_ = std::thread([this, serial] {
+            httplib::Client c("127.0.0.1", port_);
+            c.set_read_timeout(30, 0);
+            httplib::Client pong("127.0.0.1", port_);
+            const std::string path = "/api/devices/" + serial + "/stream";
+            c.Get(path.c_str(), auth(),
+                  [this](const httplib::Response &r) {
+                      status = r.status;
+                      return true;
+                  },
+                  [this, &pong, path](const char *data, size_t size) {
+                      std::lock_guard<std::mutex> lock(m_);
+                      size_t seen = reader_.events.size();
+                      reader_.feed(data, size);
+                      for (size_t i = seen; i < reader_.events.size(); ++i) {
+                          const auto &e = reader_.events[i];
+                          if (e.first == "hello") id_ = e.second.value("client", "");
+                          if (e.first == "ping" && answering)
+                              pong.Post((path + "/pong").c_str(), auth(), Json{{"client", id_}}.dump(),
+                                        "application/json");
+                      }
+                      return !stop_;
+                  });
+            ended = true;
+        });
+    }
+    ~LiveView() {
+        stop_ = true;
+        thread_.join();
+    }
+    static httplib::Headers auth() { return {{"Authorization", std::string("Bearer ") + kToken}}; }
+
+    long long samples() const { return reader_.samples(); }
+    // The reason of the "dropped" event, "" while there was none.
+    std::string dropped() {
+        std::lock_guard<std::mutex> lock(m_);
+        for (const auto &e : reader_.events)
+            if (e.first == "dropped") return e.second.value("reason", "?");
+        return "";
+    }
+    bool waitUntilOpen(std::chrono::seconds wait) {
+        auto until = Clock::now() + wait;
+        while (status == 0 && !ended && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        return status == 200;
+    }
+
+    std::atomic<bool> answering;
+    std::atomic<int> status{0};
+    std::atomic<bool> ended{false};
+
+private:
+    int port_;
+    std::mutex m_;
+    EventReader reader_;
+    std::string id_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
 TEST_F(Api, StreamDeliversEverySampleInOrder) {
     ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).body["nominal"], 500.0);
     EXPECT_EQ(sim::eeprom("SIM0002", 100) & 0x0F, 13) << "the rate is the converter byte's low nibble";
@@ -635,6 +839,7 @@ TEST_F(Api, StreamDeliversEverySampleInOrder) {
     long long next = -1;
     bool status = false;
     for (auto &e : reader.events) {
+        if (e.first == "hello" || e.first == "ping") continue;
         if (e.first == "status") {
             status = true;
             EXPECT_EQ(e.second["nominal"], 500.0);
@@ -768,6 +973,157 @@ TEST_F(Api, ManyClientsOneDeviceNoRaces) {
     EXPECT_EQ(failures, 0);
     for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(sim::channel_register("SIM0009", ch, 106), (ch * 8 + 7) % 10);
     EXPECT_TRUE(sim::diagnostics("SIM0009").empty()) << "every frame reached the board whole";
+}
+
+// ---- connections
+
+// Heads that trickle in, connections that send nothing and requests without the
+// token all at once: those with the token are still answered at once, the slow
+// ones are closed within the deadline of a head, and a live view goes on.
+TEST_F(Api, SlowAndForeignRequestsNeitherHoldThreadsNorStarveTokenHolders) {
+    const int port = server->port();
+    LiveView view(port, "SIM0002", true);
+    ASSERT_TRUE(view.waitUntilOpen(std::chrono::seconds(20)));
+
+    std::vector<std::unique_ptr<Raw>> trickling, silent;
+    for (int i = 0; i < 60; ++i) silent.push_back(std::make_unique<Raw>(port));
+    for (int i = 0; i < 20; ++i) {
+        trickling.push_back(std::make_unique<Raw>(port));
+        trickling.back()->send("GET /api HTTP/1.1\r\n");
+    }
+    std::atomic<bool> busy{true};
+    std::thread trickle([&] {
+        while (busy) {
+            for (auto &r : trickling) r->send("X-Slow: 1\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+    });
+    std::atomic<int> refused{0};
+    std::vector<std::thread> foreign;
+    for (int t = 0; t < 4; ++t)
+        foreign.emplace_back([&] {
+            httplib::Client c("127.0.0.1", port);
+            while (busy)
+                if (auto r = c.Get("/api/devices/SIM0002/settings"); r && r->status == 401) ++refused;
+        });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = Clock::now();
+
+    httplib::Client quick("127.0.0.1", port);
+    quick.set_connection_timeout(3, 0);
+    quick.set_read_timeout(3, 0);
+    double slowest = 0;
+    for (int i = 0; i < 10; ++i) {
+        auto asked = Clock::now();
+        auto r = quick.Get("/api/devices/SIM0009", auth());
+        slowest = std::max(slowest, secondsSince(asked));
+        if (!r) {
+            ADD_FAILURE() << "request " << i << " with the token got no answer";
+            break;
+        }
+        EXPECT_EQ(r->status, 200);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    EXPECT_LT(slowest, 2.0) << "a shared machine is slow, never that slow";
+
+    size_t closed = 0;
+    // More connections from one address than may wait: the oldest make room at
+    // once, the others run out of time.
+    auto left = [&] { return std::chrono::duration_cast<std::chrono::milliseconds>(start + std::chrono::seconds(15) - Clock::now()); };
+    for (auto &r : silent) closed += r->readUntilClosed(left());
+    for (auto &r : trickling) closed += r->readUntilClosed(left());
+    EXPECT_EQ(closed, trickling.size() + silent.size());
+    EXPECT_LT(secondsSince(start), 15.0) << "the head's deadline runs from the start, not from each line";
+    for (auto &r : trickling) EXPECT_EQ(r->received.find("200 OK"), std::string::npos);
+    busy = false;
+    trickle.join();
+    for (auto &t : foreign) t.join();
+    EXPECT_GT(refused, 0);
+
+    long long before = view.samples();
+    for (int i = 0; i < 200 && view.samples() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(view.samples(), before) << "the live view outlives the deadline of request heads";
+    EXPECT_EQ(view.dropped(), "");
+}
+
+// ---- live-view places
+
+// TCP does not tell whether a client reads: its kernel takes megabytes for it.
+// A client that never answers a ping hands its place on when a new live view
+// needs one.
+TEST_F(Api, LiveViewsThatNeverReadGiveTheirPlaceUp) {
+    qolven_server::Options o = options();
+    o.maxEventClients = 2;
+    start(o);
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 15}}).status, 200);
+    const int port = server->port();
+    const std::string request = "GET /api/devices/SIM0002/stream HTTP/1.1\r\nHost: 127.0.0.1:" +
+                                std::to_string(port) + "\r\nAuthorization: Bearer " + kToken + "\r\n\r\n";
+    Raw first(port), second(port);
+    ASSERT_TRUE(first.send(request));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(second.send(request));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const auto start = Clock::now();
+    Answer full = get("/api/devices/SIM0009/stream");
+    EXPECT_EQ(full.status, 503) << "both places are new";
+    EXPECT_NE(full.body.value("error", "").find("too many live-view connections (2)"), std::string::npos);
+
+    std::unique_ptr<LiveView> next;
+    while (secondsSince(start) < 30) {
+        next = std::make_unique<LiveView>(port, "SIM0009", true);
+        if (next->waitUntilOpen(std::chrono::seconds(10))) break;
+        ASSERT_EQ(next->status, 503);
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+    ASSERT_EQ(next->status, 200);
+    EXPECT_LT(secondsSince(start), 15.0) << "a few seconds, not minutes";
+    // The one longest without a sign makes room, and is told why after what it had.
+    EXPECT_TRUE(first.readUntilClosed(std::chrono::seconds(20)));
+    EXPECT_NE(first.received.find("event: hello"), std::string::npos);
+    EXPECT_NE(first.received.find("event: samples"), std::string::npos);
+    EXPECT_NE(first.received.find("its place went to a new live view"), std::string::npos);
+    EXPECT_EQ(second.received, "") << "not read yet";
+}
+
+// A page that stops answering pings is dropped; one that answers keeps its place;
+// a client that reads without answering is left alone until its place is needed.
+TEST_F(Api, PingsDecideWhoKeepsAPlace) {
+    qolven_server::Options o = options();
+    o.maxEventClients = 3;
+    start(o);
+    const int port = server->port();
+    LiveView page(port, "SIM0002", true), frozen(port, "SIM0002", true), script(port, "SIM0009", false);
+    for (LiveView *v : {&page, &frozen, &script}) ASSERT_TRUE(v->waitUntilOpen(std::chrono::seconds(20)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));  // a ping or two answered
+    frozen.answering = false;
+    const auto stopped = Clock::now();
+    while (frozen.dropped().empty() && secondsSince(stopped) < 30)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_NE(frozen.dropped().find("stopped answering pings"), std::string::npos) << frozen.dropped();
+    EXPECT_GE(secondsSince(stopped), 4.0);
+    EXPECT_LT(secondsSince(stopped), 15.0);
+    long long pageSamples = page.samples(), scriptSamples = script.samples();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    EXPECT_GT(page.samples(), pageSamples);
+    EXPECT_GT(script.samples(), scriptSamples);
+    EXPECT_EQ(page.dropped(), "");
+    EXPECT_EQ(script.dropped(), "") << "never answering is no reason to drop while no one waits";
+
+    // The dropped page's place is free; then the script, quiet longest, makes room.
+    LiveView late(port, "SIM0005", false);
+    EXPECT_TRUE(late.waitUntilOpen(std::chrono::seconds(20)));
+    LiveView later(port, "SIM0005", false);
+    EXPECT_TRUE(later.waitUntilOpen(std::chrono::seconds(20)));
+    for (int i = 0; i < 100 && script.dropped().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_NE(script.dropped().find("its place went to a new live view"), std::string::npos);
+    // Now the page answers and the others are new: no place is given up.
+    Answer refused = get("/api/devices/SIM0009/stream");
+    EXPECT_EQ(refused.status, 503) << refused.text;
+    EXPECT_EQ(page.dropped(), "");
+    Answer unknown = send("POST", "/api/devices/SIM0002/stream/pong", Json{{"client", "nobody"}});
+    EXPECT_EQ(unknown.status, 404);
+    EXPECT_EQ(send("POST", "/api/devices/SIM0002/stream/pong", Json{{"client", 5}}).status, 400);
 }
 
 } // namespace

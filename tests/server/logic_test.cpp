@@ -1,10 +1,12 @@
 // The arithmetic and the bookkeeping behind `qolven serve`: averaged readings,
-// loading-point checks, loads from a table, the per-reader event queues and
-// the access policy.
+// loading-point checks, loads from a table, the per-reader event queues, the
+// access policy and what is read of a request before it is answered.
 #include <gtest/gtest.h>
 
 #include "calibration.h"
+#include "connections.h"
 #include "events.h"
+#include "request.h"
 #include "security.h"
 
 #include <atomic>
@@ -146,6 +148,34 @@ TEST(Events, ByteBoundAndUnsubscribe) {
     EXPECT_EQ(out, "");
 }
 
+TEST(Events, QuietReadersAndTheirPlaces) {
+    EventHub hub;
+    auto first = hub.subscribe();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    auto second = hub.subscribe();
+    EXPECT_NE(first->id(), second->id());
+    EXPECT_EQ(hub.find(second->id()), second);
+    EXPECT_EQ(hub.find("nobody"), nullptr);
+    // Until a reader answers a ping, its arrival counts as its last sign.
+    EXPECT_EQ(hub.quietest(), first);
+    EXPECT_FALSE(first->hasAnswered());
+    first->answered();
+    EXPECT_TRUE(first->hasAnswered());
+    EXPECT_EQ(hub.quietest(), second);
+
+    hub.publish("frame\n\n");
+    EXPECT_TRUE(second->replace("farewell\n\n"));
+    EXPECT_TRUE(second->placeHandedOn());
+    std::string out;
+    EXPECT_FALSE(second->take(out, std::chrono::milliseconds(0)));
+    EXPECT_EQ(out, "frame\n\nfarewell\n\n") << "what was queued, then why it ends";
+    EXPECT_FALSE(second->offer("late")) << "nothing is queued after the end";
+
+    hub.unsubscribe(first);
+    EXPECT_FALSE(first->placeHandedOn()) << "an ordinary end gives the place back";
+    EXPECT_FALSE(first->replace("x"));
+}
+
 TEST(Security, AddressesAndSecrets) {
     for (const char *a : {"127.0.0.1", "127.1.2.3", "::1", "localhost"}) EXPECT_TRUE(isLoopback(a)) << a;
     for (const char *a : {"0.0.0.0", "::", "192.168.1.10", "128.0.0.1", "localhost.evil", ""})
@@ -183,11 +213,16 @@ TEST(Security, HostOriginAndToken) {
     for (const Origin &o : origins) EXPECT_EQ(p.originAllowed(o.header), o.allowed) << o.header;
     EXPECT_TRUE(p.tokenAllowed("Bearer secret", "", ""));
     EXPECT_TRUE(p.tokenAllowed("", "", "secret"));
-    EXPECT_TRUE(p.tokenAllowed("", "x=1;qolven_token_8080=secret", ""));
     EXPECT_FALSE(p.tokenAllowed("Bearer secrets", "", ""));
     EXPECT_FALSE(p.tokenAllowed("Basic secret", "", ""));
-    EXPECT_FALSE(p.tokenAllowed("", "qolven_token_8081=secret", ""));
     EXPECT_FALSE(p.tokenAllowed("", "", ""));
+
+    // The page's cookie holds the session's secret, never the token.
+    AccessPolicy session(hostsFor("127.0.0.1"), 8080, "secret", {"/s/0123abcd", "cookie-secret"});
+    EXPECT_TRUE(session.tokenAllowed("", "x=1; qolven_session=cookie-secret; y=2", ""));
+    EXPECT_FALSE(session.tokenAllowed("", "qolven_session=secret", ""));
+    EXPECT_FALSE(session.tokenAllowed("", "qolven_token_8080=secret", ""));
+    EXPECT_FALSE(p.tokenAllowed("", "qolven_session=", "")) << "no session, no cookie";
 
     AccessPolicy open(hostsFor("127.0.0.1"), 80, "");
     EXPECT_TRUE(open.tokenAllowed("", "", ""));
@@ -196,6 +231,81 @@ TEST(Security, HostOriginAndToken) {
     AccessPolicy lan(hostsFor("192.0.2.7"), 9000, "t");
     EXPECT_TRUE(lan.hostAllowed("192.0.2.7:9000"));
     EXPECT_FALSE(lan.hostAllowed("192.0.2.8:9000"));
+}
+
+TEST(Security, TokenStrength) {
+    struct Case {
+        std::string token;
+        bool loopback;
+        const char *problem;  // "" when accepted
+    } cases[] = {
+        {"a", true, ""},
+        {"test-token_0.9~", true, ""},
+        {randomToken(), false, ""},
+        {"abc\r\nSet-Cookie:x", true, "holds byte 0x0d"},
+        {std::string("ab\0c", 4), true, "holds byte 0x00"},
+        {"caf\xc3\xa9", true, "holds byte 0xc3"},
+        {"a&b", true, "holds \"&\""},
+        {"", false, "needed"},
+        {"a", false, "is 1 character long"},
+        {"0123456789abcde", false, "is 15 characters long"},
+        {"abababababababababab", false, "has only 2 different characters"},
+    };
+    for (const Case &c : cases) {
+        std::string problem = tokenProblem(c.token, c.loopback);
+        if (!*c.problem) EXPECT_EQ(problem, "") << c.token;
+        else EXPECT_NE(problem.find(c.problem), std::string::npos) << c.token << ": " << problem;
+    }
+}
+
+TEST(Request, MediaTypes) {
+    struct Case {
+        const char *header;
+        const char *problem;  // "" when it is JSON
+    } cases[] = {
+        {"Application/JSON", ""},
+        {"application/json;charset=\"UTF-8\"", ""},
+        {"application/json ; charset=utf-8 ; q=1", ""},
+        {"application/jsonfoo", "not \"application/jsonfoo\""},
+        {"application/json-seq", "not \"application/json-seq\""},
+        {"application/json, text/plain", "unexpected \",\""},
+        {"application/json; charset", "not name=value"},
+        {"application/json; charset=\"utf-8", "does not end"},
+        {"application/json; charset=latin1", "charset \"latin1\": JSON is sent in UTF-8"},
+        {"/json", "not a media type"},
+        {"application/json\x01", "unexpected \"\\x01\""},
+        {"", "names no type"},
+    };
+    for (const Case &c : cases) {
+        try {
+            requireJsonMediaType(c.header);
+            EXPECT_EQ(*c.problem, 0) << c.header << " was taken for JSON";
+        } catch (const BadRequest &e) {
+            EXPECT_NE(*c.problem, 0) << c.header << ": " << e.what();
+            if (*c.problem) EXPECT_NE(std::string(e.what()).find(c.problem), std::string::npos) << e.what();
+        }
+    }
+    MediaType m = parseMediaType("Text/HTML; Charset=\"a\\\"b\"; level=1");
+    EXPECT_EQ(m.type, "text/html");
+    EXPECT_EQ(m.parameters, (std::map<std::string, std::string>{{"charset", "a\"b"}, {"level", "1"}}));
+}
+
+TEST(Connections, RequestHeads) {
+    RequestHead h;
+    ASSERT_TRUE(parseRequestHead("GET /api/devices?token=a%2Bb+c&x=1&token=second HTTP/1.1\r\n"
+                                 "Host: 127.0.0.1:8080\r\nauthorization:  Bearer T \r\nCookie: a=1\r\n"
+                                 "Cookie: b=2\r\n\r\n",
+                                 h));
+    EXPECT_EQ(h.method, "GET");
+    EXPECT_EQ(h.target, "/api/devices?token=a%2Bb+c&x=1&token=second");
+    EXPECT_EQ(h.header("Authorization"), "Bearer T");
+    EXPECT_EQ(h.header("cookie"), "a=1") << "the first, as the handlers see it";
+    EXPECT_EQ(h.header("Origin"), "");
+    EXPECT_EQ(h.query("token"), "a+b c");
+    EXPECT_EQ(h.query("y"), "");
+    for (const char *bad : {"GET /\r\n\r\n", "GET  / HTTP/1.1\r\n\r\n", "GET / HTTP/1.1\r\nNo colon\r\n\r\n",
+                            "GET / HTTP/1.1\r\nHost: x\r\n"})
+        EXPECT_FALSE(parseRequestHead(bad, h)) << bad;
 }
 
 } // namespace

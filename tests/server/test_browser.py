@@ -229,11 +229,18 @@ def test_page_against_virtual_boards(served, browser, workdir):
         assert got.stdout == "%s %s\n" % (name, value), got.stderr
 
 
+class ForeignSite:
+    def __init__(self, url):
+        self.url = url
+        self.cookies = []  # the Cookie headers of the requests it got
+
+
 @pytest.fixture
 def foreign_site():
     # Another site on this machine, as a page the user visits would be.
     class Page(http.server.BaseHTTPRequestHandler):
         def do_GET(self):
+            site.record.cookies.append(self.headers.get("Cookie") or "")
             body = b"<!doctype html><title>elsewhere</title>"
             self.send_response(200)
             self.send_header("Content-Type", "text/html")
@@ -245,9 +252,10 @@ def foreign_site():
             pass
 
     site = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Page)
+    site.record = ForeignSite("http://127.0.0.1:%d/" % site.server_address[1])
     thread = threading.Thread(target=site.serve_forever, daemon=True)
     thread.start()
-    yield "http://127.0.0.1:%d/" % site.server_address[1]
+    yield site.record
     site.shutdown()
     site.server_close()
 
@@ -256,7 +264,7 @@ def test_foreign_pages_cannot_reach_the_devices(server, browser, foreign_site):
     # A page from another site tries the API the ways a browser allows it.
     driver = browser
     base = server.split("/?token=")[0]
-    driver.get(foreign_site)
+    driver.get(foreign_site.url)
     points = [{"count": 1000, "load": 0}, {"count": 90000, "load": 100}]
     script = """
         const [base, points, done] = arguments;
@@ -273,3 +281,21 @@ def test_foreign_pages_cannot_reach_the_devices(server, browser, foreign_site):
     assert driver.execute_async_script(script, base, points) == ["opaque", "failed", "failed"]
     table = api(server, "GET", "/api/devices/SIM0002/calibration")
     assert table["stored"] == 1 and table["points"][0]["count"] != 1000
+
+
+def test_other_ports_get_neither_token_nor_session(server, browser, foreign_site):
+    # Browsers keep cookies apart by host, not by port: whatever the page keeps
+    # would reach every other server on 127.0.0.1.
+    driver = browser
+    driver.get(server)
+    WebDriverWait(driver, WAIT).until(lambda d: d.execute_script("return document.body.dataset.ready") == "yes",
+                                      message="page ready")
+    session = [c for c in driver.get_cookies() if c["name"] == "qolven_session"]
+    assert len(session) == 1 and session[0]["httpOnly"], driver.get_cookies()
+    assert session[0]["path"].startswith("/s/") and session[0]["path"] != "/"
+    token = server.split("?token=")[1]
+    for path in ("", "api/devices", "app.js", "s/"):
+        driver.get(foreign_site.url + path)
+    assert len(foreign_site.cookies) >= 4  # and the icons the browser asked for
+    for cookie in foreign_site.cookies:
+        assert token not in cookie and session[0]["value"] not in cookie and "qolven" not in cookie, cookie

@@ -46,6 +46,7 @@ std::vector<std::string> lines(const std::string &text) {
 struct Launch {
     std::map<std::string, std::string> env;  // added or overriding variables
     std::string stdoutFile;                  // default: a file of the test
+    bool closedStdout = false;               // started with standard output closed
     long fileSizeLimit = -1;                 // RLIMIT_FSIZE in bytes; writes beyond it fail
 };
 
@@ -71,7 +72,7 @@ protected:
         fs::path err = dir / "stderr";
         // Emptied here, not in the child: a waiting test must not read the last run's output.
         std::ofstream(err, std::ios::trunc);
-        if (launch.stdoutFile.empty()) std::ofstream(out, std::ios::trunc);
+        if (launch.stdoutFile.empty() && !launch.closedStdout) std::ofstream(out, std::ios::trunc);
         pid_t pid = fork();
         if (pid == 0) {
             unsetenv("QOLVEN_SIM_CONFIG");
@@ -83,6 +84,7 @@ protected:
             int e = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(o, 1);
             dup2(e, 2);
+            if (launch.closedStdout) close(1);
             if (launch.fileSizeLimit >= 0) {
                 signal(SIGXFSZ, SIG_IGN);  // a write beyond the limit fails instead of ending the program
                 struct rlimit limit = {static_cast<rlim_t>(launch.fileSizeLimit), static_cast<rlim_t>(launch.fileSizeLimit)};
@@ -102,7 +104,7 @@ protected:
         waitpid(pid, &status, 0);
         Outcome r;
         r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (launch.stdoutFile.empty()) r.out = slurp(dir / "stdout");
+        if (launch.stdoutFile.empty() && !launch.closedStdout) r.out = slurp(dir / "stdout");
         r.err = slurp(dir / "stderr");
         return r;
     }
@@ -875,4 +877,72 @@ TEST_F(Cli, SerialNumbersInJson) {
                                       {"QOLVEN_FAKE_D2XX_STATUS", "0"},
                                       {"QOLVEN_FAKE_D2XX_SERIALS", "FT1,FT2"}});
     EXPECT_EQ(plain.out, "0 FT1\n1 FT2\n");
+}
+
+// A closed standard output must not be handed to the next file opened (the
+// virtual boards' lock file): writing to it is an output error, and serve does
+// not run when it cannot show its address and token.
+TEST_F(Cli, ClosedOrFullStandardOutputIsAnOutputError) {
+    struct Case {
+        std::vector<std::string> args;
+        bool closed;  // else /dev/full
+        const char *message;
+    } cases[] = {
+        {{"stream", "--seconds", "1"}, true, "cannot write standard output: Bad file descriptor"},
+        {{"read", "--count", "1"}, true, "cannot write standard output: Bad file descriptor"},
+        {{"--json", "info"}, true, "cannot write standard output: Bad file descriptor"},
+        {{"serve", "--port", "0"}, true,
+         "Bad file descriptor; the server does not run without showing its address and token"},
+        {{"serve", "--port", "0"}, false,
+         "No space left on device; the server does not run without showing its address and token"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), "--simulate");
+        std::string shown = ::testing::PrintToString(c.args) + (c.closed ? " >&-" : " >/dev/full");
+        Launch launch;
+        launch.closedStdout = c.closed;
+        if (!c.closed) launch.stdoutFile = "/dev/full";
+        pid_t pid = spawn(args, launch);
+        int status = 0;
+        auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (waitpid(pid, &status, WNOHANG) == 0 && std::chrono::steady_clock::now() < until)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (std::chrono::steady_clock::now() >= until) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << shown << " kept running";
+            continue;
+        }
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 6) << shown << " ended with " << status;
+        std::string err = slurp(dir / "stderr");
+        EXPECT_NE(err.find(c.message), std::string::npos) << shown << err;
+        EXPECT_EQ(err.find("Open http"), std::string::npos) << shown;
+        // Nothing of the output landed in a file.
+        for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+            if (!entry.is_regular_file() || entry.path().filename() == "stderr") continue;
+            std::string text = slurp(entry.path());
+            for (const char *mark : {"sample,channel", "count ", "token=", "\"serial\""})
+                EXPECT_EQ(text.find(mark), std::string::npos) << shown << ": " << entry.path() << " holds " << mark;
+        }
+    }
+}
+
+TEST_F(Cli, ServeRefusesUnsafeTokensAndAddresses) {
+    struct Case {
+        std::vector<std::string> args;
+        const char *message;
+    } cases[] = {
+        {{"--bind", "0.0.0.0", "--token", "a"}, "--token: is 1 character long; on an address other machines reach"},
+        {{"--token", "abc\r\nSet-Cookie: x=1"}, "--token: holds byte 0x0d; a token holds letters, digits and - . _ ~ only"},
+        {{"--bind", "127.0.0.1\n"}, "--bind: \"127.0.0.1\\x0a\" is not an address"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = c.args;
+        args.insert(args.begin(), {"--simulate", "serve", "--port", "0"});
+        Outcome r = qolven(args);
+        EXPECT_EQ(r.code, 2) << ::testing::PrintToString(c.args) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "") << "no address printed";
+    }
 }
