@@ -2,8 +2,9 @@
 #
 # Components: runtime (the versioned library, the udev rules and the docs), dev
 # (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
-# with its header, CMake targets and qolven_d2xx_sim.pc), python (the qolven
-# Python package) and tools (installed by tools/ itself).
+# with its header, CMake targets and qolven_d2xx_sim.pc), ftdi1 (the D2XX
+# functions on libftdi1, with its CMake targets and qolven_ftdi1.pc), python
+# (the qolven Python package) and tools (installed by tools/ itself).
 include(CMakePackageConfigHelpers)
 
 set(QOLVEN_INSTALL_CMAKEDIR "" CACHE STRING "Where the CMake package files go (default: LIBDIR/cmake/QolvenUsb)")
@@ -81,6 +82,15 @@ if(TARGET qolven_d2xx_sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
 endif()
 
+# ---- the D2XX functions on libftdi1: a bridge library for hosts and the tool
+# on real hardware, with no library from FTDI
+if(TARGET qolven_ftdi1)
+  install(TARGETS qolven_ftdi1 EXPORT QolvenUsbFtdi1Targets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ftdi1 NAMELINK_COMPONENT ftdi1)
+  install(EXPORT QolvenUsbFtdi1Targets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT ftdi1)
+  qolven_install_pkgconfig(qolven_ftdi1 ftdi1)
+endif()
+
 # ---- the Python package: pure Python over the C interface, the same on every architecture
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qolven DESTINATION ${QOLVEN_INSTALL_PYTHONDIR} COMPONENT python
   FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
@@ -90,7 +100,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qolven DESTINATION ${QOLVEN_INSTA
 # switched off or not there yet).
 get_cmake_property(_qolven_components COMPONENTS)
 set(CPACK_COMPONENTS_ALL)
-foreach(component runtime dev sim python tools)
+foreach(component runtime dev sim ftdi1 python tools)
   if(component IN_LIST _qolven_components)
     list(APPEND CPACK_COMPONENTS_ALL ${component})
   endif()
@@ -163,6 +173,20 @@ string(JOIN "\n" CPACK_COMPONENT_SIM_DESCRIPTION
   "A stand-in for the D2XX library that answers from virtual devices, so that"
   "a host can run its own tests without hardware. CMake target"
   "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc.")
+
+set(CPACK_DEBIAN_FTDI1_PACKAGE_NAME libqolven-ftdi1-${PROJECT_VERSION_MAJOR})
+set(CPACK_DEBIAN_FTDI1_PACKAGE_SECTION libs)
+# The runtime package brings the udev rules that give the user the bridge's device node.
+set(CPACK_DEBIAN_FTDI1_PACKAGE_DEPENDS
+    "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} ${_qolven_exact}, libftdi1-2 (>= 1.5), libusb-1.0-0 (>= 2:1.0.21), ${_qolven_cxx_depends}")
+string(JOIN "\n" CPACK_COMPONENT_FTDI1_DESCRIPTION
+  "FTDI D2XX functions on libftdi1 for Qolven strain-gauge boards"
+  "A bridge library for the Qolven driver library built on Debian's libftdi1"
+  "and libusb instead of FTDI's closed D2XX library: listing, opening by serial"
+  "number or USB path, a receive queue as D2XX keeps it, purge, latency timer"
+  "and time-outs. It detaches the kernel's ftdi_sio from the bridge it opens."
+  "Hosts link -lqolven_ftdi1 after -lqolven_usb; the qolven tool loads it with"
+  "QOLVEN_D2XX_LIBRARY.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qolven)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)

@@ -33,6 +33,8 @@ constexpr int kTransfersQueued = 2;
 // Failed transfers in a row after which the bridge counts as gone.
 constexpr int kErrorsBeforeGone = 8;
 constexpr size_t kWriteChunk = 65536;
+// How long closing waits for the cancelled transfers to come back.
+constexpr std::chrono::seconds kStopLimit{2};
 constexpr int kMaxPorts = 8;
 const char kSysfsDevices[] = "/sys/bus/usb/devices/";
 
@@ -120,10 +122,17 @@ public:
         {
             std::lock_guard<std::mutex> lock(mutex_);
             stopping_ = true;
+            stopBy_ = std::chrono::steady_clock::now() + kStopLimit;
             for (libusb_transfer *t : transfers_) libusb_cancel_transfer(t);
         }
         libusb_interrupt_event_handler(ftdi_->usb_ctx);
         if (events_.joinable()) events_.join();
+        if (inFlight_ > 0) {
+            // A transfer that never came back may still be written to: keep
+            // everything it could touch rather than free it under it.
+            ftdi_.release();
+            return;
+        }
         for (libusb_transfer *t : transfers_) {
             std::free(t->buffer);
             libusb_free_transfer(t);
@@ -282,7 +291,7 @@ private:
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(mutex_);
-                if (stopping_ && inFlight_ == 0) return;
+                if (stopping_ && (inFlight_ == 0 || std::chrono::steady_clock::now() > stopBy_)) return;
             }
             // Woken by every completion, and by libusb_interrupt_event_handler on close.
             timeval wait{1, 0};
@@ -303,6 +312,7 @@ private:
     int inFlight_ = 0;
     int errorsInARow_ = 0;  // only the event thread touches it
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point stopBy_;
     bool purging_ = false;
     bool gone_ = false;
     std::thread events_;

@@ -147,9 +147,11 @@ private:
     std::atomic<Dword> pid_{0x0001};
 };
 
+// Never destroyed: a host may exit with bridges open, or while another thread
+// is inside a call; the system releases the bridges with the process.
 Provider &provider() {
-    static Provider p;
-    return p;
+    static Provider *p = new Provider;
+    return *p;
 }
 
 void copyText(char *to, size_t size, const std::string &text) {
