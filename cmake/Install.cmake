@@ -47,8 +47,10 @@ endfunction()
 # ---- the driver library
 install(TARGETS qolven_usb EXPORT QolvenUsbTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+install(TARGETS qolven_bridge EXPORT QolvenUsbTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
 install(FILES ${PROJECT_SOURCE_DIR}/include/QOLVEN_USB_DLL.h ${PROJECT_SOURCE_DIR}/include/QOLVEN_FTD2XX.h
-  ${PROJECT_SOURCE_DIR}/include/qolven.h
+  ${PROJECT_SOURCE_DIR}/include/qolven.h ${PROJECT_SOURCE_DIR}/include/qolven_bridge.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT dev)
 install(EXPORT QolvenUsbTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
 qolven_install_pkgconfig(qolven_usb dev)

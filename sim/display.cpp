@@ -9,7 +9,9 @@
 // set_display_page() fixes the page text until the next key press.
 #include "sim_internal.h"
 
+#include <cmath>
 #include <cstdio>
+#include <vector>
 
 namespace qolven_sim {
 namespace detail {
@@ -31,32 +33,60 @@ static double decode_entry(const uint8_t b[4], bool &ok) {
     return 0;
 }
 
+// The load the board shows: along its loading points in use when there are
+// two or more, else along its offset and full-scale pair (the first and last
+// entry of the table); the decimal point applied.  Without a usable pair of
+// points it shows 0.
+static double shown_load(const Device &d, double count) {
+    const int type = d.cfg.boardType;
+    const auto &c0 = d.st.channel[0];
+    int inUse, decimals;
+    if (type == 9) {
+        inUse = c0[96];
+        decimals = c0[114];
+    } else if (type == 0) {
+        inUse = d.st.eeprom[120] & 0xFF;
+        decimals = 0;  // type 0 keeps no decimal point
+    } else {
+        inUse = d.st.eeprom[96] & 0xFF;
+        decimals = d.st.eeprom[114] & 0xFF;
+    }
+    auto loadOf = [&](int p) -> double {
+        if (type == 9) return c0[(2 * p + 65) & 0xFF] * 256 + c0[(2 * p + 64) & 0xFF];
+        return d.st.eeprom[((type == 0 ? 80 : 64) + 2 * p) & 0xFF];
+    };
+    std::vector<int> points;
+    if (inUse >= 2) {
+        for (int p = 0; p < inUse && p <= last_point(type); ++p) points.push_back(p);
+    } else {
+        points = {0, last_point(type)};
+    }
+    std::vector<double> counts, loads;
+    for (int p : points) {
+        uint8_t entry[4];
+        bool ok;
+        read_entry(d, 0, p, entry);
+        counts.push_back(decode_entry(entry, ok));
+        if (!ok) return 0;
+        loads.push_back(loadOf(p));
+    }
+    // The segment that holds the count, else the nearer end segment.
+    const bool rising = counts.back() > counts.front();
+    size_t seg = 1;
+    while (seg + 1 < counts.size() && (rising ? count > counts[seg] : count < counts[seg])) ++seg;
+    if (counts[seg] == counts[seg - 1]) return 0;
+    double stored = loads[seg - 1] + (count - counts[seg - 1]) / (counts[seg] - counts[seg - 1]) * (loads[seg] - loads[seg - 1]);
+    return stored / std::pow(10.0, decimals);
+}
+
 std::string current_display_page(Device &d, TimePoint now) {
     if (d.displayOverride) return *d.displayOverride;
     int type = d.cfg.boardType;
-    uint8_t off[4], fs[4];
-    read_entry(d, 0, 0, off);
-    read_entry(d, 0, last_point(type), fs);
-    bool ok1, ok2;
-    double offCount = decode_entry(off, ok1), fsCount = decode_entry(fs, ok2);
-    double offLoad, fsLoad;
     int unit;
-    if (type == 9) {
-        offLoad = d.st.channel[0][65] * 256 + d.st.channel[0][64];
-        fsLoad = d.st.channel[0][95] * 256 + d.st.channel[0][94];
-        unit = d.st.channel[0][106];
-    } else if (type == 0) {
-        offLoad = d.st.eeprom[80];
-        fsLoad = d.st.eeprom[118];
-        unit = d.st.eeprom[126] & 0xFF;
-    } else {
-        offLoad = d.st.eeprom[64];
-        fsLoad = d.st.eeprom[94];
-        unit = d.st.eeprom[106] & 0xFF;
-    }
-    double load = 0;
-    if (ok1 && ok2 && fsCount != offCount)
-        load = (live_count(d, now) - offCount) / (fsCount - offCount) * (fsLoad - offLoad) + offLoad;
+    if (type == 9) unit = d.st.channel[0][106];
+    else if (type == 0) unit = d.st.eeprom[126] & 0xFF;
+    else unit = d.st.eeprom[106] & 0xFF;
+    double load = shown_load(d, live_count(d, now));
     char buf[64];
     std::snprintf(buf, sizeof buf, "LOAD%11.3f ", load);
     std::string page = line16(buf);

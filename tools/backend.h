@@ -1,14 +1,10 @@
-// Loading the bridge library at run time.
-//
-// The driver library leaves the FT_* functions undefined; this program defines
-// them (backend.cpp) and forwards each call to the library chosen here: FTDI's
-// D2XX library for real hardware or the simulated bridge for --simulate.
+// The tool's bridge library (include/qolven_bridge.h) and the simulated
+// bridge's own controls, found in the provider it loaded.
 #ifndef QOLVEN_TOOL_BACKEND_H
 #define QOLVEN_TOOL_BACKEND_H
 
 #include <cstdio>
 #include <string>
-#include <vector>
 
 namespace qolven_tool {
 
@@ -18,16 +14,11 @@ struct BackendResult {
     std::string message;  // why nothing could be loaded
 };
 
-// Candidate files for the simulated bridge, the most particular first.
-std::vector<std::string> simulatorCandidates();
-// Candidate files for FTDI's D2XX library; QOLVEN_D2XX_LIBRARY, when set, is the only one.
-std::vector<std::string> d2xxCandidates();
+// Loads the provider of the FT_* functions (a qolven_bridge_kind).
+BackendResult loadBackend(int kind);
 
-// Loads the first candidate that opens and provides every FT_* function.
-BackendResult loadBackend(const std::vector<std::string> &candidates);
-
-// The simulated bridge's own control functions, found in the library that
-// loadBackend loaded last.  Each returns false with the simulator's reason.
+// The simulated bridge's control functions.  Each returns false with the
+// simulator's reason.
 bool simulatorHasControl();
 bool simulatorConfigure(const std::string &description, std::string *error);
 bool simulatorUseStateFile(const std::string &path, std::string *error);

@@ -2,6 +2,8 @@
 #include "backend.h"
 #include "cli.h"
 
+#include <qolven_bridge.h>
+
 #include <CLI/CLI.hpp>
 
 #include <sys/stat.h>
@@ -423,12 +425,12 @@ std::string readDescriptionFile(const std::string &path) {
 void loadBridge(const Options &o, const std::string &state) {
     if (o.trace) setTrace(stderr);
     if (!o.simulate) {
-        BackendResult r = loadBackend(d2xxCandidates());
+        BackendResult r = loadBackend(QOLVEN_BRIDGE_AUTO);
         if (!r.ok)
             throw Failure(kExitBackend,
-                          "FTDI's D2XX library (libftd2xx.so) cannot be loaded: " + r.message +
-                              "\nInstall it for this program's architecture or point QOLVEN_D2XX_LIBRARY at it "
-                              "(qolven --help; real-hardware.md in " QOLVEN_DOCDIR
+                          "no bridge library can be loaded: " + r.message +
+                              "\nInstall the open provider (libqolven_ftdi1, package libqolven-usb1) or FTDI's D2XX "
+                              "library (QOLVEN_D2XX_LIBRARY names it; real-hardware.md in " QOLVEN_DOCDIR
                               "), or run with --simulate to use the virtual board.");
         return;
     }
@@ -440,10 +442,8 @@ void loadBridge(const Options &o, const std::string &state) {
     std::string configFile = config ? config : "";
     unsetenv("QOLVEN_SIM_CONFIG");
     if (description.empty() && !configFile.empty()) description = readDescriptionFile(configFile);
-    BackendResult r = loadBackend(simulatorCandidates());
-    if (!r.ok)
-        throw Failure(kExitBackend, "the simulated bridge (libqolven_d2xx_sim.so) cannot be loaded: " + r.message +
-                                        "\nSet QOLVEN_SIM_LIBRARY to its path.");
+    BackendResult r = loadBackend(QOLVEN_BRIDGE_SIMULATED);
+    if (!r.ok) throw Failure(kExitBackend, r.message);
     if (!simulatorHasControl())
         throw Failure(kExitBackend, r.path + " lacks the simulator's control functions (qolven_sim_configure)");
     std::string error;

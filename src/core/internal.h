@@ -49,6 +49,9 @@ bool secondAnswer(QOLVEN_USB_DLL &d, unsigned char number, Command c);
 // ReadPacket that starts with `have` bytes of the answer already at the
 // start of readBuffer (ReadPacket itself is readAnswer(d, timeout, 0)).
 void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have);
+// Where the data of the answer ReadPacket accepted starts in readBuffer:
+// after its number, size and command, and a leading 0xFF when it had one.
+size_t answerData(const QOLVEN_USB_DLL &d);
 // Fresh board identification; true when it succeeded (boardType is then current).
 bool identify(QOLVEN_USB_DLL &d, void *handle);
 

@@ -8,7 +8,7 @@ std::string QOLVEN_USB_DLL::Get_Display_Page(void *handle) {
     clearError(*this);
     if (!exchange(*this, handle, request(Command::DisplayPage))) return kError;
     // A host expects the lines of the page it just fetched.
-    GetDisplayPage(adapter.readBuffer[0] == 0xFF ? 4 : 3);
+    GetDisplayPage(int(answerData(*this)));
     return kOk;
 }
 

@@ -150,6 +150,8 @@ void readAnswer(QOLVEN_USB_DLL &d, int timeoutMs, size_t have) {
     d.readStatus = kFinished;
 }
 
+size_t answerData(const QOLVEN_USB_DLL &d) { return d.adapter.readBuffer[0] == 0xFF ? 4 : 3; }
+
 } // namespace detail
 
 void QOLVEN_USB_DLL::ReadPacket(int timeout) { readAnswer(*this, timeout, 0); }

@@ -1,13 +1,13 @@
-#include "capi/named_parameters.h"
+#include "acquisition/named_parameters.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#include "capi/values.h"
+#include "acquisition/value_text.h"
 #include "parameters/parameter_table.h"
 
-namespace qolven_capi {
+namespace qolven_acquisition {
 
 namespace {
 
@@ -345,4 +345,4 @@ bool parseValue(const Parameter &p, const char *text, Value &value, std::string 
     return ok;
 }
 
-} // namespace qolven_capi
+} // namespace qolven_acquisition

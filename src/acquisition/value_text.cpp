@@ -1,11 +1,11 @@
-#include "capi/values.h"
+#include "acquisition/value_text.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
 
-namespace qolven_capi {
+namespace qolven_acquisition {
 
 namespace {
 
@@ -123,4 +123,4 @@ std::string formatIp(const unsigned char *bytes) {
     return text;
 }
 
-} // namespace qolven_capi
+} // namespace qolven_acquisition

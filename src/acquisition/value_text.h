@@ -1,13 +1,13 @@
 // Numbers and addresses given as text, the way every front end writes them:
 // decimal even with leading zeros ("010" is ten), hexadecimal only with 0x.
-#ifndef QOLVEN_CAPI_VALUES_H
-#define QOLVEN_CAPI_VALUES_H
+#ifndef QOLVEN_ACQUISITION_VALUE_TEXT_H
+#define QOLVEN_ACQUISITION_VALUE_TEXT_H
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
-namespace qolven_capi {
+namespace qolven_acquisition {
 
 // Parses an integer within low..high.  On failure `why` says what was wrong
 // with the text ("\"abc\" is not a number", "300 is outside 0..255").
@@ -25,6 +25,6 @@ bool parseBytes(const char *text, char separator, size_t count, int base, std::v
 std::string formatMac(const unsigned char *bytes);
 std::string formatIp(const unsigned char *bytes);
 
-} // namespace qolven_capi
+} // namespace qolven_acquisition
 
 #endif

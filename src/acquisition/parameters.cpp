@@ -1,9 +1,9 @@
 // The parameter table through the C interface.
 #include <cstdlib>
 
-#include "capi/named_parameters.h"
+#include "acquisition/named_parameters.h"
 
-using namespace qolven_capi;
+using namespace qolven_acquisition;
 
 namespace {
 
@@ -165,6 +165,7 @@ int qolven_set_parameter(qolven_device *d, const char *name, int point, const ch
             int forBoard = checkForBoard(d, *p, point, &checked);
             if (forBoard != QOLVEN_OK) return forBoard;
         }
+        boardChanged(d);
         if (p->set(target(d, point), checked) == "Error") return libraryFailure(d);
         d->result = "0";
         return QOLVEN_OK;

@@ -6,10 +6,10 @@
 #include <utility>
 #include <vector>
 
-#include "capi/device.h"
-#include "capi/values.h"
+#include "acquisition/device.h"
+#include "acquisition/value_text.h"
 
-using namespace qolven_capi;
+using namespace qolven_acquisition;
 
 namespace {
 
@@ -418,6 +418,7 @@ int qolven_call(qolven_device *d, const char *name, const char *const *texts, in
         }
         if (m.needsDevice && !requireOpen(d)) return QOLVEN_NOT_OPEN;
         std::string text = m.invoke(*d->object, d->handle(), arguments.data());
+        if (m.name.compare(0, 4, "Get_") != 0 && m.name.compare(0, 5, "Read_") != 0) boardChanged(d);
         int status = text == "Error" ? libraryFailure(d) : QOLVEN_OK;
         return give(d, text, result, size, length, status);
     });

@@ -3,8 +3,8 @@
 // library methods read and write the parameter, which board types serve it,
 // and which values (and for the loading points, which point numbers) it
 // takes; the range written here is the one every front end checks and shows.
-#ifndef QOLVEN_CAPI_NAMED_PARAMETERS_H
-#define QOLVEN_CAPI_NAMED_PARAMETERS_H
+#ifndef QOLVEN_ACQUISITION_NAMED_PARAMETERS_H
+#define QOLVEN_ACQUISITION_NAMED_PARAMETERS_H
 
 #include <cstddef>
 #include <string>
@@ -12,9 +12,9 @@
 
 #include "board/board_types.h"
 #include "core/error_texts.h"
-#include "capi/device.h"
+#include "acquisition/device.h"
 
-namespace qolven_capi {
+namespace qolven_acquisition {
 
 // Same numbering as qolven_value_kind.
 enum class Kind { Integer = QOLVEN_VALUE_INTEGER, Count = QOLVEN_VALUE_COUNT, Mac = QOLVEN_VALUE_MAC,
@@ -70,6 +70,6 @@ std::string valueSyntax(const Parameter &p);
 // `outside` set when it is a number outside the range).
 bool parseValue(const Parameter &p, const char *text, Value &value, std::string &why, bool *outside = nullptr);
 
-} // namespace qolven_capi
+} // namespace qolven_acquisition
 
 #endif
