@@ -1,10 +1,10 @@
 # Installation, the CMake package, pkg-config files and the Debian packages.
 #
-# Components: runtime (the versioned library, the udev rules and the docs), dev
-# (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
-# with its header, CMake targets and qolven_d2xx_sim.pc), ftdi1 (the D2XX
-# functions on libftdi1, with its CMake targets and qolven_ftdi1.pc), python
-# (the qolven Python package) and tools (installed by tools/ itself).
+# Components: runtime (the versioned libraries -- the driver, the bridge
+# library and the open provider on libftdi1 -- the udev rules and the docs),
+# dev (namelinks, headers, CMake package, qolven_usb.pc, qolven_ftdi1.pc), sim
+# (the simulated bridge with its header, CMake targets and qolven_d2xx_sim.pc),
+# python (the qolven Python package) and tools (installed by tools/ itself).
 include(CMakePackageConfigHelpers)
 
 set(QOLVEN_INSTALL_CMAKEDIR "" CACHE STRING "Where the CMake package files go (default: LIBDIR/cmake/QolvenUsb)")
@@ -84,13 +84,13 @@ if(TARGET qolven_d2xx_sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
 endif()
 
-# ---- the D2XX functions on libftdi1: a bridge library for hosts and the tool
-# on real hardware, with no library from FTDI
+# ---- the open provider on libftdi1: real hardware with Debian's packages only,
+# beside the udev rules that give the user the bridge's device node
 if(TARGET qolven_ftdi1)
   install(TARGETS qolven_ftdi1 EXPORT QolvenUsbFtdi1Targets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT ftdi1 NAMELINK_COMPONENT ftdi1)
-  install(EXPORT QolvenUsbFtdi1Targets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT ftdi1)
-  qolven_install_pkgconfig(qolven_ftdi1 ftdi1)
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+  install(EXPORT QolvenUsbFtdi1Targets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
+  qolven_install_pkgconfig(qolven_ftdi1 dev)
 endif()
 
 # ---- the Python package: pure Python over the C interface, the same on every architecture
@@ -102,7 +102,7 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qolven DESTINATION ${QOLVEN_INSTA
 # switched off or not there yet).
 get_cmake_property(_qolven_components COMPONENTS)
 set(CPACK_COMPONENTS_ALL)
-foreach(component runtime dev sim ftdi1 python tools)
+foreach(component runtime dev sim python tools)
   if(component IN_LIST _qolven_components)
     list(APPEND CPACK_COMPONENTS_ALL ${component})
   endif()
@@ -149,14 +149,18 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_qolven_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${_qolven_cxx_depends}")
+if(TARGET qolven_ftdi1)
+  string(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ", libftdi1-2 (>= 1.5), libusb-1.0-0 (>= 2:1.0.21)")
+endif()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 string(JOIN "\n" CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Driver library for Qolven strain-gauge amplifier boards"
   "Drives amplifier boards, USB modules and handheld displays behind an FTDI"
   "USB-to-serial bridge (0403:6001). The FTDI D2XX library is not a dependency:"
-  "the host program supplies it. Includes udev rules for the bridges and the"
-  "documentation of the library and the qolven tool.")
+  "the host program supplies it, or uses libqolven_ftdi1, the D2XX functions"
+  "on Debian's libftdi1 included here. Includes udev rules for the bridges and"
+  "the documentation of the library and the qolven tool.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqolven-usb-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
@@ -175,20 +179,6 @@ string(JOIN "\n" CPACK_COMPONENT_SIM_DESCRIPTION
   "A stand-in for the D2XX library that answers from virtual devices, so that"
   "a host can run its own tests without hardware. CMake target"
   "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc.")
-
-set(CPACK_DEBIAN_FTDI1_PACKAGE_NAME libqolven-ftdi1-${PROJECT_VERSION_MAJOR})
-set(CPACK_DEBIAN_FTDI1_PACKAGE_SECTION libs)
-# The runtime package brings the udev rules that give the user the bridge's device node.
-set(CPACK_DEBIAN_FTDI1_PACKAGE_DEPENDS
-    "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} ${_qolven_exact}, libftdi1-2 (>= 1.5), libusb-1.0-0 (>= 2:1.0.21), ${_qolven_cxx_depends}")
-string(JOIN "\n" CPACK_COMPONENT_FTDI1_DESCRIPTION
-  "FTDI D2XX functions on libftdi1 for Qolven strain-gauge boards"
-  "A bridge library for the Qolven driver library built on Debian's libftdi1"
-  "and libusb instead of FTDI's closed D2XX library: listing, opening by serial"
-  "number or USB path, a receive queue as D2XX keeps it, purge, latency timer"
-  "and time-outs. It detaches the kernel's ftdi_sio from the bridge it opens."
-  "Hosts link -lqolven_ftdi1 after -lqolven_usb; the qolven tool loads it with"
-  "QOLVEN_D2XX_LIBRARY.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qolven)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)

@@ -61,6 +61,15 @@ class Skip(Exception):
     pass
 
 
+def ahead():
+    """Runs the child ahead of the machine's other work where it may: the guest's
+    timing is the host's scheduling, and a fast-data answer has 2.5 ms."""
+    try:
+        os.setpriority(os.PRIO_PROCESS, 0, -10)
+    except OSError:
+        pass
+
+
 def log(message):
     print(message, flush=True)
 
@@ -215,7 +224,8 @@ class Board:
                    "--library", os.path.join(args.build, "lib", "libqolven_d2xx_sim.so.1"),
                    "--socket", path, "--device", device]
         self.log = open(log_path, "w")
-        self.process = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        self.process = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT,
+                                        preexec_fn=ahead)
         deadline = time.monotonic() + 10
         while not os.path.exists(path):
             if self.process.poll() is not None or time.monotonic() > deadline:
@@ -316,7 +326,7 @@ class Run:
         monitor = self.monitor.path
         if os.path.exists(monitor):
             os.unlink(monitor)
-        qemu = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+        qemu = subprocess.Popen(self.command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, preexec_fn=ahead,
                                 stderr=subprocess.STDOUT)
         lines = queue.Queue()
 
@@ -410,6 +420,11 @@ def kind(stack):
     return "d2xx" if stack == "d2xx" else "provider"
 
 
+# Where the tool is when the bridge or the board goes away is a matter of
+# timing: which request failed is not compared, how it failed is.
+WHICH_REQUEST = {"tool-unplug", "tool-power-cycle"}
+
+
 def comparable(name, lines):
     out = []
     for line in lines:
@@ -417,6 +432,8 @@ def comparable(name, lines):
             continue
         if name in VARYING:
             line = re.sub(r"\d+(\.\d+)?", "#", line)
+        if name in WHICH_REQUEST:
+            line = re.sub(r"^stderr: qolven: [\w .#-]+: ", "stderr: qolven: (a request): ", line)
         out.append(line)
     return out
 
@@ -532,8 +549,9 @@ def bench(args, work, started):
     build = args.build
     libraries = {"amd64": {}, "i386": {}}
     lib64 = os.path.join(build, "lib")
-    for name in ["qolven", "ft_probe", "usb_minimal_ftdi1"]:
-        path = os.path.join(build, "bin", name)
+    for name in ["bin/qolven", "bin/ft_probe", "bin/usb_minimal_ftdi1", "lib/libqolven_ftdi1.so.1",
+                 "lib/libqolven_d2xx_sim.so.1"]:
+        path = os.path.join(build, name)
         if not os.path.exists(path):
             raise Skip(f"{path} is not built")
     add_program(image, "amd64", os.path.join(build, "bin/qolven"), "/opt/amd64/bin/qolven", [lib64], libraries["amd64"])
@@ -548,10 +566,10 @@ def bench(args, work, started):
         add_program(image, "amd64", d2xx, "/opt/amd64/lib/libftd2xx.so", [lib64], libraries["amd64"])
         add_program(image, "amd64", minimal_d2xx, "/opt/amd64/bin/minimal-d2xx", [lib64, os.path.dirname(d2xx)],
                     libraries["amd64"])
-        stacks.append(("d2xx", "amd64", "/opt/amd64/lib/libftd2xx.so", "minimal-d2xx"))
+        stacks.append(("d2xx", "amd64", "/opt/amd64/lib/libftd2xx.so", "minimal-d2xx", "d2xx"))
     else:
         skipped.append("FTDI's D2XX: its library is not there (scripts/fetch-d2xx.sh), so nothing is compared")
-    stacks.append(("ftdi1", "amd64", "/opt/amd64/lib/libqolven_ftdi1.so.1", "minimal-ftdi1"))
+    stacks.append(("ftdi1", "amd64", "/opt/amd64/lib/libqolven_ftdi1.so.1", "minimal-ftdi1", "ftdi1"))
 
     b32 = args.build_i386
     i386_files = [os.path.join(b32 or "", p) for p in
@@ -562,7 +580,7 @@ def bench(args, work, started):
         add_program(image, "i386", i386_files[1], "/opt/i386/bin/ft_probe", [lib32], libraries["i386"])
         add_program(image, "i386", i386_files[2], "/opt/i386/bin/minimal-ftdi1", [lib32], libraries["i386"])
         add_program(image, "i386", i386_files[3], "/opt/i386/lib/libqolven_ftdi1.so.1", [lib32], libraries["i386"])
-        stacks.append(("ftdi1-i386", "i386", "/opt/i386/lib/libqolven_ftdi1.so.1", "minimal-ftdi1"))
+        stacks.append(("ftdi1-i386", "i386", "/opt/i386/lib/libqolven_ftdi1.so.1", "minimal-ftdi1", "ftdi1"))
     else:
         missing = [p for p in i386_files if not os.path.exists(p)]
         skipped.append(f"the i386 stack: {', '.join(missing) or 'no i386 build directory'} not built "
@@ -582,10 +600,10 @@ def bench(args, work, started):
 
     boards = []
     try:
-        # The answer comes 0.5 ms after the request, not the simulator's usual 1.5 ms:
-        # the emulated bus adds about a millisecond, and a fast-data answer must be
-        # there 2.5 ms after its request.
-        for i, device in enumerate(["type=2,serial=BOARD1,delay_us=500", "type=2,serial=BOARD2,delay_us=500"]):
+        # The answer comes at once, not after the simulator's usual 1.5 ms: the
+        # emulated bus and the board on its socket add one to two milliseconds, and
+        # a fast-data answer must be there 2.5 ms after its request.
+        for i, device in enumerate(["type=2,serial=BOARD1,delay_us=0", "type=2,serial=BOARD2,delay_us=0"]):
             boards.append(Board(args, os.path.join(work, f"board{i}.sock"), device, os.path.join(work, f"board{i}.log")))
         log(f"boards: {boards[0].kind}")
         run = Run(args, work, vmlinux, initrd, boards)

@@ -75,17 +75,26 @@ def listen(path):
     return server
 
 
+# After a request the board's answers become due on its own clock, some of them
+# seconds later (a reset's completion): look every 0.1 ms for that long, then
+# sleep until the next request.
+POLL_SECONDS = 0.0001
+ANSWERS_WITHIN_SECONDS = 10
+
+
 def serve(board, server):
     connection, _ = server.accept()
+    last_request = None
     try:
         while True:
-            # The board's answers become due on its own clock: look often.
-            readable, _, _ = select.select([connection], [], [], 0.0005)
+            busy = last_request is not None and time.monotonic() - last_request < ANSWERS_WITHIN_SECONDS
+            readable, _, _ = select.select([connection], [], [], POLL_SECONDS if busy else None)
             if readable:
                 data = connection.recv(65536)
                 if not data:
                     return
                 board.write(data)
+                last_request = time.monotonic()
             answer = board.due()
             if answer:
                 connection.sendall(answer)
