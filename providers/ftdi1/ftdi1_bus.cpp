@@ -1,29 +1,26 @@
 // The Bus on Debian's libftdi1 and libusb.
 //
-// Every scan and every opened bridge has a libusb context of its own (ftdi_new
-// makes one): a scan sees the bus as it is now even where no udev daemon
-// reports plugging, and open bridges share no lock or thread.  A scan lists the
-// bridges in libusb's order, which is D2XX's: the one plugged in last first.  libftdi1 opens
+// A scan reads the kernel's list in sysfs, as D2XX does and in its order: it
+// sees the bus as it is now even where no udev daemon reports plugging, and
+// opens no device.  Every opened bridge has a libusb context of its own
+// (ftdi_new makes one): open bridges share no lock or thread.  libftdi1 opens
 // the bridge (detaching the kernel's ftdi_sio from that interface only, then
 // claiming and resetting it) and answers the control requests; the bulk-in
 // endpoint is read by transfers that stay queued on the bridge's own event
 // thread, because libftdi1's reads return only what is there and lose bytes
 // when asked for more than comes.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <thread>
 
 #include <ftdi.h>
 #include <libusb.h>
 
+#include "sysfs_scan.h"
 #include "usb.h"
 
 namespace qolven_ftdi1 {
@@ -36,7 +33,6 @@ constexpr size_t kWriteChunk = 65536;
 // How long closing waits for the cancelled transfers to come back.
 constexpr std::chrono::seconds kStopLimit{2};
 constexpr int kMaxPorts = 8;
-const char kSysfsDevices[] = "/sys/bus/usb/devices/";
 
 struct FtdiDeleter {
     void operator()(ftdi_context *f) const { ftdi_free(f); }
@@ -62,43 +58,19 @@ std::string pathOf(libusb_device *dev) {
     return path;
 }
 
-// D2XX's location on Linux: the bus number times 256 plus the device's address
-// (which changes with every plug-in).
+// D2XX's location on Linux: the bus number times 256 plus the device's address.
 uint32_t locationOf(libusb_device *dev) {
     return (uint32_t(libusb_get_bus_number(dev)) << 8) | libusb_get_device_address(dev);
 }
 
-bool readSysfs(const std::string &path, const char *name, std::string *out) {
-    std::ifstream in(kSysfsDevices + path + "/" + name);
-    if (!in) return false;
-    std::getline(in, *out);
-    return true;
-}
-
-// Whether some program holds the bridge's interface: usbfs is then its driver.
-bool claimed(const std::string &path) {
-    std::string config;
-    if (!readSysfs(path, "bConfigurationValue", &config) || config.empty()) return false;
-    std::string link = std::string(kSysfsDevices) + path + ":" + config + ".0/driver";
-    char target[256];
-    ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
-    if (n <= 0) return false;
-    target[n] = 0;
-    const char *slash = std::strrchr(target, '/');
-    return std::strcmp(slash ? slash + 1 : target, "usbfs") == 0;
-}
-
-// The strings of a bridge: the kernel's copies in sysfs, else asked of the device.
+// The strings of a bridge, asked of the device.
 void readStrings(libusb_device *dev, const libusb_device_descriptor &desc, Bridge *b) {
-    bool haveSerial = !desc.iSerialNumber || readSysfs(b->path, "serial", &b->serial);
-    bool haveProduct = !desc.iProduct || readSysfs(b->path, "product", &b->description);
-    if (haveSerial && haveProduct) return;
     libusb_device_handle *h = nullptr;
     if (libusb_open(dev, &h) != 0) return;
     unsigned char text[256];
-    if (!haveSerial && libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text) > 0)
+    if (desc.iSerialNumber && libusb_get_string_descriptor_ascii(h, desc.iSerialNumber, text, sizeof text) > 0)
         b->serial = reinterpret_cast<char *>(text);
-    if (!haveProduct && libusb_get_string_descriptor_ascii(h, desc.iProduct, text, sizeof text) > 0)
+    if (desc.iProduct && libusb_get_string_descriptor_ascii(h, desc.iProduct, text, sizeof text) > 0)
         b->description = reinterpret_cast<char *>(text);
     libusb_close(h);
 }
@@ -344,8 +316,9 @@ bool endpoints(libusb_device *dev, uint8_t *in, uint8_t *out, size_t *packet) {
 
 class Ftdi1Bus final : public Bus {
 public:
+    // The kernel's own list where there is one; libusb's where there is no sysfs.
     Result scan(const std::vector<UsbId> &ids, std::vector<Bridge> *found) override {
-        found->clear();
+        if (scanSysfs(kSysfsDevices, ids, found)) return Result::Ok;
         FtdiPtr ftdi(ftdi_new());
         if (!ftdi) return Result::Failed;
         DeviceList list(ftdi->usb_ctx);
@@ -366,7 +339,6 @@ public:
             b.path = pathOf(dev);
             b.location = locationOf(dev);
             b.highSpeed = libusb_get_device_speed(dev) >= LIBUSB_SPEED_HIGH;
-            b.claimed = claimed(b.path);
             readStrings(dev, desc, &b);
             found->push_back(b);
         }

@@ -157,11 +157,11 @@ power_cycle_during_read() {
 timing() {
   for command in list info; do
     start=$(cut -d' ' -f1 /proc/uptime)
-    for i in 1 2 3 4 5; do
+    for i in 1 2 3; do
       "$QOLVEN" --serial "$SERIAL" $command >/dev/null || return 1
     done
     end=$(cut -d' ' -f1 /proc/uptime)
-    echo "figure tool-$command-ms $(awk "BEGIN { print ($end - $start) * 200 }") ms"
+    echo "figure tool-$command-ms $(awk "BEGIN { print ($end - $start) * 1000 / 3 }") ms"
   done
 }
 
