@@ -1,6 +1,7 @@
 // The Bus on Debian's libftdi1 and libusb.
 //
-// A scan reads the kernel's list in sysfs, as D2XX does and in its order: it
+// A scan reads the kernel's list in sysfs, as D2XX does and in its order (the
+// reverse of the directory's): it
 // sees the bus as it is now even where no udev daemon reports plugging, and
 // opens no device.  Every opened bridge has a libusb context of its own
 // (ftdi_new makes one): open bridges share no lock or thread.  libftdi1 opens

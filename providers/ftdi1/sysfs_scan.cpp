@@ -73,6 +73,8 @@ bool scanSysfs(const std::string &root, const std::vector<UsbId> &ids, std::vect
         attribute(device, "product", &b.description);
         found->push_back(b);
     }
+    // FTDI's library puts each device it reads before those read earlier.
+    std::reverse(found->begin(), found->end());
     return true;
 }
 

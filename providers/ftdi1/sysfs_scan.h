@@ -12,8 +12,8 @@ namespace qolven_ftdi1 {
 
 constexpr char kSysfsDevices[] = "/sys/bus/usb/devices";
 
-// The single-interface devices with one of `ids` under `root`, in the order
-// the directory lists them.  False when `root` cannot be read.
+// The single-interface devices with one of `ids` under `root`, the last the
+// directory lists first.  False when `root` cannot be read.
 bool scanSysfs(const std::string &root, const std::vector<UsbId> &ids, std::vector<Bridge> *found);
 
 // Whether a program holds the device's first interface (its driver is usbfs).

@@ -1,5 +1,6 @@
 // The provider's list from a sysfs tree written by the test: which devices are
 // bridges, what each field is read from, who holds an interface.
+#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -112,6 +113,21 @@ TEST_F(SysfsTree, OnlyAProgramHoldingTheInterfaceCountsAsClaimed) {
     ASSERT_EQ(found.size(), 3u);
     EXPECT_TRUE(found[0].claimed);
     EXPECT_FALSE(found[1].claimed);
+}
+
+TEST_F(SysfsTree, ListsTheLastTheDirectoryShowsFirst) {
+    for (const char *path : {"1-1", "1-2", "1-10", "2-1.3", "1-3"}) bridge(path, "6001");
+    std::vector<std::string> listed;
+    DIR *dir = opendir(root_.c_str());
+    ASSERT_NE(dir, nullptr);
+    while (dirent *e = readdir(dir))
+        if (e->d_name[0] != '.') listed.insert(listed.begin(), e->d_name);
+    closedir(dir);
+    std::vector<Bridge> found;
+    ASSERT_TRUE(scanSysfs(root_, kIds, &found));
+    std::vector<std::string> paths;
+    for (const Bridge &b : found) paths.push_back(b.path);
+    EXPECT_EQ(paths, listed);
 }
 
 TEST_F(SysfsTree, NoTreeNoList) {

@@ -129,10 +129,11 @@ int exchange(FT_HANDLE h, unsigned char *answer, FT_STATUS *st) {
     return answer[0] == number ? static_cast<int>(got) : -1;
 }
 
+// Reads until the queue has stayed empty for 50 ms.
 void drain(FT_HANDLE h) {
     FT_STATUS st;
     unsigned char buf[256];
-    for (int quiet = 0; quiet < 20;) {
+    for (int quiet = 0; quiet < 5;) {
         long q = awaitQueue(h, 1, 10, &st);
         if (q <= 0) {
             ++quiet;
@@ -280,10 +281,11 @@ int calls(const char *serial) {
     // Purge while the answer is on its way: how often it still comes after.
     int late = 0;
     double purgeMs = 0;
-    for (int i = 0; i < 10; ++i) {
+    const int purges = 6;
+    for (int i = 0; i < purges; ++i) {
         drain(h);
         sendRequest(h, &number, &st);
-        std::this_thread::sleep_for(std::chrono::microseconds(300 * i));
+        std::this_thread::sleep_for(std::chrono::microseconds(400 * i));
         start = Clock::now();
         ft.FT_Purge(h, FT_PURGE_RX | FT_PURGE_TX);
         purgeMs += millisSince(start);
@@ -291,8 +293,8 @@ int calls(const char *serial) {
         ft.FT_GetStatus(h, &rx, &tx, &ev);
         if (rx) ++late;
     }
-    figure("purge-ms", purgeMs / 10, "ms");
-    figure("purge-in-flight-late-answers", late, "of-10");
+    figure("purge-ms", purgeMs / purges, "ms");
+    figure("purge-in-flight-late-answers", late, "of-6");
     drain(h);
 
     DWORD written = 7;
