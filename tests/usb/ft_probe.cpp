@@ -163,11 +163,10 @@ int listDevices() {
         char label[64];
         std::snprintf(label, sizeof label, "node %u", i);
         char fields[256];
-        std::snprintf(fields, sizeof fields, "flags=%u type=%u id=%08x handle=%s", n.Flags, n.Type, n.ID,
-                      n.ftHandle ? "set" : "null");
+        std::snprintf(fields, sizeof fields, "flags=%u type=%u id=%08x locid=%08x handle=%s", n.Flags, n.Type, n.ID,
+                      n.LocId, n.ftHandle ? "set" : "null");
         line(label, std::string(fields) + " serial=" + text(n.SerialNumber, sizeof n.SerialNumber) +
                         " description=" + text(n.Description, sizeof n.Description));
-        std::printf("note node %u locid=%08x\n", i, n.LocId);
     }
     DWORD number = 0;
     status("list-number", ft.FT_ListDevices(&number, nullptr, FT_LIST_NUMBER_ONLY));

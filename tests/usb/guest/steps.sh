@@ -93,18 +93,18 @@ sio_mode() {
   fi
 }
 
-# qolven with a time limit.  A command that ends on a time-out is run once
-# more: under emulation on a busy machine an answer can now and then miss the
-# 10 ms a short request has, over D2XX as over the provider (the retry is
-# shown as a note; a second time-out fails the step).
+# qolven with a time limit.  A command that ends on a time-out is run again,
+# up to three times in all: under emulation on a busy machine an answer can
+# now and then miss the 10 ms a short request has, over D2XX as over the
+# provider (each retry is shown as a note).
 tool() {
-  limited 60 "$QOLVEN" "$@" 2>/tmp/tool.err
-  rc=$?
-  if [ $rc -ne 0 ] && grep -q 'Timeout Error' /tmp/tool.err; then
-    echo "note retried after: $(tr '\n' ' ' </tmp/tool.err)"
-    limited 60 "$QOLVEN" "$@" 2>/tmp/tool.err
+  for try in 1 2 3; do
+    limited 60 "$QOLVEN" "$@" >/tmp/tool.out 2>/tmp/tool.err
     rc=$?
-  fi
+    [ $rc -ne 0 ] && [ $try -lt 3 ] && grep -q 'Timeout Error' /tmp/tool.err || break
+    echo "note retried after: $(tr '\n' ' ' </tmp/tool.err)"
+  done
+  cat /tmp/tool.out
   cat /tmp/tool.err >&2
   return $rc
 }
@@ -140,16 +140,16 @@ stream() {
 
 # Starts `qolven read` in the background and waits until it has shown a
 # count (up to 20 s).  A read that ends on a time-out before its first count
-# is started once more, as tool() does.
+# is started again, as tool() does.
 start_reading() {
-  for try in 1 2; do
+  for try in 1 2 3; do
     "$QOLVEN" --serial "$SERIAL" read --count 40 --interval 0.1 >/tmp/read.out 2>/tmp/read.err &
     reader=$!
     i=0
     while ! grep -q '^count' /tmp/read.out 2>/dev/null; do
       if ! kill -0 $reader 2>/dev/null; then
         wait $reader
-        grep -q 'Timeout Error' /tmp/read.err && [ $try -eq 1 ] &&
+        grep -q 'Timeout Error' /tmp/read.err && [ $try -lt 3 ] &&
           { echo "note retried after: $(tr '\n' ' ' </tmp/read.err)"; continue 2; }
         echo "the tool ended before its first count: $(tr '\n' ' ' </tmp/read.err)"
         return 1
