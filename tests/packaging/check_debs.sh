@@ -94,6 +94,7 @@ in_package libqolven-d2xx-sim "include/qolven_sim.h"
 in_package libqolven-d2xx-sim "include/qolven_sim_c.h"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/pkgconfig/qolven_d2xx_sim.pc"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbSimTargets.cmake"
+in_package libqolven-d2xx-sim "bin/qolven-sim-board"
 if [ $ftdi1 = yes ]; then
   in_package libqolven-usb1 "$QOLVEN_LIBDIR/libqolven_ftdi1.so.1"
   in_package libqolven-usb-dev "$QOLVEN_LIBDIR/libqolven_ftdi1.so"
