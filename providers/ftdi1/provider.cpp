@@ -6,7 +6,9 @@
 //  - FT_OpenEx by serial number refuses a serial that several bridges share
 //    (FT_INVALID_ARGS) instead of opening whichever comes first; "@1-2.3" in
 //    place of the serial number opens the bridge at that USB path (bus 1,
-//    port 2, then port 3 of a hub), which `qolven --serial @1-2.3` passes through;
+//    port 2, then port 3 of a hub), and FT_ListDevices gives such bridges by
+//    their path, so that a program that opens what the list names (the qolven
+//    tool) can open each of them;
 //  - a bridge that is gone gives FT_IO_ERROR on every call that needs it, as
 //    D2XX does: FT_GetDeviceInfo then gives FT_OTHER_ERROR, FT_SetTimeouts and
 //    FT_Close succeed (the handle is released);
@@ -232,6 +234,14 @@ std::vector<Bridge> matching(const std::vector<Bridge> &all, const void *arg, Dw
 
 using namespace qolven_ftdi1;
 
+// What FT_ListDevices gives for bridge `i`: its serial number, or "@" and its
+// USB path when another bridge has the same serial number.
+std::string listedSerial(const std::vector<Bridge> &all, size_t i) {
+    for (size_t j = 0; j < all.size(); ++j)
+        if (j != i && all[j].serial == all[i].serial) return std::string(1, kPathPrefix) + all[i].path;
+    return all[i].serial;
+}
+
 QOLVEN_FTDI1_EXPORT Status FT_ListDevices(void *arg1, void *arg2, Dword flags) {
     Provider &p = provider();
     std::vector<Bridge> all;
@@ -244,11 +254,12 @@ QOLVEN_FTDI1_EXPORT Status FT_ListDevices(void *arg1, void *arg2, Dword flags) {
     }
     const Dword what = flags & kListWhat;
     if (what != kBySerialNumber && what != kByDescription && what != kByLocation) return kInvalidParameter;
-    auto fill = [what](void *to, const Bridge &b) {
+    auto fill = [what, &all](void *to, size_t i) {
         if (what == kByLocation)
-            *static_cast<Dword *>(to) = b.location;
+            *static_cast<Dword *>(to) = all[i].location;
         else
-            copyText(static_cast<char *>(to), kListTextSize, what == kBySerialNumber ? b.serial : b.description);
+            copyText(static_cast<char *>(to), kListTextSize,
+                     what == kBySerialNumber ? listedSerial(all, i) : all[i].description);
     };
     if (flags & kListByIndex) {
         if (!arg2) return kInvalidParameter;
@@ -256,7 +267,7 @@ QOLVEN_FTDI1_EXPORT Status FT_ListDevices(void *arg1, void *arg2, Dword flags) {
         if (st != kOk) return st;
         size_t index = reinterpret_cast<uintptr_t>(arg1);
         if (index >= all.size()) return kDeviceNotFound;
-        fill(arg2, all[index]);
+        fill(arg2, index);
         return kOk;
     }
     if (flags & kListAll) {
@@ -264,7 +275,7 @@ QOLVEN_FTDI1_EXPORT Status FT_ListDevices(void *arg1, void *arg2, Dword flags) {
         Status st = p.scan(&all);
         if (st != kOk) return st;
         void **buffers = static_cast<void **>(arg1);
-        for (size_t i = 0; i < all.size() && buffers[i]; ++i) fill(buffers[i], all[i]);
+        for (size_t i = 0; i < all.size() && buffers[i]; ++i) fill(buffers[i], i);
         *static_cast<Dword *>(arg2) = static_cast<Dword>(all.size());
         return kOk;
     }

@@ -90,7 +90,15 @@ TEST_F(Provider, ListsEveryBridgeWithTheWholeSerialNumberByIndex) {
     char *buffers[] = {a, b, c, d, nullptr};
     ASSERT_EQ(FT_ListDevices(buffers, &count, kListAll | kBySerialNumber), kOk);
     EXPECT_EQ(count, 4u);
-    EXPECT_STREQ(d, "TWIN");
+    EXPECT_STREQ(a, "QV0001");
+    // Bridges that share a serial number are listed by the path that opens each.
+    EXPECT_STREQ(c, "@1-3.1");
+    EXPECT_STREQ(d, "@1-3.2");
+    for (char *listed : {c, d}) {
+        void *h = nullptr;
+        EXPECT_EQ(FT_OpenEx(listed, kBySerialNumber, &h), kOk) << listed;
+        if (h) opened_.push_back(h);
+    }
 }
 
 TEST_F(Provider, RefusesListRequestsItCannotAnswer) {

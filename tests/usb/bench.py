@@ -44,11 +44,6 @@ MODULE_PATHS = {
     "usbserial": "drivers/usb/serial/usbserial.ko",
     "ftdi_sio": "drivers/usb/serial/ftdi_sio.ko",
 }
-# A serial number longer than 15 characters overflows the library's 16-byte
-# buffer today; the fix is being made on another branch.  Until it lands, the
-# long-serial steps of the tool may fail (reported, not counted); set this to
-# True when it has.
-LONG_SERIAL_FIX_LANDED = False
 
 LIB_DIRS = {
     "amd64": ["/lib/x86_64-linux-gnu", "/usr/lib/x86_64-linux-gnu", "/lib64", "/usr/lib64"],
@@ -213,18 +208,13 @@ def add_program(image, arch, source, target, extra_dirs, libraries):
 
 
 class Board:
-    """The virtual board behind one emulated bridge: the simulated bridge's own
-    board, served on the socket by standin_board.py."""
+    """The virtual board behind one emulated bridge: qolven-sim-board on a Unix socket."""
 
-    # TODO(lead): serve qolven-sim-board here once it is on main (branch wsimb):
-    # the same device description, the socket path, a power cycle on demand.
     def __init__(self, args, path, device, log_path):
         self.path = path
         env = {k: v for k, v in os.environ.items() if not k.startswith("QOLVEN_SIM_")}
-        self.kind = "stand-in (libqolven_d2xx_sim's board through standin_board.py)"
-        command = [sys.executable, os.path.join(args.source, "tests/usb/standin_board.py"),
-                   "--library", os.path.join(args.build, "lib", "libqolven_d2xx_sim.so.1"),
-                   "--socket", path, "--device", device, "--off-seconds", "1"]
+        command = [os.path.join(args.build, "bin", "qolven-sim-board"), *device.split(), "--socket", path,
+                   "--off-ms", "1000"]
         self.log = open(log_path, "w")
         self.process = subprocess.Popen(command, env=env, stdout=self.log, stderr=subprocess.STDOUT,
                                         preexec_fn=ahead)
@@ -235,7 +225,7 @@ class Board:
             time.sleep(0.02)
 
     def power_cycle(self):
-        self.process.send_signal(signal.SIGUSR1)
+        self.process.send_signal(signal.SIGHUP)
 
     def stop(self):
         if self.process.poll() is None:
@@ -286,14 +276,16 @@ class Run:
         self.events = []
         self.chardev = [f"socket,id=c{i},path={b.path},reconnect=1" for i, b in enumerate(boards)]
         # The first bridge stays plugged in while its board is off, as a bridge
-        # powered from USB does; the second comes and goes with the long-serial steps.
+        # powered from USB does; the second comes and goes with the long-serial
+        # steps, the third (the first's serial number again) with the twin steps.
         self.device = [f"usb-serial,id=u0,bus=xhci.0,chardev=c0,serial={SERIAL},always-plugged=on",
-                       f"usb-serial,id=u1,bus=xhci.0,chardev=c1,serial={LONG_SERIAL},always-plugged=on"]
+                       f"usb-serial,id=u1,bus=xhci.0,chardev=c1,serial={LONG_SERIAL},always-plugged=on",
+                       f"usb-serial,id=u2,bus=xhci.0,chardev=c2,serial={SERIAL},always-plugged=on"]
         self.command = [
             args.qemu, "-accel", "tcg", "-m", "512", "-smp", "1", "-nographic", "-no-reboot", "-nic", "none",
             "-kernel", kernel, "-initrd", initrd, "-append", "console=ttyS0 quiet loglevel=1 panic=-1",
             "-device", "qemu-xhci,id=xhci",
-            "-chardev", self.chardev[0], "-chardev", self.chardev[1],
+            *[a for c in self.chardev for a in ("-chardev", c)],
             "-device", self.device[0],
             "-monitor", f"unix:{self.monitor.path},server=on,wait=off"]
 
@@ -319,6 +311,8 @@ class Run:
             self.monitor.command(f"device_add {self.device[1]}")
         elif what == "detach-long":
             self.monitor.command("device_del u1")
+        elif what == "attach-twin":
+            self.monitor.command(f"device_add {self.device[2]}")
         else:
             self.event(f"unknown action {what}")
 
@@ -406,6 +400,7 @@ EXPECTED_RC = {
     "tool-unplug": 0, "tool-power-cycle": 0,
     "long-sio-open": {"d2xx": 1, "provider": 0}, "long-sio-drivers": 0, "long-probe-list": 0, "long-probe": 0,
     "long-tool-list": 0, "long-tool-info": 0, "long-tool-info-long": None,
+    "twin-list": 0, "twin-open-serial": {"d2xx": 0, "provider": 4}, "twin-open-path": {"d2xx": 1, "provider": 0},
 }
 # D2XX leaves a bridge that ftdi_sio holds alone (open gives status 3, its
 # node is marked open with no strings); the provider detaches ftdi_sio from the
@@ -418,8 +413,14 @@ OWN_LINES = {
     "long-sio-open": {"d2xx": ["open status=3"], "provider": ["open status=0"]},
     "long-sio-drivers": {"d2xx": [f"driver {SERIAL} ftdi_sio", f"driver {LONG_SERIAL} ftdi_sio"],
                          "provider": [f"driver {SERIAL} none", f"driver {LONG_SERIAL} ftdi_sio"]},
+    # Two bridges with one serial number: D2XX lists the serial twice and opens
+    # one of them by it; the provider lists each by the USB path that opens it
+    # and refuses the serial number.
+    "twin-list": {"d2xx": ["listed by serial 2", "listed by path 0"],
+                  "provider": ["listed by serial 0", "listed by path 2"]},
+    "twin-open-serial": {"d2xx": [], "provider": []},
+    "twin-open-path": {"d2xx": ["no bridge listed by its path"], "provider": ["answers yes"]},
 }
-LONG_SERIAL_TOOL_STEPS = {"long-tool-list", "long-tool-info", "long-tool-info-long"}
 
 
 def kind(stack):
@@ -448,20 +449,15 @@ def comparable(name, lines):
 
 
 def check(run, stacks, reference):
-    failures, notes = [], []
+    failures = []
     for (stack, name), step in sorted(run.steps.items()):
         if stack not in stacks:
             continue
-        known = name in LONG_SERIAL_TOOL_STEPS and not LONG_SERIAL_FIX_LANDED
         expected = EXPECTED_RC.get(name)
         if isinstance(expected, dict):
             expected = expected[kind(stack)]
         if expected is not None and step["rc"] != expected:
-            text = f"{stack} {name}: exit {step['rc']}, expected {expected}"
-            if known:
-                notes.append(text + " (known fault: a serial number longer than 15 characters; fix pending)")
-            else:
-                failures.append(text)
+            failures.append(f"{stack} {name}: exit {step['rc']}, expected {expected}")
         if name in OWN_LINES:
             for line in OWN_LINES[name][kind(stack)]:
                 if line not in step["lines"]:
@@ -482,15 +478,12 @@ def check(run, stacks, reference):
             if not diff:
                 diff = ["    (the same lines in another order)"]
             found.append(f"{stack} {name}: output differs from {reference}\n" + "\n".join(diff[:20]))
-        if known:
-            notes.extend(f + " (known fault: long serial, fix pending)" for f in found)
-        else:
-            failures.extend(found)
+        failures.extend(found)
     for stack in stacks:
         missing = sorted(n for n in EXPECTED_RC if (stack, n) not in run.steps)
         if missing:
             failures.append(f"{stack}: steps that did not run: {', '.join(missing)}")
-    return failures, notes
+    return failures
 
 
 def figures(run, stacks):
@@ -559,7 +552,7 @@ def bench(args, work, started):
     libraries = {"amd64": {}, "i386": {}}
     lib64 = os.path.join(build, "lib")
     for name in ["bin/qolven", "bin/ft_probe", "bin/usb_minimal_ftdi1", "lib/libqolven_ftdi1.so.1",
-                 "lib/libqolven_d2xx_sim.so.1"]:
+                 "bin/qolven-sim-board"]:
         path = os.path.join(build, name)
         if not os.path.exists(path):
             raise Skip(f"{path} is not built")
@@ -610,11 +603,11 @@ def bench(args, work, started):
     boards = []
     try:
         # The answer comes at once, not after the simulator's usual 1.5 ms: the
-        # emulated bus and the board on its socket add one to two milliseconds, and
-        # a fast-data answer must be there 2.5 ms after its request.
-        for i, device in enumerate(["type=2,serial=BOARD1,delay_us=0", "type=2,serial=BOARD2,delay_us=0"]):
+        # emulated bus adds about a millisecond, and a fast-data answer must be
+        # there 2.5 ms after its request.
+        for i, device in enumerate([f"type=2 serial={SERIAL} delay_us=0", f"type=2 serial={LONG_SERIAL} delay_us=0",
+                                    "type=2 serial=TWIN delay_us=0"]):
             boards.append(Board(args, os.path.join(work, f"board{i}.sock"), device, os.path.join(work, f"board{i}.log")))
-        log(f"boards: {boards[0].kind}")
         run = Run(args, work, vmlinux, initrd, boards)
         done = run.run()
     finally:
@@ -627,7 +620,7 @@ def bench(args, work, started):
 
     names = [s[0] for s in stacks]
     reference = "d2xx" if "d2xx" in names else "ftdi1"
-    failures, notes = check(run, names, reference)
+    failures = check(run, names, reference)
     if not done:
         failures.insert(0, f"the guest did not finish its steps (console.log in {work})")
     table = figures(run, names)
@@ -643,8 +636,6 @@ def bench(args, work, started):
         log("  " + "".join(f"{n:>14}" for n in names) + "  what")
         for k in keys:
             log("  " + "".join(f"{table.get(n, {}).get(k, float('nan')):14.3f}" for n in names) + f"  {k}")
-    for n in notes:
-        log(f"note: {n}")
     for why in skipped:
         log(f"part skipped: {why}")
     total = time.monotonic() - started

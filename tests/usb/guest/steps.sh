@@ -93,20 +93,24 @@ sio_mode() {
   fi
 }
 
-# qolven with a time limit.  A command that ends on a time-out is run again,
-# up to three times in all: under emulation on a busy machine an answer can
-# now and then miss the 10 ms a short request has, over D2XX as over the
-# provider (each retry is shown as a note).
-tool() {
+# A command with a time limit.  One that ends on a time-out is run again, up
+# to three times in all: under emulation on a busy machine an answer can now
+# and then miss the 10 ms a short request has, over D2XX as over the provider
+# (each retry is shown as a note, and only the last try's output counts).
+patient() {
   for try in 1 2 3; do
-    limited 60 "$QOLVEN" "$@" >/tmp/tool.out 2>/tmp/tool.err
+    limited 60 "$@" >/tmp/patient.out 2>/tmp/patient.err
     rc=$?
-    [ $rc -ne 0 ] && [ $try -lt 3 ] && grep -q 'Timeout Error' /tmp/tool.err || break
-    echo "note retried after: $(tr '\n' ' ' </tmp/tool.err)"
+    [ $rc -ne 0 ] && [ $try -lt 3 ] && grep -q 'Timeout Error' /tmp/patient.err || break
+    echo "note retried after: $(tr '\n' ' ' </tmp/patient.err)"
   done
-  cat /tmp/tool.out
-  cat /tmp/tool.err >&2
+  cat /tmp/patient.out
+  cat /tmp/patient.err >&2
   return $rc
+}
+
+tool() {
+  patient "$QOLVEN" "$@"
 }
 
 # The sampling rate as found, and setting it back.
@@ -240,7 +244,7 @@ run_stack() {
   step $S tool-stream stream
   step $S tool-set-back set_rate_back
   step $S tool-read tool --serial "$SERIAL" read --count 3 --interval 0.1
-  step $S minimal limited 60 "$MINIMAL"
+  step $S minimal patient "$MINIMAL"
 
   [ -n "$EXTRA" ] && step $S extra sh -c "$EXTRA"
   step $S probe-unplug limited 60 $PROBE unplug "$SERIAL"
@@ -264,6 +268,38 @@ run_long_serial() {
   step $S long-tool-info-long tool --serial "$LONG_SERIAL" info
 }
 
+# Waits until two bridges have the serial number $SERIAL (up to 20 s).
+twins_present() {
+  i=0
+  while [ "$(cat /sys/bus/usb/devices/*/serial 2>/dev/null | grep -cx "$SERIAL")" -lt 2 ]; do
+    i=$((i + 1))
+    [ $i -ge 400 ] && return 1
+    sleep 0.05
+  done
+}
+
+# How `qolven list` names the two bridges of serial $SERIAL.
+twins_listed() {
+  tool list >/tmp/twins.out || return 1
+  echo "listed by serial $(awk -v s="$SERIAL" '$2 == s' /tmp/twins.out | wc -l)"
+  echo "listed by path $(awk '$2 ~ /^@/' /tmp/twins.out | wc -l)"
+}
+
+# Opens the first bridge `qolven list` names by its USB path.
+open_by_path() {
+  path=$(awk '$2 ~ /^@/ { print $2; exit }' /tmp/twins.out)
+  [ -n "$path" ] || { echo "no bridge listed by its path"; return 1; }
+  tool --serial "$path" info
+}
+
+# Two bridges with one serial number.
+run_twins() {
+  use_stack "$@"
+  step $S twin-list twins_listed
+  step $S twin-open-serial tool --serial "$SERIAL" info
+  step $S twin-open-path open_by_path
+}
+
 echo "@@READY $(cut -d' ' -f1 /proc/uptime)"
 await_bridge "$SERIAL" present 20
 drivers "$SERIAL"
@@ -277,3 +313,10 @@ while read -r name arch library minimal bridge <&3; do
   run_long_serial "$name" "$arch" "$library" "$minimal" "$bridge"
 done 3</bench/stacks
 echo "@@ACTION detach-long"
+await_bridge "$LONG_SERIAL" absent 20
+
+echo "@@ACTION attach-twin"
+twins_present || echo "the second bridge of serial $SERIAL did not come"
+while read -r name arch library minimal bridge <&3; do
+  run_twins "$name" "$arch" "$library" "$minimal" "$bridge"
+done 3</bench/stacks
