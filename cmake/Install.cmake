@@ -1,9 +1,10 @@
 # Installation, the CMake package, pkg-config files and the Debian packages.
 #
-# Components: runtime (the versioned library, the udev rules and the docs), dev
-# (namelink, headers, CMake package, qolven_usb.pc), sim (the simulated bridge
-# with its header, CMake targets and qolven_d2xx_sim.pc), python (the qolven
-# Python package) and tools (installed by tools/ itself).
+# Components: runtime (the versioned libraries -- the driver, the bridge
+# library and the open provider on libftdi1 -- the udev rules and the docs),
+# dev (namelinks, headers, CMake package, qolven_usb.pc, qolven_ftdi1.pc), sim
+# (the simulated bridge with its header, CMake targets and qolven_d2xx_sim.pc),
+# python (the qolven Python package) and tools (installed by tools/ itself).
 include(CMakePackageConfigHelpers)
 
 set(QOLVEN_INSTALL_CMAKEDIR "" CACHE STRING "Where the CMake package files go (default: LIBDIR/cmake/QolvenUsb)")
@@ -84,6 +85,15 @@ if(TARGET qolven_d2xx_sim)
   install(TARGETS qolven-sim-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
 endif()
 
+# ---- the open provider on libftdi1: real hardware with Debian's packages only,
+# beside the udev rules that give the user the bridge's device node
+if(TARGET qolven_ftdi1)
+  install(TARGETS qolven_ftdi1 EXPORT QolvenUsbFtdi1Targets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT dev)
+  install(EXPORT QolvenUsbFtdi1Targets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT dev)
+  qolven_install_pkgconfig(qolven_ftdi1 dev)
+endif()
+
 # ---- the Python package: pure Python over the C interface, the same on every architecture
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/python/qolven DESTINATION ${QOLVEN_INSTALL_PYTHONDIR} COMPONENT python
   FILES_MATCHING PATTERN "*.py" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
@@ -140,14 +150,18 @@ set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME ${_qolven_runtime_package})
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS "${_qolven_cxx_depends}")
+if(TARGET qolven_ftdi1)
+  string(APPEND CPACK_DEBIAN_RUNTIME_PACKAGE_DEPENDS ", libftdi1-2 (>= 1.5), libusb-1.0-0 (>= 2:1.0.21)")
+endif()
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/packaging/debian/postinst)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 string(JOIN "\n" CPACK_COMPONENT_RUNTIME_DESCRIPTION
   "Driver library for Qolven strain-gauge amplifier boards"
   "Drives amplifier boards, USB modules and handheld displays behind an FTDI"
   "USB-to-serial bridge (0403:6001). The FTDI D2XX library is not a dependency:"
-  "the host program supplies it. Includes udev rules for the bridges and the"
-  "documentation of the library and the qolven tool.")
+  "the host program supplies it, or uses libqolven_ftdi1, the D2XX functions"
+  "on Debian's libftdi1 included here. Includes udev rules for the bridges and"
+  "the documentation of the library and the qolven tool.")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libqolven-usb-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

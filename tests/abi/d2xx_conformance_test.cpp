@@ -64,6 +64,9 @@ constexpr ours::DWORD purgeRx = ours::FT_PURGE_RX;
 constexpr ours::DWORD purgeTx = ours::FT_PURGE_TX;
 } // namespace ours_flags
 
+// libqolven_ftdi1 writes its own declarations too.
+#include "d2xx_types.h"
+
 #include <ftd2xx.h>
 
 namespace {
@@ -147,6 +150,53 @@ static_assert(value(qolven_sim::FT_IO_ERROR_) == value(::FT_IO_ERROR), "simulate
 static_assert(value(qolven_sim::FT_INSUFFICIENT_RESOURCES_) == value(::FT_INSUFFICIENT_RESOURCES),
               "simulated FT_INSUFFICIENT_RESOURCES");
 static_assert(value(qolven_sim::FT_INVALID_PARAMETER_) == value(::FT_INVALID_PARAMETER), "simulated FT_INVALID_PARAMETER");
+
+// libqolven_ftdi1's node, statuses and flags.
+using ProviderNode = qolven_ftdi1::DeviceListNode;
+static_assert(sizeof(ProviderNode) == sizeof(TheirNode), "provider's node: size differs from FTDI's");
+static_assert(alignof(ProviderNode) == alignof(TheirNode), "provider's node: alignment differs from FTDI's");
+#define QOLVEN_PROVIDER_FIELD(field)                                                                        \
+    static_assert(offsetof(ProviderNode, field) == offsetof(TheirNode, field), "provider's " #field ": offset"); \
+    static_assert(sizeof(ProviderNode::field) == sizeof(TheirNode::field), "provider's " #field ": size");
+QOLVEN_PROVIDER_FIELD(Flags)
+QOLVEN_PROVIDER_FIELD(Type)
+QOLVEN_PROVIDER_FIELD(ID)
+QOLVEN_PROVIDER_FIELD(LocId)
+QOLVEN_PROVIDER_FIELD(SerialNumber)
+QOLVEN_PROVIDER_FIELD(Description)
+QOLVEN_PROVIDER_FIELD(ftHandle)
+#undef QOLVEN_PROVIDER_FIELD
+#define QOLVEN_PROVIDER_VALUE(ours, theirs) static_assert(value(qolven_ftdi1::ours) == value(theirs), #theirs);
+QOLVEN_PROVIDER_VALUE(kOk, ::FT_OK)
+QOLVEN_PROVIDER_VALUE(kInvalidHandle, ::FT_INVALID_HANDLE)
+QOLVEN_PROVIDER_VALUE(kDeviceNotFound, ::FT_DEVICE_NOT_FOUND)
+QOLVEN_PROVIDER_VALUE(kDeviceNotOpened, ::FT_DEVICE_NOT_OPENED)
+QOLVEN_PROVIDER_VALUE(kIoError, ::FT_IO_ERROR)
+QOLVEN_PROVIDER_VALUE(kInsufficientResources, ::FT_INSUFFICIENT_RESOURCES)
+QOLVEN_PROVIDER_VALUE(kInvalidParameter, ::FT_INVALID_PARAMETER)
+QOLVEN_PROVIDER_VALUE(kInvalidArgs, ::FT_INVALID_ARGS)
+QOLVEN_PROVIDER_VALUE(kNotSupported, ::FT_NOT_SUPPORTED)
+QOLVEN_PROVIDER_VALUE(kOtherError, ::FT_OTHER_ERROR)
+QOLVEN_PROVIDER_VALUE(kListNumberOnly, FT_LIST_NUMBER_ONLY)
+QOLVEN_PROVIDER_VALUE(kListByIndex, FT_LIST_BY_INDEX)
+QOLVEN_PROVIDER_VALUE(kListAll, FT_LIST_ALL)
+QOLVEN_PROVIDER_VALUE(kBySerialNumber, FT_OPEN_BY_SERIAL_NUMBER)
+QOLVEN_PROVIDER_VALUE(kByDescription, FT_OPEN_BY_DESCRIPTION)
+QOLVEN_PROVIDER_VALUE(kPurgeReceive, FT_PURGE_RX)
+QOLVEN_PROVIDER_VALUE(kPurgeTransmit, FT_PURGE_TX)
+QOLVEN_PROVIDER_VALUE(kNodeOpened, FT_FLAGS_OPENED)
+QOLVEN_PROVIDER_VALUE(kNodeHighSpeed, FT_FLAGS_HISPEED)
+QOLVEN_PROVIDER_VALUE(kDeviceBm, ::FT_DEVICE_BM)
+QOLVEN_PROVIDER_VALUE(kDeviceAm, ::FT_DEVICE_AM)
+QOLVEN_PROVIDER_VALUE(kDevice100Ax, ::FT_DEVICE_100AX)
+QOLVEN_PROVIDER_VALUE(kDeviceUnknown, ::FT_DEVICE_UNKNOWN)
+QOLVEN_PROVIDER_VALUE(kDevice2232C, ::FT_DEVICE_2232C)
+QOLVEN_PROVIDER_VALUE(kDevice232R, ::FT_DEVICE_232R)
+QOLVEN_PROVIDER_VALUE(kDevice2232H, ::FT_DEVICE_2232H)
+QOLVEN_PROVIDER_VALUE(kDevice4232H, ::FT_DEVICE_4232H)
+QOLVEN_PROVIDER_VALUE(kDevice232H, ::FT_DEVICE_232H)
+QOLVEN_PROVIDER_VALUE(kDeviceXSeries, ::FT_DEVICE_X_SERIES)
+#undef QOLVEN_PROVIDER_VALUE
 
 // Every status of FTDI's list, by FTDI's name, and the text the library gives it.
 struct StatusText {

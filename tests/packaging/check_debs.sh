@@ -39,7 +39,15 @@ expect_package() {
   dpkg -x "$deb" "$root"
 }
 
-expect_package libqolven-usb1 libgcc-s1
+# The open provider on libftdi1 comes with the library and its udev rules: a
+# user on real hardware needs Debian's libftdi1 and libusb besides, nothing more.
+ftdi1=no
+if ls "$QOLVEN_BUILD_DIR"/lib/libqolven_ftdi1.so.1* >/dev/null 2>&1; then
+  ftdi1=yes
+  expect_package libqolven-usb1 libgcc-s1 "libftdi1-2 (>= 1.5)" "libusb-1.0-0 (>= 2:1.0.21)"
+else
+  expect_package libqolven-usb1 libgcc-s1
+fi
 expect_package libqolven-usb-dev "libqolven-usb1 (= $release)"
 expect_package libqolven-d2xx-sim libgcc-s1
 if [ -e "$QOLVEN_BUILD_DIR/bin/qolven" ]; then
@@ -87,6 +95,16 @@ in_package libqolven-d2xx-sim "include/qolven_sim_c.h"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/pkgconfig/qolven_d2xx_sim.pc"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbSimTargets.cmake"
 in_package libqolven-d2xx-sim "bin/qolven-sim-board"
+if [ $ftdi1 = yes ]; then
+  in_package libqolven-usb1 "$QOLVEN_LIBDIR/libqolven_ftdi1.so.1"
+  in_package libqolven-usb-dev "$QOLVEN_LIBDIR/libqolven_ftdi1.so"
+  in_package libqolven-usb-dev "$QOLVEN_LIBDIR/pkgconfig/qolven_ftdi1.pc"
+  in_package libqolven-usb-dev "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbFtdi1Targets.cmake"
+  needed=$(readelf -d "$root/usr/$QOLVEN_LIBDIR/libqolven_ftdi1.so.1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
+  for dependency in libftdi1.so.2 libusb-1.0.so.0; do
+    grep -qx "$dependency" <<<"$needed" || fail "libqolven_ftdi1.so.1 does not record $dependency"
+  done
+fi
 if grep -q 'libqolven_usb\.so -> ' <<<"$(contents libqolven-usb1)"; then
   fail "the namelink libqolven_usb.so belongs to the -dev package only"
 fi
