@@ -25,7 +25,7 @@ constexpr int kLongestWaitMs = 200;
 struct Progress {
     bool enabled = isatty(STDERR_FILENO) != 0;
     Clock::time_point shown{};
-    void show(const struct qolven_stream_status &st, long long written, bool last) {
+    void show(const qolven_stream_info &st, long long written, bool last) {
         auto now = Clock::now();
         if (!enabled || (!last && now - shown < std::chrono::milliseconds(250))) return;
         shown = now;
@@ -96,7 +96,7 @@ int commandStream(Session &s, Output &) {
     std::vector<int32_t> channel(kBatch), count(kBatch);
     std::vector<double> time(kBatch), load(kBatch);
     Progress progress;
-    struct qolven_stream_status status {};
+    qolven_stream_info status{};
     const auto start = Clock::now();
     long long written = 0;
     std::string failure;
