@@ -6,6 +6,8 @@
 
 #include "acquisition/device.h"
 #include "acquisition/value_text.h"
+#include "core/internal.h"
+#include "transport/serial_numbers.h"
 
 namespace qolven_acquisition {
 
@@ -43,6 +45,21 @@ std::string longSerial(const std::string &serial) {
            " (give the bridge a shorter serial number in its EEPROM)";
 }
 
+// The serial number of bridge `index`, whole: the object's own field keeps 15
+// characters, and a cut name would open no device, or another one.
+bool serialAt(qolven_device *d, int index, std::string &serial) {
+    Device &object = *d->object;
+    if (object.offlineMode != 0) {
+        serial = object.Get_Device_Serial_Number(indexArgument(index));
+        return serial != "Error";
+    }
+    uint32_t status = 0;
+    serial = _QOLVEN_USB_DLL::detail::fullSerialNumber(static_cast<uint32_t>(index), status);
+    if (status == 0) return true;
+    _QOLVEN_USB_DLL::detail::transportFailure(object, status);
+    return false;
+}
+
 } // namespace
 
 bool attachedSerials(qolven_device *d, std::vector<std::string> &serials) {
@@ -51,8 +68,8 @@ bool attachedSerials(qolven_device *d, std::vector<std::string> &serials) {
     std::string count = object.Get_Device_Count();
     if (count == "Error") return false;
     for (int i = 0, n = std::atoi(count.c_str()); i < n; ++i) {
-        std::string serial = object.Get_Device_Serial_Number(indexArgument(i));
-        if (serial == "Error") return false;
+        std::string serial;
+        if (!serialAt(d, i, serial)) return false;
         serials.push_back(serial);
     }
     return true;
@@ -156,8 +173,8 @@ int qolven_device_serial(qolven_device *d, int index, char *serial, size_t size)
     return guarded(d, [&]() -> int {
         begin(d);
         if (index < 0) return refuse(d, QOLVEN_INVALID_ARGUMENT, "device index " + std::to_string(index) + " is negative");
-        std::string text = d->object->Get_Device_Serial_Number(indexArgument(index));
-        if (text == "Error") return libraryFailure(d);
+        std::string text;
+        if (!serialAt(d, index, text)) return libraryFailure(d);
         return give(d, text, serial, size, nullptr);
     });
 }
