@@ -533,6 +533,8 @@ void openDevice(Session &s) {
         throw Failure(kExitDevice, what + ": " + text +
                                        " (another program has it open, or on real hardware the kernel's ftdi_sio "
                                        "driver holds it)");
+    // Without --serial nothing the user typed was refused: the bridge's own serial number was.
+    if (status == QOLVEN_INVALID_ARGUMENT && serial.empty()) throw Failure(kExitDevice, what + ": " + text);
     s.fail(status, what);
 }
 

@@ -203,6 +203,12 @@ TEST_F(Cli, ListShowsIndexAndSerial) {
     Outcome r = sim("type=2,serial=SIMA;type=9,serial=SIMB", {"list"});
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_EQ(r.out, "0 SIMA\n1 SIMB\n");
+    // A serial number longer than a bridge opens by is listed whole, and refused by it.
+    const std::string longSerial = "QV0002-LONG-SERIAL-NUMBER";
+    EXPECT_EQ(sim("serial=" + longSerial + ";serial=SIMB", {"list"}).out, "0 " + longSerial + "\n1 SIMB\n");
+    Outcome open = sim("serial=" + longSerial, {"info"});
+    EXPECT_EQ(open.code, 1) << "the bridge's name, not the command line, is at fault: " << open.err;
+    EXPECT_NE(open.err.find("\"" + longSerial + "\" has 25 characters"), std::string::npos) << open.err;
     Outcome j = sim("type=2,serial=SIMA;type=9", {"--json", "list"});
     EXPECT_EQ(nlohmann::json::parse(j.out),
               nlohmann::json::parse(R"([{"index": 0, "serial": "SIMA"}, {"index": 1, "serial": "SIM0002"}])"));
