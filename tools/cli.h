@@ -3,7 +3,7 @@
 #ifndef QOLVEN_TOOL_CLI_H
 #define QOLVEN_TOOL_CLI_H
 
-#include <QOLVEN_USB_DLL.h>
+#include <qolven.h>
 
 #include <nlohmann/json.hpp>
 
@@ -17,7 +17,6 @@
 
 namespace qolven_tool {
 
-using Device = _QOLVEN_USB_DLL::QOLVEN_USB_DLL;
 using Json = nlohmann::ordered_json;
 
 // Exit codes (documented in docs/cli.md).
@@ -27,7 +26,7 @@ enum ExitCode {
     kExitUsage = 2,      // bad command line or bad --simulate description
     kExitBackend = 3,    // no bridge library (D2XX or simulator) could be loaded
     kExitNoDevice = 4,   // no device attached, the --serial one missing, or several and no --serial
-    kExitShortfall = 5,  // stream --strict: fewer samples than the board's nominal rate promised
+    kExitShortfall = 5,  // stream --strict: samples were lost
     kExitWrite = 6,      // standard output, the --output file or the state file could not be written
     kExitSignal = 128,   // plus the number of the signal that ended the command (130 for Ctrl-C)
 };
@@ -81,28 +80,42 @@ long long parseInteger(const std::string &text, const std::string &what, long lo
 int parseInt(const std::string &text, const std::string &what);  // any 32-bit value
 unsigned char parseByte(const std::string &text, const std::string &what);
 
+// Exit code of a library status: refused input is the user's to correct (2),
+// a missing device has its own code (4), the rest is the device's failure (1).
+int exitCodeOf(int status);
+
+struct DeviceDeleter {
+    void operator()(qolven_device *device) const { qolven_destroy(device); }
+};
+
 // The device opened for one command.
 struct Session {
-    std::unique_ptr<Device> dev;  // large: the fast-data tables are tens of kilobytes
-    void *handle = nullptr;
-    std::string serial;
-    unsigned char channel = 0;
+    std::unique_ptr<qolven_device, DeviceDeleter> device;
+    int channel = 0;
     int calibrationType = 0;
     const Options *options = nullptr;
     std::string stateFile;  // --simulate only: where the virtual boards keep their registers
+    // What a write command stored, for the report when a signal came during the write.
+    std::string written;
 
-    // "Error" becomes a Failure carrying the library's text.
-    std::string check(const std::string &result, const std::string &what) const;
-    [[noreturn]] void fail(const std::string &what) const;
-    bool refusedBoardType() const;
-    // One identification exchange; leaves boardType and the identity texts set.
-    void identify();
+    Session() = default;
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+    ~Session();  // no signal reaches the device once it is gone
+
+    qolven_device *dev() const { return device.get(); }
+    // QOLVEN_OK passes; anything else ends the command with the exit code of
+    // its class and the library's text.
+    void require(int status, const std::string &what) const;
+    [[noreturn]] void fail(int status, const std::string &what) const;
+    // Runs a library method by name with its arguments as texts; its result text.
+    // `status` (when given) receives a failure instead of ending the command.
+    std::string call(const char *method, const std::vector<std::string> &arguments, const std::string &what,
+                     int *status = nullptr) const;
+    // A write is about to start: a signal that came before ends the command
+    // with nothing written.
+    void beginWrite(const std::string &what);
 };
-
-// The library keeps each identity number as the one character with that code.
-inline std::string identityCode(const std::string &text) {
-    return std::to_string(text.empty() ? 0 : static_cast<unsigned char>(text[0]));
-}
 
 // Plain "name value" lines printed as they come, or one JSON document printed
 // whole at the end; a command that fails half-way still prints what it had,
@@ -116,7 +129,7 @@ public:
     Json &list(const std::string &name);            // JSON only: an array member to fill
     void startArray();                              // JSON only: the document is an array
     void element(Json value);
-    // Prints the JSON document (with "error" when a signal ended the command); once.
+    // Prints the JSON document; once.
     void finish();
     // Prints what was gathered with the reason under "error".
     void abandon(const std::string &reason);
@@ -131,20 +144,46 @@ private:
     Json doc_;
 };
 
-// Signals that end the command: SIGINT, SIGTERM, SIGHUP.  The first one stops the
-// loops at their next turn and cuts short any wait for the board.
+// Signals that end the command: SIGINT, SIGTERM, SIGHUP.  The first one stops
+// the loops at their next turn and ends the waits of the open device
+// (qolven_interrupt).  Transfers are cut short only inside a CutTransfers
+// scope: a write of one value is always finished.
 int interruptingSignal();  // 0 while none arrived
 inline bool interrupted() { return interruptingSignal() != 0; }
 void installInterruptHandler();
+std::string signalName();        // "SIGINT"
 std::string interruptionText();  // "interrupted by SIGINT"
+// The device whose waits a signal ends (null: none).
+void interruptDevice(qolven_device *device);
+// True once a signal cut the transfers: every bridge call fails from then on.
+bool transfersCut();
+
+// While one lives, a signal also cuts the transfer under way (qolven_bridge_cancel):
+// for commands that only read, and waits that write nothing (reset).
+class CutTransfers {
+public:
+    CutTransfers();
+    ~CutTransfers();
+    CutTransfers(const CutTransfers &) = delete;
+    CutTransfers &operator=(const CutTransfers &) = delete;
+};
 
 // Flushes standard output; a failure ends the command (full disk, closed file).
 void flushOutput();
 [[noreturn]] void writeFailure(const std::string &what, int error);
 
-// Serial numbers of the attached bridges; explains FTDI's status 18 on failure.
+// Serial numbers of the attached bridges, whole.
 std::vector<std::string> attachedSerials(Session &s);
+// What to check when FTDI's library reaches no USB device (its status 18); "" otherwise.
 std::string transportHint(const Session &s);
+// The folder of the tool's documentation that exists here (installed, or
+// the source tree's), or where to find it.
+std::string documentation();
+// "simulated (/usr/lib/.../libqolven_d2xx_sim.so.1)"
+std::string bridgeInUse();
+// The library's texts may carry what a user typed or a board sent: control
+// characters escaped, so that a message cannot drive the terminal.
+std::string safeText(const std::string &text);
 
 // A command of the tool: one row of the command table (main.cpp).
 struct Command {
@@ -174,6 +213,8 @@ int commandServe(Session &s, Output &out);
 
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();
+// Help text of the key names (for `key --help`).
+std::string keyDetails();
 
 } // namespace qolven_tool
 

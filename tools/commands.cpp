@@ -1,13 +1,14 @@
-// The device commands of qolven other than get and set.
+// The device commands of qolven other than get, set and stream.
 #include "cli.h"
 
-#include <unistd.h>
+#include <qolven.h>
+#include <qolven_bridge.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 namespace qolven_tool {
@@ -22,14 +23,18 @@ void pause(double seconds) {
         std::this_thread::sleep_for(std::min<Clock::duration>(until - Clock::now(), std::chrono::milliseconds(50)));
 }
 
-void expectArguments(const Session &s, size_t count, const char *usage) {
-    if (s.options->arguments.size() != count) throw usageError(std::string("usage: ") + usage);
+void expectArguments(const Session &s, size_t count, const std::string &usage) {
+    if (s.options->arguments.size() != count) throw usageError("usage: " + usage);
 }
+
+std::string number(long long value) { return std::to_string(value); }
 
 } // namespace
 
 int commandList(Session &s, Output &out) {
     expectArguments(s, 0, "qolven list");
+    CutTransfers cut;
+    std::fprintf(stderr, "qolven: bridge library: %s\n", bridgeInUse().c_str());
     std::vector<std::string> serials = attachedSerials(s);
     if (serials.empty()) std::fprintf(stderr, "qolven: no bridge attached\n");
     if (out.json()) out.startArray();
@@ -44,18 +49,21 @@ int commandList(Session &s, Output &out) {
 
 int commandInfo(Session &s, Output &out) {
     expectArguments(s, 0, "qolven info");
-    Device &d = *s.dev;
-    s.identify();
-    out.field("serial", s.serial);
-    out.field("board-type", identityCode(d.boardTypeText));
-    out.field("hardware-version", identityCode(d.hardwareVersionText));
-    out.field("firmware-version", identityCode(d.firmwareVersionText));
-    out.field("firmware-year", identityCode(d.firmwareYearText));
-    out.field("firmware-month", identityCode(d.firmwareMonthText));
-    bool answers = d.Slave_Activity_Inquiry(s.handle) != "Error";
-    std::string reason = d.lastErrorText;
-    out.field("answers", answers ? "yes" : "no");
-    if (!answers) throw Failure(kExitDevice, "activity inquiry: " + reason);
+    CutTransfers cut;
+    qolven_board_identity identity{};
+    s.require(qolven_identify(s.dev(), &identity), "identify the board");
+    out.field("serial", qolven_open_serial(s.dev()));
+    out.field("board-type", number(identity.board_type));
+    out.field("hardware-version", number(identity.hardware_version));
+    out.field("firmware-version", number(identity.firmware_version));
+    out.field("firmware-year", number(identity.firmware_year));
+    out.field("firmware-month", number(identity.firmware_month));
+    int status = QOLVEN_OK;
+    s.call("Slave_Activity_Inquiry", {}, "activity inquiry", &status);
+    out.field("answers", status == QOLVEN_OK ? "yes" : "no");
+    out.field("bridge", qolven_bridge_name());
+    out.field("bridge-library", qolven_bridge_path());
+    s.require(status, "activity inquiry");
     return kExitOk;
 }
 
@@ -63,34 +71,46 @@ int commandRead(Session &s, Output &out) {
     expectArguments(s, 0, "qolven read [--count N] [--interval SECONDS]");
     long long count = s.options->integer("count", 1);
     double interval = s.options->real("interval", 1.0);
-    Device &d = *s.dev;
-    struct Reference {
-        const char *name;
-        std::string (Device::*get)(void *, unsigned char);
+    CutTransfers cut;
+    const std::string channel = number(s.channel);
+    static const struct {
+        const char *name, *method;
+    } references[] = {
+        {"offset-count", "Get_Offset_Value"},
+        {"fullscale-count", "Get_Fullscale_Value"},
+        {"offset-load", "Get_Offset_Load"},
+        {"fullscale-load", "Get_Fullscale_Load"},
     };
-    static const Reference references[] = {
-        {"offset-count", &Device::Get_Offset_Value},
-        {"fullscale-count", &Device::Get_Fullscale_Value},
-        {"offset-load", &Device::Get_Offset_Load},
-        {"fullscale-load", &Device::Get_Fullscale_Load},
-    };
-    for (const Reference &r : references) {
-        std::string value = (d.*r.get)(s.handle, s.channel);
-        if (value == "Error" && s.refusedBoardType()) continue;  // boards without stored loads
-        out.field(r.name, s.check(value, r.name));
+    for (const auto &r : references) {
+        int status = QOLVEN_OK;
+        std::string value = s.call(r.method, {channel}, r.name, &status);
+        if (status == QOLVEN_BOARD_TYPE) continue;  // boards without stored loads
+        s.require(status, r.name);
+        out.field(r.name, value);
     }
-    // In JSON the live counts form one array; plain output has one "count" line each.
+    // In JSON the readings form the arrays "count" and "load"; plain output
+    // has a "count" line each, then its "load", or why there is none.
     Json *counts = out.json() ? &out.list("count") : nullptr;
+    Json *loads = out.json() ? &out.list("load") : nullptr;
+    std::string lastWhy;
     for (long long i = 0; count == 0 || i < count; ++i) {
         if (i > 0) pause(interval);
         if (interrupted()) break;
-        std::string value = s.check(d.Normal_Data_Request(s.handle, s.channel), "count");
+        qolven_reading reading{};
+        s.require(qolven_read(s.dev(), &reading), "count");
+        std::string shown = reading.has_count ? number(reading.count) : reading.status[0] ? reading.status : "invalid";
+        std::string why = reading.has_load ? "" : safeText(reading.why);
         if (counts) {
-            counts->push_back(Output::value(value));
-        } else {
-            out.field("count", value);
-            flushOutput();
+            counts->push_back(reading.has_count ? Json(reading.count) : Json(shown));
+            loads->push_back(reading.has_load ? Json(reading.load) : Json());
+            if (!why.empty()) out.put("no-load", why);
+            continue;
         }
+        out.field("count", shown);
+        if (reading.has_load) out.field("load", reading.load_text);
+        else if (why != lastWhy) out.field("no-load", why);
+        lastWhy = why;
+        flushOutput();
     }
     return kExitOk;
 }
@@ -98,71 +118,75 @@ int commandRead(Session &s, Output &out) {
 namespace {
 
 // Backup and restore copy a page on the board; the library takes the pages in its own order.
-int copyPage(Session &s, const char *name, std::string (*copy)(Session &, int from, int to)) {
-    expectArguments(s, 0, (std::string("qolven ") + name + " --from PAGE --to PAGE").c_str());
+int copyPage(Session &s, const char *name, const char *method, bool sourceFirst) {
+    expectArguments(s, 0, std::string("qolven ") + name + " --from PAGE --to PAGE");
     if (!s.options->has("from") || !s.options->has("to"))
         throw usageError(std::string(name) + " needs --from PAGE and --to PAGE");
-    int from = static_cast<int>(s.options->integer("from", 0));
-    int to = static_cast<int>(s.options->integer("to", 0));
-    s.check(copy(s, from, to), name);
+    std::string from = number(s.options->integer("from", 0)), to = number(s.options->integer("to", 0));
+    s.beginWrite(std::string(name) + " of page " + from + " to page " + to);
+    s.call(method, sourceFirst ? std::vector<std::string>{from, to} : std::vector<std::string>{to, from}, name);
     return kExitOk;
 }
 
 } // namespace
 
-int commandBackup(Session &s, Output &) {
-    return copyPage(s, "backup", [](Session &s, int from, int to) { return s.dev->Create_Back_Up(s.handle, from, to); });
-}
+int commandBackup(Session &s, Output &) { return copyPage(s, "backup", "Create_Back_Up", true); }
 
-int commandRestore(Session &s, Output &) {
-    return copyPage(s, "restore",
-                    [](Session &s, int from, int to) { return s.dev->Restore_Back_Up(s.handle, to, from); });
+int commandRestore(Session &s, Output &) { return copyPage(s, "restore", "Restore_Back_Up", false); }
+
+std::string keyDetails() {
+    std::string text = "\nKeys (the other name printed on the key in brackets):\n ";
+    size_t line = 1;
+    for (int i = 0; i < qolven_key_count(); ++i) {
+        std::string key = std::string(" ") + qolven_key_name(i);
+        if (std::strcmp(qolven_key_name(i), qolven_key_alias(i)) != 0) key += std::string(" (") + qolven_key_alias(i) + ")";
+        key += i + 1 < qolven_key_count() ? "," : ".";
+        if (line + key.size() > 96) {
+            text += "\n ";
+            line = 1;
+        }
+        text += key;
+        line += key.size();
+    }
+    return text + "\n";
 }
 
 int commandKey(Session &s, Output &) {
-    expectArguments(s, 1, "qolven key enter|tare|display|reset|menu|unit|shunt|hold");
-    struct Key {
-        const char *name, *alias;
-        std::string (Device::*press)(void *);
-    };
-    static const Key keys[] = {
-        {"enter", "battery", &Device::Change_Battery_Enter}, {"tare", "up", &Device::Change_Tare_Up},
-        {"display", "back", &Device::Change_Display_Back},   {"reset", "left", &Device::Change_Reset_Left},
-        {"menu", "menu", &Device::Change_Menu},              {"unit", "right", &Device::Change_Unit_Right},
-        {"shunt", "exit", &Device::Change_Shunt_Exit},       {"hold", "down", &Device::Change_Hold_Down},
-    };
+    expectArguments(s, 1, "qolven key NAME (qolven key --help lists the keys)");
     const std::string &name = s.options->arguments[0];
-    for (const Key &k : keys)
-        if (name == k.name || name == k.alias) {
-            s.check((s.dev.get()->*k.press)(s.handle), "key " + name);
-            return kExitOk;
-        }
-    throw usageError("unknown key " + quote(name) + " (enter, tare, display, reset, menu, unit, shunt, hold)");
+    // An unknown name is refused before the board is asked anything.
+    bool known = false;
+    for (int i = 0; i < qolven_key_count(); ++i) known = known || name == qolven_key_name(i) || name == qolven_key_alias(i);
+    if (!known) throw usageError("unknown key " + quote(name) + " (qolven key --help lists the keys)");
+    s.beginWrite("key " + name);
+    s.require(qolven_press_key(s.dev(), name.c_str()), "key " + name);
+    return kExitOk;
 }
 
 int commandDisplay(Session &s, Output &out) {
     expectArguments(s, 0, "qolven display");
-    Device &d = *s.dev;
-    s.check(d.Get_Display_Page(s.handle), "display page");
-    // The page sits in the read buffer after the three framing bytes (four with a leading 0xFF).
-    d.GetDisplayPage(d.adapter.readBuffer[0] == 0xFF ? 4 : 3);
-    const std::string *lines[] = {&d.displayLine1, &d.displayLine2, &d.displayLine3, &d.displayLine4};
-    for (int i = 0; i < 4; ++i) {
+    CutTransfers cut;
+    char lines[QOLVEN_DISPLAY_LINES][QOLVEN_DISPLAY_LINE_LENGTH + 1];
+    s.require(qolven_read_display(s.dev(), lines), "display page");
+    for (int i = 0; i < QOLVEN_DISPLAY_LINES; ++i) {
+        // Every one of the 16 bytes counts, a zero byte included.
+        std::string line(lines[i], QOLVEN_DISPLAY_LINE_LENGTH);
         if (out.json()) {
-            out.put("line" + std::to_string(i + 1), Output::latin1(*lines[i]));
+            out.put("line" + number(i + 1), Output::latin1(line));
             continue;
         }
-        std::string shown = *lines[i];
-        for (char &c : shown)
+        for (char &c : line)
             if ((unsigned char)c < 0x20 || (unsigned char)c >= 0x7F) c = '.';
-        std::printf("%s\n", shown.c_str());
+        std::printf("%s\n", line.c_str());
     }
     return kExitOk;
 }
 
 int commandReset(Session &s, Output &) {
     expectArguments(s, 0, "qolven reset");
-    s.check(s.dev->Reset_Board(s.handle), "reset");
+    // One frame is sent, then the wait for the restarted board: a signal may cut it.
+    CutTransfers cut;
+    s.call("Reset_Board", {}, "reset");
     return kExitOk;
 }
 
@@ -193,19 +217,41 @@ std::string hex(unsigned value, int digits) {
 }
 
 void printPage(Session &s, Output &out, int page) {
-    Device &d = *s.dev;
-    s.check(d.Read_Page_Register(s.handle, static_cast<unsigned char>(page)), "page " + std::to_string(page));
-    const unsigned char *bytes = d.adapter.readBuffer + (d.adapter.readBuffer[0] == 0xFF ? 4 : 3);
+    unsigned char bytes[QOLVEN_PAGE_BYTES];
+    s.require(qolven_read_page(s.dev(), page, bytes), "page " + number(page));
     if (s.options->json) {
         out.put("page", page);
-        out.put("bytes", Json(std::vector<int>(bytes, bytes + 129)));
+        out.put("bytes", Json(std::vector<int>(bytes, bytes + QOLVEN_PAGE_BYTES)));
         return;
     }
-    for (int row = 0; row < 129; row += 16) {
+    for (int row = 0; row < QOLVEN_PAGE_BYTES; row += 16) {
         std::printf("page %d %03d:", page, row);
-        for (int i = row; i < row + 16 && i < 129; ++i) std::printf(" %02x", bytes[i]);
+        for (int i = row; i < row + 16 && i < QOLVEN_PAGE_BYTES; ++i) std::printf(" %02x", bytes[i]);
         std::printf("\n");
     }
+}
+
+unsigned numberField(Session &s, const char *field) {
+    char value[32];
+    s.require(qolven_get_field(s.dev(), field, value, sizeof value, nullptr), field);
+    return static_cast<unsigned>(std::strtoul(value, nullptr, 10));
+}
+
+// One register's value, as the kind of register holds it.
+unsigned readRegister(Session &s, const std::string &kind, long long a) {
+    const std::string what = "read " + kind + " " + number(a);
+    if (kind == "eeprom") {
+        s.call("Read_EEPROM_Register", {number(a)}, what);
+        return numberField(s, "eepromHighByte") * 256u + numberField(s, "eepromLowByte");
+    }
+    if (kind == "channel") {
+        std::string raw = s.call("Read_Channel_Register", {number(s.channel), number(a)}, what);
+        if (raw.empty()) throw Failure(kExitDevice, what + ": the board sent no value");
+        return static_cast<unsigned char>(raw[0]);
+    }
+    std::string text = kind == "teds" ? s.call("Read_TEDS_Register", {number(a >> 8), number(a & 0xFF)}, what)
+                                      : s.call("Read_Memory_Register", {number(a)}, what);
+    return static_cast<unsigned>(std::strtoul(text.c_str(), nullptr, 10));
 }
 
 } // namespace
@@ -217,17 +263,15 @@ int commandRegisters(Session &s, Output &out) {
         "qolven registers page N, qolven registers internal N";
     if (args.size() < 2 || args.size() > 3) throw usageError(std::string("usage: ") + usage);
     const std::string &kind = args[0];
-    Device &d = *s.dev;
-    void *h = s.handle;
-    unsigned char ch = s.channel;
     if (kind == "page" || kind == "internal") {
         if (args.size() != 2) throw usageError(kind + " registers are read only");
+        CutTransfers cut;
         if (kind == "page") {
             printPage(s, out, static_cast<int>(parseInteger(args[1], "page", 0, 255)));
             return kExitOk;
         }
-        int reg = static_cast<int>(parseInteger(args[1], "internal register", 0, 255));
-        out.field("internal " + std::to_string(reg), s.check(d.Get_Internal_Register(h, reg), "internal register"));
+        std::string reg = number(parseInteger(args[1], "internal register", 0, 255));
+        out.field("internal " + reg, s.call("Get_Internal_Register", {reg}, "internal register"));
         return kExitOk;
     }
     bool eeprom = kind == "eeprom", teds = kind == "teds";
@@ -236,30 +280,20 @@ int commandRegisters(Session &s, Output &out) {
     Range range = addressRange(args[1], teds ? 65535 : 255);
     if (args.size() == 3) {
         if (range.first != range.last) throw usageError("write one register at a time");
-        unsigned a = static_cast<unsigned>(range.first);
+        long long a = range.first;
         long long v = parseInteger(args[2], "value", 0, eeprom ? 65535 : 255);
-        unsigned char lo = static_cast<unsigned char>(v & 0xFF);
-        std::string result = eeprom   ? d.Write_EEPROM_Register(h, a, static_cast<unsigned char>(v >> 8), lo)
-                             : teds   ? d.Write_TEDS_Register(h, a >> 8, a & 0xFF, lo)
-                             : kind == "channel" ? d.Write_Channel_Register(h, ch, a, lo)
-                                                 : d.Write_Memory_Register(h, a, lo);
-        s.check(result, "write " + kind + " register " + std::to_string(a));
+        std::string what = kind + " register " + number(a);
+        s.beginWrite(what);
+        if (eeprom) s.call("Write_EEPROM_Register", {number(a), number(v >> 8), number(v & 0xFF)}, "write " + what);
+        else if (teds) s.call("Write_TEDS_Register", {number(a >> 8), number(a & 0xFF), number(v)}, "write " + what);
+        else if (kind == "channel") s.call("Write_Channel_Register", {number(s.channel), number(a), number(v)}, "write " + what);
+        else s.call("Write_Memory_Register", {number(a), number(v)}, "write " + what);
         return kExitOk;
     }
+    CutTransfers cut;
     for (long long a = range.first; a <= range.last && !interrupted(); ++a) {
-        std::string what = kind + " " + std::to_string(a);
-        unsigned value;
-        if (eeprom) {
-            s.check(d.Read_EEPROM_Register(h, static_cast<unsigned char>(a)), "read " + what);
-            value = d.eepromHighByte * 256u + d.eepromLowByte;
-        } else if (kind == "channel") {
-            value = (unsigned char)s.check(d.Read_Channel_Register(h, ch, static_cast<unsigned char>(a)), "read " + what)[0];
-        } else if (teds) {
-            value = std::atoi(s.check(d.Read_TEDS_Register(h, a >> 8, a & 0xFF), "read " + what).c_str());
-        } else {
-            value = std::atoi(s.check(d.Read_Memory_Register(h, static_cast<unsigned char>(a)), "read " + what).c_str());
-        }
-        out.field(what, s.options->json ? std::to_string(value) : hex(value, eeprom ? 4 : 2));
+        unsigned value = readRegister(s, kind, a);
+        out.field(kind + " " + number(a), s.options->json ? number(value) : hex(value, eeprom ? 4 : 2));
     }
     return kExitOk;
 }

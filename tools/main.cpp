@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -25,11 +26,10 @@ namespace {
 
 using Kind = OptionSpec::Kind;
 
+// The library judges a serial number when it opens the device; an empty one
+// would open the only device attached instead.
 std::string serialProblem(const std::string &serial) {
-    if (serial.empty()) return "empty; give the bridge's serial number (qolven list shows them)";
-    // The bridge keeps 15 characters and a terminating zero.
-    if (serial.size() > 15) return quote(serial) + " has " + std::to_string(serial.size()) + " bytes; a serial number has at most 15";
-    return "";
+    return serial.empty() ? "empty; give the bridge's serial number (qolven list shows them)" : "";
 }
 
 std::string pathProblem(const std::string &path) { return path.empty() ? "empty; give a file name" : ""; }
@@ -68,10 +68,12 @@ std::string registersDetails() {
 }
 
 std::string streamDetails() {
-    return "\ntime is seconds since the start of the stream at the packet's arrival.  At the end the samples\n"
-           "received are compared with the board's nominal rate times the time taken; a shortfall of more\n"
-           "than one packet is reported as a warning (exit code 5 with --strict).  When stderr is a terminal\n"
-           "a progress line shows samples, rate and that shortfall while streaming.\n";
+    return "\nsample is the sample's sequence number: a gap shows samples lost.  time is seconds since the\n"
+           "start of the stream.  load (on calibrated boards) has the display's decimal places.  Losses and\n"
+           "an unplugged bridge are warnings on stderr; the stream waits for the bridge to return unless\n"
+           "--no-reconnect is given.  At the end a summary (received, lost, time-outs, failed requests,\n"
+           "reconnects) goes to stderr; --strict ends with exit code 5 when samples were lost.  When stderr\n"
+           "is a terminal a progress line shows samples, rate and losses while streaming.\n";
 }
 
 std::string serveDetails() {
@@ -105,12 +107,13 @@ const std::vector<Command> &commands() {
         {"set", commandSet, true, "NAME [N] VALUE", "write a stored parameter",
          {{"calibration-type", Kind::Integer, "T", "entry block of loading-point on channel 3 of type 9", 0, 1}},
          getSetDetails},
-        {"stream", commandStream, true, "[--seconds S | --samples N] [--output FILE] [--strict]",
-         "fast data as CSV (sample,channel,count,time); 10 seconds by default",
+        {"stream", commandStream, true, "[--seconds S | --samples N] [--output FILE] [--strict] [--no-reconnect]",
+         "fast data as CSV (sample,channel,count,time[,load]); 10 seconds by default",
          {{"seconds", Kind::Real, "S", "how long to stream", 0, 1e9, true},
           {"samples", Kind::Integer, "N", "stop after N samples", 1, 1099511627776.0},
           {"output", Kind::Text, "FILE", "write the CSV to FILE instead of standard output", 0, 0, false, pathProblem},
-          {"strict", Kind::Flag, "", "a shortfall of samples ends with exit code 5"}},
+          {"strict", Kind::Flag, "", "samples lost end the command with exit code 5"},
+          {"no-reconnect", Kind::Flag, "", "stop when the bridge is unplugged instead of waiting for it"}},
          streamDetails},
         {"registers", commandRegisters, true,
          "eeprom|channel|memory|teds ADDRESS[-LAST] [VALUE] | registers page N | registers internal N",
@@ -118,8 +121,7 @@ const std::vector<Command> &commands() {
         {"backup", commandBackup, true, "--from PAGE --to PAGE", "copy a setting page into a backup page", kPages,
          nullptr},
         {"restore", commandRestore, true, "--from PAGE --to PAGE", "copy a backup page back", kPages, nullptr},
-        {"key", commandKey, true, "enter|tare|display|reset|menu|unit|shunt|hold",
-         "press a front-panel key (board types 5 and 10)", {}, nullptr},
+        {"key", commandKey, true, "NAME", "press a front-panel key of a handheld display", {}, keyDetails},
         {"display", commandDisplay, true, "", "the four lines the display shows", {}, nullptr},
         {"reset", commandReset, true, "", "restart the board and wait until it answers again", {}, nullptr},
         {"serve", commandServe, false, "[--port N] [--bind ADDRESS] [--token TOKEN]",
@@ -190,11 +192,12 @@ std::string programHelp(const Options &o) {
             "\n\nEnvironment: QOLVEN_D2XX_LIBRARY (path of libftd2xx.so), QOLVEN_SIM_LIBRARY (path of the\n"
             "simulated bridge), QOLVEN_SIM_STATE (state file), QOLVEN_SIM_CONFIG (device description file).\n"
             "\nReal hardware needs FTDI's D2XX library (libftd2xx.so, for this program's architecture) on the\n"
-            "loader's path or named by QOLVEN_D2XX_LIBRARY; the guide is real-hardware.md in " QOLVEN_DOCDIR ".\n"
+            "loader's path or named by QOLVEN_D2XX_LIBRARY, or the open provider libqolven_ftdi1.\n"
+            "Documentation (cli.md, real-hardware.md): " + documentation() + "\n"
             "\nExit codes: 0 success, 1 device or library error, 2 usage error, 3 bridge library missing,\n"
-            "4 no device attached, the --serial one missing or several without --serial, 5 samples missing\n"
+            "4 no device attached, the --serial one missing or several without --serial, 5 samples lost\n"
             "(stream --strict), 6 output or state file not written, 128+N ended by signal N (130 Ctrl-C,\n"
-            "143 SIGTERM, 129 SIGHUP).\n";
+            "143 SIGTERM, 129 SIGHUP); a write under way is finished first, and a finished one exits 0.\n";
     return text;
 }
 
@@ -359,6 +362,10 @@ Options parseCommandLine(int argc, char **argv) {
     }
     for (const auto &entry : subcommands)
         if (entry.first->parsed()) o.command = entry.second->name;
+    // Flags count their repeats instead of refusing them.
+    for (const OptionSpec &row : all)
+        if (row.kind == Kind::Flag && app.get_option(std::string("--") + row.name)->count() > 1)
+            throw usageError(std::string("--") + row.name + " is given more than once");
     o.simulate = app.get_option("--simulate")->count() > 0;
     o.json = o.has("json");
     o.trace = o.has("trace");
@@ -379,11 +386,25 @@ std::string stateSource(const Options &o) {
     return own && *own ? "QOLVEN_SIM_STATE" : "the state file";
 }
 
+// The default place is created when missing; a folder the user named must
+// exist, so that a mistyped path does not start a new set of boards unnoticed.
+bool defaultStatePlace(const Options &o) { return stateSource(o) == "the state file"; }
+
+std::string folderOf(const std::string &path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
 void checkStateFile(const Options &o, const std::string &path) {
     if (path.empty()) throw usageError(stateSource(o) + ": empty; give a file name");
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
         throw usageError(stateSource(o) + ": " + printable(path) + " is a directory; name a file");
+    if (!o.simulate || defaultStatePlace(o)) return;
+    std::string folder = folderOf(path);
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+        throw usageError(stateSource(o) + ": the folder " + printable(folder) + " does not exist; create it first");
 }
 
 void resetState(const std::string &path) {
@@ -401,6 +422,39 @@ void resetState(const std::string &path) {
 void makeParentDirectories(const std::string &file) {
     for (size_t slash = file.find('/', 1); slash != std::string::npos; slash = file.find('/', slash + 1))
         mkdir(file.substr(0, slash).c_str(), 0755);  // existing directories are fine
+}
+
+// Where a path leads: symbolic links followed, and for a file not there yet
+// its folder's real path and its name.
+std::string realTarget(const std::string &path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::path p = fs::absolute(path, ec);
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++hops) {
+        fs::path to = fs::read_symlink(p, ec);
+        if (ec) break;
+        p = to.is_absolute() ? to : p.parent_path() / to;
+    }
+    return fs::weakly_canonical(p, ec).string();
+}
+
+bool sameFile(const std::string &a, const std::string &b) {
+    struct stat x, y;
+    bool hasA = stat(a.c_str(), &x) == 0, hasB = stat(b.c_str(), &y) == 0;
+    if (hasA && hasB) return x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+    return !hasA && !hasB && realTarget(a) == realTarget(b);
+}
+
+// The CSV must not land on the file that keeps the virtual boards' registers,
+// whether that file exists yet or not.
+void checkOutputFile(const Options &o, const std::string &state) {
+    std::string path = o.text("output", "");
+    struct stat st;
+    if (stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        throw usageError("--output: " + printable(path) + " is a directory; name a file");
+    if (o.simulate && sameFile(path, state))
+        throw usageError("--output: " + printable(path) + " is the virtual boards' state file (" + printable(state) +
+                         "); name another file");
 }
 
 // ---- the bridge and the device
@@ -442,11 +496,11 @@ void loadBridge(const Options &o, const std::string &state) {
             throw Failure(kExitBackend,
                           "no bridge library can be loaded: " + r.message +
                               "\nInstall the open provider (libqolven_ftdi1, package libqolven-usb1) or FTDI's D2XX "
-                              "library (QOLVEN_D2XX_LIBRARY names it; real-hardware.md in " QOLVEN_DOCDIR
+                              "library (QOLVEN_D2XX_LIBRARY names it; real-hardware.md in " + documentation() +
                               "), or run with --simulate to use the virtual board.");
         return;
     }
-    makeParentDirectories(state);
+    if (defaultStatePlace(o)) makeParentDirectories(state);
     // The tool hands both to the simulator itself: the library reads no variables then.
     unsetenv("QOLVEN_SIM_STATE");
     std::string description = o.simulateDevices;
@@ -465,62 +519,78 @@ void loadBridge(const Options &o, const std::string &state) {
     if (!simulatorUseStateFile(state, &error)) throw Failure(kExitDevice, "state of the virtual boards: " + error);
 }
 
-std::string joined(const std::vector<std::string> &serials) {
-    std::string text;
-    for (const std::string &serial : serials) text += (text.empty() ? "" : ", ") + printable(serial);
-    return text;
-}
-
 void openDevice(Session &s) {
-    Device &d = *s.dev;
-    std::vector<std::string> serials = attachedSerials(s);
     std::string serial = s.options->text("serial", "");
-    if (serials.empty()) throw Failure(kExitNoDevice, serial.empty() ? "no device attached" : "no bridge with serial " + printable(serial) + " attached (none is attached)");
-    if (serial.empty()) {
-        if (serials.size() > 1)
-            throw Failure(kExitNoDevice, std::to_string(serials.size()) + " devices attached (" + joined(serials) +
-                                             "); choose one with --serial");
-        serial = serials.front();
-    } else if (std::find(serials.begin(), serials.end(), serial) == serials.end()) {
-        throw Failure(kExitNoDevice, "no bridge with serial " + printable(serial) + " attached (attached: " + joined(serials) + ")");
+    qolven_device *d = s.dev();
+    int status = qolven_open(d, serial.empty() ? nullptr : serial.c_str());
+    if (status == QOLVEN_OK) return;
+    std::string text = safeText(qolven_error_text(d));
+    if (status == QOLVEN_NO_DEVICE) {
+        int count = 0;
+        if (serial.empty() && qolven_device_count(d, &count) == QOLVEN_OK && count > 1) text += " with --serial";
+        throw Failure(kExitNoDevice, text);
     }
-    std::vector<char> text(serial.begin(), serial.end());
-    text.push_back(0);
-    d.Open_Device_Connection(text.data());
-    if (!d.DeviceHandle) {
-        // A bridge opens for one process at a time; the simulated one alike.
-        std::string held = d.lastStatus == 3 ? " (another program has it open, or on real hardware the kernel's "
-                                                "ftdi_sio driver holds it)"
-                                              : "";
-        throw Failure(kExitDevice, "open " + printable(serial) + ": " + d.lastErrorText + held + transportHint(s));
-    }
-    s.handle = d.DeviceHandle;
-    s.serial = serial;
+    std::string what = "open" + (serial.empty() ? std::string() : " " + printable(serial));
+    // A bridge opens for one process at a time; the simulated one alike.
+    if (status == QOLVEN_DEVICE_BUSY)
+        throw Failure(kExitDevice, what + ": " + text +
+                                       " (another program has it open, or on real hardware the kernel's ftdi_sio "
+                                       "driver holds it)");
+    // Without --serial nothing the user typed was refused: the bridge's own serial number was.
+    if (status == QOLVEN_INVALID_ARGUMENT && serial.empty()) throw Failure(kExitDevice, what + ": " + text);
+    s.fail(status, what);
 }
 
 void report(const std::string &message) {
     std::fflush(stdout);
-    std::fprintf(stderr, "qolven: %s\n", message.c_str());
+    // One message stays a few lines, whatever a library text carried.
+    const size_t kLongestLine = 600;
+    std::string shown;
+    for (size_t at = 0; at < message.size();) {
+        size_t end = message.find('\n', at);
+        std::string line = message.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        if (line.size() > kLongestLine) line = line.substr(0, kLongestLine) + "... (cut)";
+        shown += (at ? "\n" : "") + line;
+        at = end == std::string::npos ? message.size() : end + 1;
+    }
+    std::fprintf(stderr, "qolven: %s\n", safeText(shown).c_str());
 }
 
 // Runs the command on its device; failures are reported here so that the
 // device is closed and the simulator's state checked whatever happened.
 int runCommand(const Command &command, Session &s, Output &out) {
     int code = kExitOk;
+    std::string failure;
     try {
         if (command.needsDevice) openDevice(s);
         code = command.run(s, out);
-        if (interrupted()) throw Failure(kExitSignal + interruptingSignal(), interruptionText());
-        out.finish();
     } catch (const Failure &f) {
-        // After a signal the bridge refuses every call: that failure is the signal's.
-        bool bySignal = interrupted() && f.code < kExitSignal;
-        std::string message = bySignal ? interruptionText() : f.what();
-        out.abandon(message);
-        report(message);
-        code = bySignal ? kExitSignal + interruptingSignal() : f.code;
+        code = f.code;
+        failure = f.what();
     }
-    if (s.handle) s.dev->Close_Device_Connection(s.handle);
+    bool signalTold = false;
+    if (interrupted() && code < kExitSignal) {
+        if (!failure.empty() && transfersCut()) {
+            // The bridge refuses every call once a signal cut the transfers: that failure is the signal's.
+            failure = interruptionText();
+            code = kExitSignal + interruptingSignal();
+        } else if (failure.empty() && !s.written.empty()) {
+            report(signalName() + " came during the write of " + s.written +
+                   "; the write was finished first and is stored");
+            signalTold = true;
+        } else if (failure.empty()) {
+            failure = interruptionText();
+            code = kExitSignal + interruptingSignal();
+        }
+    }
+    if (failure.empty()) {
+        out.finish();
+    } else {
+        out.abandon(failure);
+        report(failure);
+        signalTold = signalTold || interrupted();
+    }
+    qolven_close(s.dev());
     if (s.options->simulate) {
         std::string saveError = simulatorTakeError();
         if (!saveError.empty()) {
@@ -534,7 +604,8 @@ int runCommand(const Command &command, Session &s, Output &out) {
         report(f.what());
         if (code == kExitOk) code = f.code;
     }
-    if (interrupted() && code < kExitSignal) {
+    // A signal after the command was done.
+    if (interrupted() && !signalTold && s.written.empty() && code < kExitSignal) {
         report(interruptionText());
         code = kExitSignal + interruptingSignal();
     }
@@ -544,7 +615,7 @@ int runCommand(const Command &command, Session &s, Output &out) {
 int run(int argc, char **argv) {
     Options o = parseCommandLine(argc, argv);
     if (o.has("version")) {
-        std::printf("qolven %d.%d.%d\n", QOLVEN_USB_VERSION_MAJOR, QOLVEN_USB_VERSION_MINOR, QOLVEN_USB_VERSION_PATCH);
+        std::printf("qolven %s\n", qolven_version());
         return kExitOk;
     }
     const Command *command = o.command.empty() ? nullptr : findCommand(o.command);
@@ -554,6 +625,7 @@ int run(int argc, char **argv) {
     }
     std::string state = stateFile(o);
     if (o.simulate || o.resetState) checkStateFile(o, state);
+    if (o.has("output")) checkOutputFile(o, state);
     if (o.resetState) {
         resetState(state);
         if (!command) return kExitOk;  // nothing else asked for
@@ -562,12 +634,15 @@ int run(int argc, char **argv) {
 
     Session s;
     s.options = &o;
-    s.channel = static_cast<unsigned char>(o.integer("channel", 0));
+    s.channel = static_cast<int>(o.integer("channel", 0));
     s.calibrationType = static_cast<int>(o.integer("calibration-type", 0));
     if (o.simulate) s.stateFile = state;
     installInterruptHandler();
     loadBridge(o, state);
-    s.dev.reset(new Device());
+    s.device.reset(qolven_create());
+    if (!s.dev()) throw Failure(kExitDevice, "out of memory");
+    interruptDevice(s.dev());
+    s.require(qolven_set_channel(s.dev(), s.channel), "--channel");
     Output out(o.json);
     return runCommand(*command, s, out);
 }

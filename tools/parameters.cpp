@@ -13,36 +13,29 @@
 namespace qolven_tool {
 namespace {
 
-// The tool's open device seen through the C interface.
+// The open device's parameters by name.
 struct Parameters {
-    std::unique_ptr<qolven_device, void (*)(qolven_device *)> device{nullptr, qolven_destroy};
+    Session &s;
 
-    explicit Parameters(Session &s) {
-        device.reset(qolven_wrap(s.dev.get()));
-        if (!device) throw Failure(kExitDevice, "out of memory");
-        require(qolven_set_channel(device.get(), s.channel), "--channel");
-        require(qolven_set_calibration_type(device.get(), s.calibrationType), "--calibration-type");
+    explicit Parameters(Session &session) : s(session) {
+        s.require(qolven_set_calibration_type(s.dev(), s.calibrationType), "--calibration-type");
     }
-    qolven_device *get() const { return device.get(); }
+    qolven_device *get() const { return s.dev(); }
 
-    // A refused name, value or point is the user's to correct (exit 2); the
-    // rest comes from the library or the board (exit 1).
+    // A refused name, value or point is the user's to correct (exit 2, the
+    // library's text alone); the rest comes from the library or the board.
     void require(int status, const std::string &what) const {
-        if (status == QOLVEN_OK) return;
-        std::string text = qolven_error_text(device.get());
-        bool usage = status == QOLVEN_INVALID_ARGUMENT || status == QOLVEN_UNKNOWN_NAME ||
-                     status == QOLVEN_NOT_SUPPORTED;
-        if (usage) throw usageError(text);
-        throw Failure(kExitDevice, what + ": " + text);
+        if (exitCodeOf(status) == kExitUsage) s.fail(status, "");
+        s.require(status, what);
     }
 
-    // The value text, or the failure's text when `failed` is given.
-    std::string read(const char *name, int point, const std::string &what, bool *failed = nullptr) const {
+    // The value text, or the failure's text and status when `failed` is given.
+    std::string read(const char *name, int point, const std::string &what, int *failed = nullptr) const {
         char value[256];
-        int status = qolven_get_parameter(device.get(), name, point, value, sizeof value);
+        int status = qolven_get_parameter(get(), name, point, value, sizeof value);
         if (status != QOLVEN_OK && failed) {
-            *failed = true;
-            return qolven_error_text(device.get());
+            *failed = status;
+            return safeText(qolven_error_text(get()));
         }
         require(status, what);
         return value;
@@ -70,7 +63,7 @@ Target target(const std::vector<std::string> &args) {
         t.name.resize(dot);
     }
     t.index = qolven_parameter_find(t.name.c_str());
-    if (t.index < 0) throw usageError("unknown parameter \"" + t.name + "\" (see qolven get --help)");
+    if (t.index < 0) throw usageError("unknown parameter " + quote(t.name) + " (see qolven get --help)");
     if (!t.indexed()) {
         if (dot != std::string::npos) throw usageError(t.name + " takes no point number");
         return t;
@@ -90,7 +83,8 @@ int getAll(const Parameters &p, Output &out) {
     int type = identity.board_type;
     if (!qolven_board_type_known(type))
         throw Failure(kExitDevice, "board type " + std::to_string(type) + " is not known");
-    int failures = 0;
+    std::vector<std::string> failures;
+    int lastFailure = QOLVEN_OK;
     for (int i = 0; i < qolven_parameter_count() && !interrupted(); ++i) {
         if (!qolven_parameter_serves(i, type, QOLVEN_PARAMETER_READABLE)) continue;
         Target t;
@@ -99,7 +93,7 @@ int getAll(const Parameters &p, Output &out) {
         int points = 1;
         if (t.indexed()) {
             // The points in use, as far as the board's table reaches.
-            bool failed = false;
+            int failed = QOLVEN_OK;
             std::string inUse = p.read("number-of-loading-points", 0, "", &failed);
             int first = 0, last = -1;
             qolven_parameter_points(i, type, &first, &last);
@@ -107,19 +101,23 @@ int getAll(const Parameters &p, Output &out) {
         }
         for (int point = 0; point < points; ++point) {
             t.point = point;
-            bool failed = false;
+            int failed = QOLVEN_OK;
             std::string value = p.read(t.name.c_str(), point, "", &failed);
             if (failed) {
-                if (interrupted()) break;  // the bridge refuses every call after a signal
-                ++failures;
-                std::fprintf(stderr, "qolven: %s: %s\n", t.label().c_str(), value.c_str());
+                if (interrupted() && transfersCut()) break;  // the bridge refuses every call after a signal
+                lastFailure = failed;
+                failures.push_back(t.label() + ": " + value);
+                std::fprintf(stderr, "qolven: %s\n", failures.back().c_str());
                 continue;
             }
             out.field(t.label(), value);
         }
     }
-    out.finish();
-    return failures ? kExitDevice : kExitOk;
+    if (failures.empty()) return kExitOk;
+    std::string first = failures.front();
+    throw Failure(exitCodeOf(lastFailure) == kExitUsage ? kExitDevice : exitCodeOf(lastFailure),
+                  std::to_string(failures.size()) + " parameter" + (failures.size() == 1 ? "" : "s") +
+                      " could not be read (the first: " + first + ")");
 }
 
 // Most parameters serve nearly every type: name the few left out instead.
@@ -157,13 +155,13 @@ std::string parameterHelp() {
 
 int commandGet(Session &s, Output &out) {
     const auto &args = s.options->arguments;
+    CutTransfers cut;
     Parameters p(s);
     if (args.size() == 1 && args[0] == "all") return getAll(p, out);
     Target t = target(args);
     if (args.size() != t.used) throw usageError("get takes one parameter name");
     std::string value = p.read(t.name.c_str(), t.point, "get " + t.label());
     out.field(t.label(), value);
-    out.finish();
     return kExitOk;
 }
 
@@ -177,6 +175,7 @@ int commandSet(Session &s, Output &out) {
         throw usageError("usage: qolven set " + t.name + (t.indexed() ? " N " : " ") +
                          qolven_parameter_syntax(t.index));
     std::string value = args.size() > t.used ? args[t.used] : "";
+    s.beginWrite(t.label());
     p.require(qolven_set_parameter(p.get(), t.name.c_str(), t.point, value.c_str()), "set " + t.label());
     (void)out;
     return kExitOk;

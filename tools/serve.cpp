@@ -22,8 +22,7 @@ int commandServe(Session &s, Output &) {
     options.token = o.has("token") ? o.text("token", "") : qolven_server::randomToken();
     options.channel = s.channel;
     if (o.has("serial")) options.serials = {o.text("serial", "")};
-    options.version = std::to_string(QOLVEN_USB_VERSION_MAJOR) + "." + std::to_string(QOLVEN_USB_VERSION_MINOR) +
-                      "." + std::to_string(QOLVEN_USB_VERSION_PATCH);
+    options.version = qolven_version();
     if (o.simulate) {
         using SetSignal = int (*)(const char *, double, double, double, double);
         if (auto set = reinterpret_cast<SetSignal>(backendSymbol("qolven_sim_set_signal")))

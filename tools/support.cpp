@@ -2,8 +2,14 @@
 #include "cli.h"
 
 #include <qolven.h>
+#include <qolven_bridge.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
@@ -80,53 +86,133 @@ double Options::real(const std::string &name, double fallback) const {
     return it == values.end() ? fallback : std::strtod(it->second.c_str(), nullptr);
 }
 
-std::string Session::check(const std::string &result, const std::string &what) const {
-    if (result == "Error") fail(what);
-    return result;
+int exitCodeOf(int status) {
+    switch (status) {
+    case QOLVEN_OK: return kExitOk;
+    case QOLVEN_INVALID_ARGUMENT:
+    case QOLVEN_UNKNOWN_NAME:
+    case QOLVEN_NOT_SUPPORTED: return kExitUsage;
+    case QOLVEN_NO_DEVICE: return kExitNoDevice;
+    case QOLVEN_INTERRUPTED: return kExitSignal + (interrupted() ? interruptingSignal() : SIGINT);
+    default: return kExitDevice;
+    }
 }
 
-void Session::fail(const std::string &what) const {
-    if (interrupted()) throw Failure(kExitSignal + interruptingSignal(), what + ": " + interruptionText());
-    // A decoded count can be "Error" without a reason: the board sent status 0 and a zero count.
-    std::string reason = dev->lastErrorText[0] ? dev->lastErrorText : "the board returned no valid value";
-    throw Failure(kExitDevice, what + ": " + reason);
+Session::~Session() { interruptDevice(nullptr); }
+
+void Session::require(int status, const std::string &what) const {
+    if (status != QOLVEN_OK) fail(status, what);
 }
 
-void Session::identify() {
-    dev->Get_Version_of_Board(handle);
-    if (dev->boardTypeText == "Error") fail("identify the board");
+void Session::fail(int status, const std::string &what) const {
+    std::string prefix = what.empty() ? "" : what + ": ";
+    // Once a signal cut the transfers every call fails: that failure is the signal's.
+    if (status == QOLVEN_INTERRUPTED || (interrupted() && transfersCut()))
+        throw Failure(kExitSignal + interruptingSignal(), prefix + interruptionText());
+    std::string text = qolven_error_text(dev());
+    if (text.empty()) text = qolven_error_name(status);
+    throw Failure(exitCodeOf(status), prefix + safeText(text) + transportHint(*this));
+}
+
+std::string Session::call(const char *method, const std::vector<std::string> &arguments, const std::string &what,
+                          int *status) const {
+    std::vector<const char *> texts;
+    for (const std::string &a : arguments) texts.push_back(a.c_str());
+    char result[256];
+    size_t length = 0;
+    int code = qolven_call(dev(), method, texts.data(), static_cast<int>(texts.size()), result, sizeof result, &length);
+    std::string text;
+    if (length < sizeof result) {
+        text.assign(result, length);
+    } else {
+        // A result longer than the buffer: the whole text once more.
+        std::vector<char> whole(length + 1);
+        qolven_result_text(dev(), whole.data(), whole.size(), nullptr);
+        text.assign(whole.data(), length);
+    }
+    if (code == QOLVEN_BUFFER_TOO_SMALL) code = QOLVEN_OK;
+    if (status) *status = code;
+    else require(code, what);
+    return text;
+}
+
+void Session::beginWrite(const std::string &what) {
+    if (interrupted()) throw Failure(kExitSignal + interruptingSignal(), interruptionText() + "; nothing was written");
+    written = what;
+}
+
+std::string safeText(const std::string &text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if ((c < 0x20 && c != '\n') || c == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+            out += escaped;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
 }
 
 std::string transportHint(const Session &s) {
     // Status 18 is what FTDI's library answers to every call where it sees no USB at all.
-    if (s.options->simulate || s.dev->lastStatus != 18) return "";
+    if (s.options->simulate || qolven_d2xx_status(s.dev()) != 18) return "";
     return "\nD2XX status 18 (FT_OTHER_ERROR): FTDI's library cannot reach any USB device. It answers so "
            "where there is no USB file system, as in a container started without the host's USB devices. "
            "Check that /dev/bus/usb exists and is readable and that `lsusb` shows the bridge (0403:6001); "
-           "see real-hardware.md in " QOLVEN_DOCDIR ".";
+           "see real-hardware.md in " + documentation() + ".";
 }
 
 std::vector<std::string> attachedSerials(Session &s) {
-    Device &d = *s.dev;
-    std::string count = d.Get_Device_Count();
-    if (count == "Error") {
-        if (interrupted()) s.fail("count devices");
-        throw Failure(kExitDevice, "count devices: " + std::string(d.lastErrorText) + transportHint(s));
-    }
+    int count = 0;
+    s.require(qolven_device_count(s.dev(), &count), "count devices");
     std::vector<std::string> serials;
-    for (int i = 0, n = std::atoi(count.c_str()); i < n; ++i) {
-        std::string serial = d.Get_Device_Serial_Number(reinterpret_cast<void *>(intptr_t(i)));
-        if (serial == "Error") {
-            if (interrupted()) s.fail("serial number of device " + std::to_string(i));
-            throw Failure(kExitDevice, "serial number of device " + std::to_string(i) + ": " + d.lastErrorText +
-                                           transportHint(s));
+    for (int i = 0; i < count; ++i) {
+        char serial[64];
+        int status = qolven_device_serial(s.dev(), i, serial, sizeof serial);
+        std::string whole = serial;
+        if (status == QOLVEN_BUFFER_TOO_SMALL) {
+            size_t length = 0;
+            qolven_result_text(s.dev(), nullptr, 0, &length);
+            std::vector<char> text(length + 1);
+            status = qolven_result_text(s.dev(), text.data(), text.size(), nullptr);
+            whole.assign(text.data(), length);
         }
-        serials.push_back(serial);
+        s.require(status, "serial number of device " + std::to_string(i));
+        serials.push_back(whole);
     }
     return serials;
 }
 
-bool Session::refusedBoardType() const { return std::string(dev->lastErrorText) == "Invalid Type of Board"; }
+std::string bridgeInUse() {
+    std::string name = qolven_bridge_name(), path = qolven_bridge_path();
+    if (name.empty()) return "none loaded";
+    return name + (path.empty() ? "" : " (" + safeText(path) + ")");
+}
+
+std::string documentation() {
+    auto holdsGuide = [](const std::string &folder) {
+        struct stat st;
+        return !folder.empty() && stat((folder + "/real-hardware.md").c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    };
+    // An install under any prefix keeps the documentation at the same place
+    // relative to the program.
+    std::string relative = QOLVEN_DOCDIR_RELATIVE;
+    if (!relative.empty() && relative[0] != '/') {
+        char self[4096];
+        ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+        if (n > 0) {
+            std::string program(self, static_cast<size_t>(n));
+            std::string folder = program.substr(0, program.rfind('/')) + "/../" + relative;
+            char resolved[PATH_MAX];
+            if (holdsGuide(folder) && realpath(folder.c_str(), resolved)) return resolved;
+        }
+    }
+    if (holdsGuide(QOLVEN_DOCDIR)) return QOLVEN_DOCDIR;
+    if (holdsGuide(QOLVEN_SOURCE_DOCS)) return QOLVEN_SOURCE_DOCS;
+    return "the docs folder of the qolven_usb sources (installed: " QOLVEN_DOCDIR ")";
+}
 
 // ---- output
 
@@ -192,7 +278,6 @@ void Output::finish() {
     if (!json_ || done_) return;
     done_ = true;
     if (doc_.is_null()) doc_ = Json::object();
-    if (interrupted() && doc_.is_object() && !doc_.contains("error")) doc_["error"] = interruptionText();
     // Bytes that are not UTF-8 (a serial number, a board's text) become U+FFFD.
     std::string text = doc_.dump(2, ' ', false, Json::error_handler_t::replace);
     std::printf("%s\n", text.c_str());
@@ -208,22 +293,45 @@ void Output::abandon(const std::string &reason) {
 
 namespace {
 volatile std::sig_atomic_t g_signal = 0;
+std::atomic<qolven_device *> g_device{nullptr};
+std::atomic<int> g_cutAllowed{0};
+std::atomic<bool> g_cut{false};
+
+void cut() {
+    g_cut.store(true);
+    cancelTransfers();
+}
+
 extern "C" void onSignal(int number) {
     if (g_signal == 0) g_signal = number;
-    cancelTransfers();
+    if (qolven_device *device = g_device.load()) qolven_interrupt(device);
+    if (g_cutAllowed.load() > 0) cut();
 }
 } // namespace
 
 int interruptingSignal() { return g_signal; }
 
-std::string interruptionText() {
+void interruptDevice(qolven_device *device) { g_device.store(device); }
+
+bool transfersCut() { return g_cut.load(); }
+
+CutTransfers::CutTransfers() {
+    g_cutAllowed.fetch_add(1);
+    if (interrupted()) cut();  // the signal came before the scope
+}
+
+CutTransfers::~CutTransfers() { g_cutAllowed.fetch_sub(1); }
+
+std::string signalName() {
     switch (g_signal) {
-    case SIGINT: return "interrupted by SIGINT";
-    case SIGTERM: return "interrupted by SIGTERM";
-    case SIGHUP: return "interrupted by SIGHUP";
-    default: return "interrupted by signal " + std::to_string(g_signal);
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    default: return "signal " + std::to_string(g_signal);
     }
 }
+
+std::string interruptionText() { return "interrupted by " + signalName(); }
 
 void installInterruptHandler() {
     struct sigaction action = {};

@@ -143,6 +143,30 @@ TEST_F(Acquisition, LongSerialNumbersAreListedWholeAndRefusedByName) {
     EXPECT_EQ(qolven_open(d.get(), "QV0001"), QOLVEN_OK) << qolven_error_text(d.get());
 }
 
+// A bridge may report more than the 15 characters a serial number opens with:
+// it is listed whole, and opening refuses it by that name instead of trying a
+// cut one that names no device (or another).
+TEST_F(Acquisition, TheOnlyBridgeWithALongSerialNumberIsRefusedByName) {
+    const std::string longSerial = "QV0002-LONG-SERIAL-NUMBER";
+    qolven_sim::reset();  // the default device goes
+    qolven_sim::attach(board(longSerial, 2));
+    Device d(qolven_create(), qolven_destroy);
+    int count = 0;
+    ASSERT_EQ(qolven_device_count(d.get(), &count), QOLVEN_OK);
+    ASSERT_EQ(count, 1);
+    char serial[64];
+    ASSERT_EQ(qolven_device_serial(d.get(), 0, serial, sizeof serial), QOLVEN_OK) << qolven_error_text(d.get());
+    EXPECT_EQ(std::string(serial), longSerial);
+    EXPECT_EQ(qolven_open(d.get(), nullptr), QOLVEN_INVALID_ARGUMENT);
+    EXPECT_NE(std::string(qolven_error_text(d.get())).find("\"" + longSerial + "\" has 25 characters"), std::string::npos)
+        << qolven_error_text(d.get());
+    EXPECT_EQ(qolven_open(d.get(), longSerial.c_str()), QOLVEN_INVALID_ARGUMENT);
+    EXPECT_FALSE(qolven_is_open(d.get()));
+    // A short serial number next to it opens as before.
+    qolven_sim::attach(board("B", 2));
+    EXPECT_EQ(qolven_open(d.get(), "B"), QOLVEN_OK) << qolven_error_text(d.get());
+}
+
 TEST_F(Acquisition, ErrorNamesAreDistinct) {
     std::vector<std::string> names;
     for (int code = QOLVEN_OK; code <= QOLVEN_INTERRUPTED; ++code) {
