@@ -30,8 +30,8 @@ from .device import (BoardInfo, BoardType, Calibration, Device, Key, ParameterIn
 from .stream import Block, Event, Stream, StreamStatus
 
 __all__ = [
-    "open", "devices", "parameters", "board_types", "methods", "keys", "nominal_rates", "library_version",
-    "bridge", "trace",
+    "open", "devices", "held_devices", "parameters", "board_types", "methods", "keys", "nominal_rates",
+    "library_version", "bridge", "trace",
     "Device", "Stream", "BoardInfo", "BoardType", "Reading", "Calibration", "Block", "StreamStatus", "Event",
     "ParameterInfo", "Key", "BridgeInfo",
     "QolvenError", "QolvenTimeout", "QolvenInvalidArgument", "QolvenUnknownName", "QolvenNotSupported",

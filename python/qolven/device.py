@@ -192,8 +192,8 @@ def _held_hint(serial: str) -> str:
     held = [d for d in held_devices() if d.serial == serial]
     if not held:
         return ""
-    return ("; this interpreter holds it already (%r): close that one first (dev.close(), or open it in a "
-            "with block)" % held[0])
+    return ("; this interpreter holds it already (%r): close that one first (qolven.held_devices() gives it; "
+            "dev.close(), or open it in a with block)" % held[0])
 
 
 class Device:

@@ -64,4 +64,4 @@ def test_texts_with_a_nul_inside_are_refused(board, attempt, what):
         attempt(dev)
     assert what in str(caught.value) and "NUL" in str(caught.value)
     assert_untouched(dev)
-    assert [d.serial for d in qolven.device.held_devices()] == ["P1"]
+    assert [d.serial for d in qolven.held_devices()] == ["P1"]

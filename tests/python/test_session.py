@@ -26,7 +26,7 @@ def test_opening_a_device_this_interpreter_holds_says_so(boards, serial):
     try:
         with pytest.raises(qolven.QolvenDeviceBusy, match=r"this interpreter holds it already \(<qolven.Device N1"):
             qolven.open(serial, simulate=True)
-        assert first.decimal_point == 0  # the first one is untouched
+        assert first.decimal_point == 0 and qolven.held_devices() == [first]  # the first one is untouched
     finally:
         first.close()
     with qolven.open(serial, simulate=True) as again:
