@@ -131,7 +131,7 @@ class CReading(ctypes.Structure):
                 ("why", ctypes.c_char * 160)]
 
 
-class CStreamStatus(ctypes.Structure):
+class CStreamInfo(ctypes.Structure):
     _fields_ = [("state", ctypes.c_int), ("board_type", ctypes.c_int), ("rate_code", ctypes.c_int),
                 ("nominal_rate", ctypes.c_double), ("multi_channel", ctypes.c_int),
                 ("start_monotonic", ctypes.c_double), ("start_wall", ctypes.c_double), ("elapsed", ctypes.c_double),
@@ -197,7 +197,7 @@ class Native:
             ("qolven_read", i, (vp, ctypes.POINTER(CReading))),
             ("qolven_stream_start", i, (vp, i)),
             ("qolven_stream_read_samples", i, (vp, pi64, pi32, pi32, pd, pd, sz, psz, i)),
-            ("qolven_stream_status", i, (vp, ctypes.POINTER(CStreamStatus))),
+            ("qolven_stream_status", i, (vp, ctypes.POINTER(CStreamInfo))),
             ("qolven_stream_stop", i, (vp,)),
             ("qolven_stream_set_reconnect", i, (vp, i)),
             ("qolven_loss_basis_name", c, (i,)),

@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Any, Callable, Deque, Iterator, List, NamedTup
 
 from . import _args, _errors
 from ._errors import not_open
-from ._native import CEvent, CStreamStatus, text
+from ._native import CEvent, CStreamInfo, text
 
 if TYPE_CHECKING:
     from .device import Device
@@ -220,7 +220,7 @@ class Stream:
     def status(self) -> StreamStatus:
         """The counters now (received, lost and its basis, time-outs, failed
         requests, reconnects, ...)."""
-        s = CStreamStatus()
+        s = CStreamInfo()
         lib = self._lib
         with self._device._hold("stream status") as handle:
             if self._device._last_stream is not self:  # the library keeps the newest stream's counters only
