@@ -38,6 +38,6 @@ def text(value: Union[str, bytes], what: str) -> bytes:
     else:
         raise TypeError("%s takes a text, not %s" % (what, type(value).__name__))
     if b"\0" in data:
-        raise QolvenInvalidArgument("%s %r contains a NUL character; nothing was sent" % (what, value[:40]),
-                                    INVALID_ARGUMENT)
+        raise QolvenInvalidArgument("%s %r holds a NUL character at position %d; nothing was sent"
+                                    % (what, value[:40], data.index(b"\0")), INVALID_ARGUMENT)
     return data

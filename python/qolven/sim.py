@@ -23,7 +23,7 @@ from __future__ import annotations
 import ctypes
 import numbers
 import os
-from typing import List, Optional
+from typing import List, NamedTuple, Optional
 
 from . import _args, _native
 from ._errors import INVALID_ARGUMENT, QolvenInvalidArgument
@@ -31,7 +31,8 @@ from ._errors import INVALID_ARGUMENT, QolvenInvalidArgument
 __all__ = [
     "configure", "use_state_file", "take_error", "attach", "detach", "reset", "devices",
     "inject_fault", "clear_faults", "inject_status", "writes", "clear_writes",
-    "register", "set_register", "next_sample_sequence", "set_answer_delay", "set_signal",
+    "register", "set_register", "fast_counters", "FastCounters", "next_sample_sequence", "set_answer_delay",
+    "set_signal",
     "FAULTS", "REGISTER_KINDS",
 ]
 
@@ -74,6 +75,7 @@ def _sim() -> ctypes.CDLL:
             ("qolven_sim_register", (c, c, i, i, ctypes.POINTER(u), c, sz)),
             ("qolven_sim_set_register", (c, c, i, i, u, c, sz)),
             ("qolven_sim_next_sample_sequence", (c, ctypes.POINTER(u), c, sz)),
+            ("qolven_sim_fast_counters", (c,) + (ctypes.POINTER(ctypes.c_ulonglong),) * 4 + (c, sz)),
         ]:
             function = getattr(bridge, name)
             function.restype = i
@@ -219,8 +221,26 @@ def set_register(serial: str, kind: str, address: int, value: int, channel: int 
          _args.integer(address, "address"), _args.integer(value, "value", *_args.UINT32))
 
 
+class FastCounters(NamedTuple):
+    """What a board's fast-data generator did since the device was attached;
+    generated == delivered + dropped + waiting."""
+    generated: int
+    delivered: int   # put into fast-data answers
+    dropped: int     # lost on the board: 64 were waiting already, or a restart cleared them
+    waiting: int
+
+
+def fast_counters(serial: str) -> FastCounters:
+    """The board's fast-data counters, brought up to now.  A sample carries only
+    the board's count: a host that received R samples lost delivered - R on the way."""
+    values = [ctypes.c_ulonglong() for _ in range(4)]
+    _run("qolven_sim_fast_counters", _b(serial), *[ctypes.byref(v) for v in values])
+    return FastCounters(*(v.value for v in values))
+
+
 def next_sample_sequence(serial: str) -> int:
-    """Sequence number of the next sample the board's generator makes (for loss checks)."""
+    """Number of the next sample the board's generator makes: the samples it
+    generated so far (loss checks: `fast_counters`)."""
     value = ctypes.c_uint()
     _run("qolven_sim_next_sample_sequence", _b(serial), ctypes.byref(value))
     return value.value

@@ -189,6 +189,8 @@ SIM_REFUSALS = [
     (qolven.sim.inject_status, ("Write", 4), '"Write" is not a bridge function'),
     (qolven.sim.attach, ("type=2,serial=X;type=9,serial=Y",), "describe one device, not 2"),
     (qolven.sim.inject_fault, ("P1", "partial", None, None, 300), "fault argument"),
+    (qolven.sim.attach, ("type=2\0serial=X",), "NUL character at position 6"),
+    (qolven.sim.writes, ("P1\0X",), "NUL character at position 2"),
 ]
 
 
@@ -284,11 +286,14 @@ def test_call_gives_the_methods_own_result(board):
 
 def test_the_board_counts_the_samples_it_generates(board):
     board("type=2")
-    before = qolven.sim.next_sample_sequence("P1")
-    for block in board("type=2", "P2").stream(rate_code=15, seconds=0.2):
-        pass
-    assert qolven.sim.next_sample_sequence("P2") > 100
-    assert qolven.sim.next_sample_sequence("P1") == before  # a board that does not stream makes none
+    received = sum(len(block) for block in board("type=2", "P2").stream(rate_code=15, seconds=0.2))
+    counters = qolven.sim.fast_counters("P2")
+    assert counters.generated > 100 and counters.delivered == received
+    assert counters.generated == counters.delivered + counters.dropped + counters.waiting
+    assert qolven.sim.next_sample_sequence("P2") >= counters.generated  # brought up to now again
+    assert qolven.sim.fast_counters("P1").delivered == 0  # a board that does not stream sends none
+    with pytest.raises(qolven.QolvenInvalidArgument, match='"NOPE" is attached'):
+        qolven.sim.fast_counters("NOPE")
 
 
 def test_the_wire_shows_the_exact_request(board):
