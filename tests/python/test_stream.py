@@ -106,21 +106,25 @@ def test_a_rate_code_the_board_cannot_run_is_refused_before_anything_is_written(
 def test_unplugging_gives_events_and_the_stream_goes_on(board):
     dev = board("type=2", "R")
     seen = []
+
+    def plug(events):  # a busy machine may add "lost" events of its own: only the plug's count
+        return [e for e in events if e.kind != "lost"]
+
     stream = dev.stream(rate_code=15, on_event=seen.append)
     collect(stream, 50)
     qolven.sim.detach("R")
     deadline = time.monotonic() + 10
     while stream.status().state != "reconnecting" and time.monotonic() < deadline:
         assert len(stream.read(timeout=0.05)) == 0
-    assert [e.kind for e in seen] == ["disconnected"]
+    assert [e.kind for e in plug(seen)] == ["disconnected"]
     qolven.sim.attach("type=2,serial=R,delay_us=0")
     before = stream.status().received
     sequence, _ = collect(stream, 50)
     status = stream.status()
-    assert [e.kind for e in seen] == ["disconnected", "reconnected"] and status.reconnects == 1
+    assert [e.kind for e in plug(seen)] == ["disconnected", "reconnected"] and status.reconnects == 1
     assert status.received > before and status.state == "running"
-    assert [e.kind for e in stream.events()] == ["disconnected", "reconnected"]
-    assert sequence[0] >= seen[1].sequence  # the stream goes on where the event says
+    assert [e.kind for e in plug(stream.events())] == ["disconnected", "reconnected"]
+    assert sequence[0] >= plug(seen)[1].sequence  # the stream goes on where the event says
 
 
 def test_without_reconnect_an_unplugged_bridge_ends_the_stream(board):
