@@ -1,17 +1,19 @@
 """The device object: one open device, its parameters, readings and stream."""
 from __future__ import annotations
 
+import contextlib
 import ctypes
-from typing import Any, Iterator, List, NamedTuple, Optional, Tuple, Union
+import threading
+import weakref
+from typing import TYPE_CHECKING, Any, Iterator, List, NamedTuple, Optional, Tuple, Union
 
-from . import _errors
-from ._errors import QolvenError, error_for
-from ._native import Identity, Native, text
+from . import _args, _errors
+from ._errors import QolvenError, QolvenNotOpen, error_for, not_open
+from ._native import Calibration as _CCalibration
+from ._native import CReading, Identity, Native, text
 
-try:
-    import numpy
-except ImportError:  # numpy is used when present, never required
-    numpy = None
+if TYPE_CHECKING:
+    from .stream import Stream
 
 # Kinds of parameter values (qolven_value_kind in qolven.h).
 INTEGER, COUNT, MAC, IP, BYTES = range(5)
@@ -20,8 +22,7 @@ _READABLE, _WRITABLE, _INDEXED, _OPTIONAL = 1, 2, 4, 8
 _SELF_NAMED = (_errors.INVALID_ARGUMENT, _errors.UNKNOWN_NAME, _errors.NOT_SUPPORTED)
 # Room for any value text (the longest, a MAC address, has 17 characters).
 _BUFFER_SIZE = 512
-# Timeouts in a row before a stream gives up.
-_TIMEOUTS_IN_A_ROW = 50
+_LOAD_SOURCES = {0: "none", 1: "table", 2: "offset-fullscale"}
 
 
 class ParameterInfo(NamedTuple):
@@ -51,12 +52,12 @@ def parameter_table(native: Native) -> List[ParameterInfo]:
         return cached
     lib = native.lib
     rows = []
+    types = [t for t in range(256) if lib.qolven_board_type_known(t)]
     for i in range(lib.qolven_parameter_count()):
         name = text(lib.qolven_parameter_name(i))
         flags = lib.qolven_parameter_flags(i)
         low, high = ctypes.c_int64(), ctypes.c_int64()
         lib.qolven_parameter_range(i, ctypes.byref(low), ctypes.byref(high))
-        types = [t for t in range(256) if lib.qolven_board_type_known(t)]
         served = [tuple(t for t in types if lib.qolven_parameter_serves(i, t, access))
                   for access in (_READABLE, _WRITABLE)]
         rows.append(ParameterInfo(
@@ -65,11 +66,15 @@ def parameter_table(native: Native) -> List[ParameterInfo]:
             bool(flags & _READABLE), bool(flags & _WRITABLE), bool(flags & _INDEXED),
             bool(flags & _OPTIONAL), low.value, high.value,
             text(lib.qolven_parameter_getter(i)), text(lib.qolven_parameter_setter(i)), served[0], served[1]))
-    native.parameters = rows
     native.parameters_by_attribute = {p.attribute: p for p in rows}
     native.parameters_by_name = {p.name: p for p in rows}
-    # What a get needs, by either spelling of the name: the row and its name as bytes.
-    native.parameter_calls = {key: (p, p.name.encode()) for p in rows for key in (p.name, p.attribute)}
+    # What a get needs, by either spelling of the name: the row, its name as
+    # bytes and whether the value is a plain integer.
+    native.parameter_calls = {key: (p, p.name.encode(), p.kind == INTEGER) for p in rows
+                              for key in (p.name, p.attribute)}
+    native.plain_attributes = {p.attribute: native.parameter_calls[p.attribute] for p in rows
+                               if p.readable and not p.indexed}
+    native.parameters = rows
     return rows
 
 
@@ -86,38 +91,39 @@ class BoardInfo(NamedTuple):
 
 
 class Reading(NamedTuple):
-    """One live reading of the channel.
+    """One live reading of the channel (qolven_read: the same load as the tool and the page).
 
     `count` is the converter count, or None when the board answered with a
-    status text instead (then in `status`, e.g. "Positive Overflow").
-    `load` is the count interpolated between the board's stored offset and
-    full-scale points, in the board's load units (the display's decimal
-    point is not applied); None on boards that keep no loads.
+    status text instead (then in `status`, e.g. "Positive Overflow").  `load`
+    is the load with the display's decimal point applied and a host-side tare
+    taken off, `load_text` as the display writes it ("2.50"); both None/""
+    without a load, and `why` then says why.  `decimal_point` and `unit_code`
+    are None where the board keeps none.
     """
     count: Optional[int]
     load: Optional[float]
     status: str
-    offset_count: Optional[int]
-    fullscale_count: Optional[int]
-    offset_load: Optional[int]
-    fullscale_load: Optional[int]
+    load_text: str
+    decimal_point: Optional[int]
+    unit_code: Optional[int]
+    tared: bool
+    why: str
 
 
-class Block(NamedTuple):
-    """Samples of one fast-data request: numpy arrays when numpy is there, else lists.
+class Calibration(NamedTuple):
+    """What turns a count into a load: the points the load runs along, as
+    (count, stored load) pairs; `source` "table" (the loading points in use),
+    "offset-fullscale" (the board's pair), or "none" with the reason in `why`."""
+    source: str
+    points: Tuple[Tuple[int, int], ...]
+    points_in_use: Optional[int]
+    decimal_point: Optional[int]
+    unit_code: Optional[int]
+    why: str
 
-    `numbers` are the library's running sample numbers (per channel),
-    `channels` the channel of each sample (0 except on four-channel boards),
-    `counts` the converter counts and `times` the seconds since the start of
-    the stream at which the samples arrived.
-    """
-    numbers: Any
-    channels: Any
-    counts: Any
-    times: Any
 
-    def __len__(self) -> int:  # type: ignore[override]
-        return len(self.counts)
+def _or_none(value: int) -> Optional[int]:
+    return None if value < 0 else value
 
 
 def _number(value: str) -> Union[int, str]:
@@ -129,21 +135,19 @@ def _number(value: str) -> Union[int, str]:
 
 def _encode(info: ParameterInfo, value: Any) -> bytes:
     """The value as the library reads it; the library checks the range."""
+    what = info.attribute
     if value is None:
         return b""
-    if isinstance(value, str):
-        return value.encode()
+    if isinstance(value, (str, bytes)) and not (info.kind == MAC and isinstance(value, bytes)):
+        return _args.text(value, what)
     if info.kind in (INTEGER, COUNT):
-        if isinstance(value, bool) or not isinstance(value, int):
-            if not (numpy is not None and isinstance(value, numpy.integer)):
-                raise TypeError("%s takes an integer, not %s" % (info.attribute, type(value).__name__))
-        return str(int(value)).encode()
+        return str(_args.integer(value, what, *_args.INT64)).encode()
     if isinstance(value, (bytes, bytearray, list, tuple)):
-        parts = list(value)
+        parts = [_args.integer(b, what + " byte", *_args.INT64) for b in value]
         if info.kind == MAC:
             return ":".join("%02x" % b for b in parts).encode()
-        return ("." if info.kind == IP else ",").join(str(int(b)) for b in parts).encode()
-    raise TypeError("%s takes %s, not %s" % (info.attribute, info.syntax, type(value).__name__))
+        return ("." if info.kind == IP else ",").join(str(b) for b in parts).encode()
+    raise TypeError("%s takes %s, not %s" % (what, info.syntax, type(value).__name__))
 
 
 def _decode(info: ParameterInfo, value: str) -> Any:
@@ -172,50 +176,125 @@ class _Points:
         return "<%s of %r by point number>" % (self._info.attribute, self._device)
 
 
+# The devices this interpreter holds open, so that a second open of one of
+# them says so instead of passing on the bridge's bare "Device Not Opened".
+_open_devices: "weakref.WeakSet[Device]" = weakref.WeakSet()
+_open_devices_lock = threading.Lock()
+
+
+def held_devices() -> List["Device"]:
+    """The devices this interpreter has open on a bridge (not the offline ones)."""
+    with _open_devices_lock:
+        return [d for d in _open_devices if d.is_open]
+
+
+def _held_hint(serial: str) -> str:
+    held = [d for d in held_devices() if d.serial == serial]
+    if not held:
+        return ""
+    return ("; this interpreter holds it already (%r): close that one first (qolven.held_devices() gives it; "
+            "dev.close(), or open it in a with block)" % held[0])
+
+
 class Device:
-    """One open device.  Use it from one thread at a time; close it (or use
-    `with`) when done.
+    """One open device; close it (or use `with`) when done.
 
     Stored parameters read and write as attributes with the tool's names,
     `-` written `_`: ``dev.decimal_point = 3``, ``dev.sampling_rate``;
     loading points by number: ``dev.loading_point[2] = -5``.
+
+    Any thread may use it: calls on one device take turns (a lock), and
+    `close()` from another thread ends a stream read that waits; every call
+    after `close()` raises QolvenNotOpen.
     """
 
     def __init__(self, native: Native, serial: Optional[str] = None, offline: bool = False) -> None:
         lib = native.lib
         set_ = object.__setattr__
+        wanted = None if serial is None else _args.text(serial, "serial number")
         set_(self, "_native", native)
         set_(self, "_lib", lib)
         parameter_table(native)
         set_(self, "_table", native.parameters_by_attribute)
         set_(self, "_calls", native.parameter_calls)
+        set_(self, "_plain", native.plain_attributes)
         set_(self, "_get_parameter", lib.qolven_get_parameter)
         set_(self, "_buffer", ctypes.create_string_buffer(_BUFFER_SIZE))
+        set_(self, "_lock", threading.RLock())
+        set_(self, "_handle", None)
+        set_(self, "_claim", [])     # holds the handle until one close() takes it
+        set_(self, "_retired", None)  # closed inside a call of its own thread: freed with the object
+        set_(self, "_serial", serial or "")
+        set_(self, "_channel", 0)
+        set_(self, "_calibration_type", 0)
+        set_(self, "_stream", None)       # the stream running
+        set_(self, "_last_stream", None)  # the one the library's counters belong to
+        if wanted is not None and not offline:
+            hint = _held_hint(serial)  # type: ignore[arg-type]
+            if hint:
+                raise _errors.QolvenDeviceBusy("open " + serial + ": the device is open" + hint,  # type: ignore
+                                               _errors.DEVICE_BUSY)
         handle = lib.qolven_create()
         if not handle:
             raise MemoryError("the device object could not be created")
-        set_(self, "_handle", ctypes.c_void_p(handle))
+        handle = ctypes.c_void_p(handle)
         try:
             if offline:
-                self._check(lib.qolven_set_offline(self._handle, 1), "offline mode")
-            self._check(lib.qolven_open(self._handle, serial.encode() if serial else None),
-                        "open " + serial if serial else "open")
+                self._check_on(handle, lib.qolven_set_offline(handle, 1), "offline mode")
+            status = lib.qolven_open(handle, wanted)
+            if status:
+                failure = self._failure(status, "open " + serial if serial else "open", handle)
+                if status == _errors.DEVICE_BUSY:
+                    failure = self._busy(failure, serial)
+                raise failure
         except BaseException:
-            lib.qolven_destroy(self._handle)
-            set_(self, "_handle", None)
+            lib.qolven_destroy(handle)
             raise
-        set_(self, "_serial", text(lib.qolven_open_serial(self._handle)))
+        set_(self, "_serial", text(lib.qolven_open_serial(handle)))
+        self._claim.append(handle)
+        set_(self, "_handle", handle)
+        if not offline:
+            with _open_devices_lock:
+                _open_devices.add(self)
+
+    def _busy(self, failure: QolvenError, serial: Optional[str]) -> QolvenError:
+        if serial is None:
+            try:
+                attached = serial_numbers(self._native)
+            except QolvenError:
+                attached = []
+            serial = attached[0] if len(attached) == 1 else None
+        hint = _held_hint(serial) if serial else ""
+        if not hint:
+            hint = "; another program (or on real hardware the kernel's ftdi_sio driver) has it open"
+        return type(failure)(failure.text + hint, failure.code, failure.d2xx_status,
+                             "open " + serial if serial else "open")
 
     # ---- life cycle
     def close(self) -> None:
-        """Closes the device; later calls fail.  Closing twice is fine."""
-        handle = self._handle
-        if handle is None:
+        """Closes the device; later calls raise QolvenNotOpen.  Closing twice is
+        fine.  A stream read waiting in another thread ends at once; an
+        exchange under way is finished first."""
+        try:
+            handle = self._claim.pop()  # atomic: one close() takes the handle
+        except IndexError:
             return
         object.__setattr__(self, "_handle", None)
-        status = self._lib.qolven_close(handle)
-        failure = self._failure(status, "close", handle) if status else None
-        self._lib.qolven_destroy(handle)
+        with _open_devices_lock:
+            _open_devices.discard(self)
+        lib = self._lib
+        lib.qolven_interrupt(handle)
+        lock = self._lock
+        if lock._is_owned():  # type: ignore[attr-defined]
+            # Called from inside a call of this thread (a signal handler, a
+            # callback): that call may still read the object's error text.
+            lib.qolven_close(handle)
+            object.__setattr__(self, "_retired", handle)
+            return
+        with lock:
+            status = lib.qolven_close(handle)
+            failure = self._failure(status, "close", handle) if status else None
+            lib.qolven_destroy(handle)
         if failure:
             raise failure
 
@@ -227,9 +306,11 @@ class Device:
 
     def __del__(self) -> None:
         try:
-            if getattr(self, "_handle", None) is not None:
-                self._lib.qolven_close(self._handle)
-                self._lib.qolven_destroy(self._handle)
+            lib = self._lib
+            for handle in list(self._claim) + ([self._retired] if self._retired else []):
+                lib.qolven_close(handle)
+                lib.qolven_destroy(handle)
+            self._claim.clear()
         except Exception:
             pass
 
@@ -237,22 +318,36 @@ class Device:
         state = "open" if self._handle is not None else "closed"
         return "<qolven.Device %s (%s)>" % (self._serial or "?", state)
 
-    # ---- failures
-    def _failure(self, status: int, what: Optional[str], handle: Any = None) -> QolvenError:
-        handle = handle if handle is not None else self._handle
+    # ---- failures and the lock
+    def _failure(self, status: int, what: Optional[str], handle: Any) -> QolvenError:
+        """The exception of a failed call; inside the lock, the handle still alive."""
         if status in _SELF_NAMED:
             what = None  # the text names the argument already
-        return error_for(status, text(self._lib.qolven_error_text(handle)),
-                         self._lib.qolven_d2xx_status(handle), what)
+        return error_for(status, text(self._lib.qolven_error_text(handle)), self._lib.qolven_d2xx_status(handle),
+                         what)
 
-    def _check(self, status: int, what: Optional[str] = None) -> None:
+    def _check_on(self, handle: Any, status: int, what: Optional[str] = None) -> None:
         if status:
-            raise self._failure(status, what)
+            raise self._failure(status, what, handle)
 
-    def _live(self) -> ctypes.c_void_p:
-        if self._handle is None:
-            raise QolvenError("the device is closed", code=_errors.NOT_OPEN)
-        return self._handle
+    @contextlib.contextmanager
+    def _hold(self, what: str = "") -> Iterator[ctypes.c_void_p]:
+        """The raw handle, with the device's lock held: for the package's own
+        modules that call further C functions on it."""
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise not_open(what)
+            yield handle
+
+    def _run(self, function: Any, what: str, *arguments: Any) -> None:
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise not_open(what)
+            status = function(handle, *arguments)
+            if status:
+                raise self._failure(status, what, handle)
 
     # ---- settings of this object
     @property
@@ -267,22 +362,24 @@ class Device:
     @property
     def channel(self) -> int:
         """Channel (0..3) the parameters and readings use; matters on four-channel boards."""
-        return getattr(self, "_channel", 0)
+        return self._channel
 
     @channel.setter
     def channel(self, channel: int) -> None:
-        self._check(self._lib.qolven_set_channel(self._live(), int(channel)), "channel")
-        object.__setattr__(self, "_channel", int(channel))
+        channel = _args.integer(channel, "channel")
+        self._run(self._lib.qolven_set_channel, "channel", channel)
+        object.__setattr__(self, "_channel", channel)
 
     @property
     def calibration_type(self) -> int:
-        """Type of calibration (0 or 1) for the loading points of channels 3 of four-channel boards."""
-        return getattr(self, "_calibration_type", 0)
+        """Type of calibration (0 or 1) for the loading points of channel 3 of four-channel boards."""
+        return self._calibration_type
 
     @calibration_type.setter
     def calibration_type(self, value: int) -> None:
-        self._check(self._lib.qolven_set_calibration_type(self._live(), int(value)), "calibration type")
-        object.__setattr__(self, "_calibration_type", int(value))
+        value = _args.integer(value, "type of calibration")
+        self._run(self._lib.qolven_set_calibration_type, "calibration type", value)
+        object.__setattr__(self, "_calibration_type", value)
 
     # ---- parameters
     def parameters(self) -> List[ParameterInfo]:
@@ -302,29 +399,55 @@ class Device:
         found = self._calls.get(name)
         if found is None:
             self._info(name)  # raises
-        info, cname = found
-        handle = self._handle
-        if handle is None:
-            self._live()
+        info, cname, integer = found
+        point = 0 if point is None else _args.integer(point, "point")
         buffer = self._buffer
-        status = self._get_parameter(handle, cname, int(point or 0), buffer, _BUFFER_SIZE)
-        if status:
-            raise self._failure(status, "get " + info.name)
-        if info.kind == INTEGER:
-            return int(buffer.value)
-        return _decode(info, buffer.value.decode("utf-8", "replace"))
+        lock = self._lock
+        lock.acquire()
+        try:
+            handle = self._handle
+            if handle is None:
+                raise not_open("get " + info.name)
+            status = self._get_parameter(handle, cname, point, buffer, _BUFFER_SIZE)
+            if status:
+                raise self._failure(status, "get " + info.name, handle)
+            value = buffer.value
+        finally:
+            lock.release()
+        if integer:
+            return int(value)
+        return _decode(info, value.decode("utf-8", "replace"))
 
     def set(self, name: str, value: Any, point: Optional[int] = None) -> None:
         """Writes a stored parameter.  Integers, or text as the tool takes it
         ("0x10", "192.168.1.10"); None captures the present reading for a
         loading point."""
         info = self._info(name)
-        status = self._lib.qolven_set_parameter(self._live(), info.name.encode(), int(point or 0),
-                                                _encode(info, value))
-        if status:
-            raise self._failure(status, "set " + info.name)
+        point = 0 if point is None else _args.integer(point, "point")
+        self._run(self._lib.qolven_set_parameter, "set " + info.name, info.name.encode(), point,
+                  _encode(info, value))
 
     def __getattr__(self, name: str) -> Any:
+        # `get` once more, inline: this is the path of every attribute read.
+        found = self._plain.get(name) if name[:1] != "_" else None
+        if found is not None:
+            info, cname, integer = found
+            buffer = self._buffer
+            lock = self._lock
+            lock.acquire()
+            try:
+                handle = self._handle
+                if handle is None:
+                    raise not_open("get " + info.name)
+                status = self._get_parameter(handle, cname, 0, buffer, _BUFFER_SIZE)
+                if status:
+                    raise self._failure(status, "get " + info.name, handle)
+                value = buffer.value
+            finally:
+                lock.release()
+            if integer:
+                return int(value)
+            return _decode(info, value.decode("utf-8", "replace"))
         if name.startswith("_"):
             raise AttributeError(name)
         info = self._table.get(name)
@@ -350,116 +473,137 @@ class Device:
     def __dir__(self) -> List[str]:
         return sorted(set(super().__dir__()) | set(self._table))
 
-    # ---- readings
+    # ---- identity and readings
     def info(self) -> BoardInfo:
         """Identifies the board and asks whether it answers."""
         identity = Identity()
-        self._check(self._lib.qolven_identify(self._live(), ctypes.byref(identity)), "identify")
+        self._run(self._lib.qolven_identify, "identify", ctypes.byref(identity))
         board_class = text(self._lib.qolven_board_type_class(identity.board_type))
         meaning = text(self._lib.qolven_board_type_meaning(identity.board_type))
         try:
             self.call("Slave_Activity_Inquiry")
             answers = True
+        except QolvenNotOpen:
+            raise
         except QolvenError:
             answers = False
         return BoardInfo(self._serial, identity.board_type, board_class, meaning, identity.hardware_version,
                          identity.firmware_version, identity.firmware_year, identity.firmware_month, answers)
 
     def read_count(self) -> int:
-        """The live converter count of the channel."""
+        """The live converter count of the channel; QolvenNoValue with the
+        board's status text when it sent none ("Positive Overflow", ...)."""
         count = ctypes.c_int64()
-        self._check(self._lib.qolven_read_count(self._live(), ctypes.byref(count)), "count")
+        self._run(self._lib.qolven_read_count, "count", ctypes.byref(count))
         return count.value
 
     def read(self) -> Reading:
-        """The live count and, where the board keeps its calibration, the load."""
-        count = ctypes.c_int64()
-        status = self._lib.qolven_read_count(self._live(), ctypes.byref(count))
-        if status not in (_errors.OK, _errors.NO_VALUE):
-            raise self._failure(status, "count")
-        value = count.value if status == _errors.OK else None
-        state = "" if status == _errors.OK else text(self._lib.qolven_error_text(self._handle))
-        channel = str(self.channel)
-        offset, fullscale = (_number(self.call(m, channel)) for m in ("Get_Offset_Value", "Get_Fullscale_Value"))
-        try:
-            loads: Tuple[Optional[int], Optional[int]] = (self.get("offset-load"), self.get("fullscale-load"))
-        except QolvenError as e:
-            if e.text != "Invalid Type of Board":
-                raise
-            loads = (None, None)
-        offset = offset if isinstance(offset, int) else None
-        fullscale = fullscale if isinstance(fullscale, int) else None
-        load = None
-        if None not in (value, offset, fullscale, loads[0], loads[1]) and fullscale != offset:
-            load = loads[0] + (value - offset) * (loads[1] - loads[0]) / (fullscale - offset)
-        return Reading(value, load, state, offset, fullscale, loads[0], loads[1])
+        """The live count and, where the board keeps a calibration, the load."""
+        r = CReading()
+        self._run(self._lib.qolven_read, "read", ctypes.byref(r))
+        return Reading(r.count if r.has_count else None, r.load if r.has_load else None, text(r.status),
+                       text(r.load_text), _or_none(r.decimal_point), _or_none(r.unit_code), bool(r.tared),
+                       text(r.why))
 
-    def stream(self, rate_code: Optional[int] = None, seconds: Optional[float] = None,
-               block_size: int = 256) -> Iterator[Block]:
+    def calibration(self) -> Calibration:
+        """The calibration of the channel, as the loads are computed from it."""
+        c = _CCalibration()
+        self._run(self._lib.qolven_read_calibration, "calibration", ctypes.byref(c))
+        points = tuple((c.counts[i], c.loads[i]) for i in range(c.points))
+        return Calibration(_LOAD_SOURCES.get(c.source, str(c.source)), points, _or_none(c.points_in_use),
+                           _or_none(c.decimal_point), _or_none(c.unit_code), text(c.why))
+
+    def set_tare(self, count: Optional[int] = None) -> int:
+        """Host-side tare: loads from now on are relative to the load at `count`
+        (None: the live count, read now).  The board is not touched.  Returns
+        the count taken."""
+        if count is None:
+            count = self.read_count()
+        count = _args.integer(count, "tare count", *_args.INT64)
+        self._run(self._lib.qolven_set_tare, "tare", count)
+        return count
+
+    def clear_tare(self) -> None:
+        self._run(self._lib.qolven_clear_tare, "tare")
+
+    @property
+    def tare(self) -> Optional[int]:
+        """The count of the host-side tare, None without tare."""
+        active, count = ctypes.c_int(), ctypes.c_int64()
+        self._run(self._lib.qolven_get_tare, "tare", ctypes.byref(active), ctypes.byref(count))
+        return count.value if active.value else None
+
+    def stream(self, rate_code: Optional[int] = None, seconds: Optional[float] = None, block_size: int = 256,
+               reconnect: bool = True, on_event: Any = None) -> "Stream":
         """Fast data: sets the board's sampling-rate code (0..15, 15 = 1000
-        samples/s; None keeps the board's) and yields a Block per request that
-        brought samples, for `seconds` (None: until the loop stops)."""
-        handle = self._live()
-        lib = self._lib
-        self._check(lib.qolven_stream_start(handle, -1 if rate_code is None else int(rate_code)), "stream")
-        numbers = (ctypes.c_int32 * block_size)()
-        channels = (ctypes.c_int32 * block_size)()
-        counts = (ctypes.c_int32 * block_size)()
-        received = ctypes.c_size_t()
-        arrival = ctypes.c_double()
-        read = lib.qolven_stream_read
-        refs = (numbers, channels, counts, block_size, ctypes.byref(received), ctypes.byref(arrival))
-        timeouts = 0
-        while seconds is None or arrival.value < seconds:
-            status = read(handle, *refs)
-            if status == _errors.TIMEOUT:
-                timeouts += 1
-                if timeouts < _TIMEOUTS_IN_A_ROW:
-                    continue
-            if status:
-                raise self._failure(status, "fast data")
-            timeouts = 0
-            n = received.value
-            if n:
-                yield _block(numbers, channels, counts, n, arrival.value)
+        samples/s; None keeps the board's) and gives a Stream, an iterator of
+        Blocks, for `seconds` of stream time (None: until stopped).
+        `reconnect`: wait for an unplugged bridge and go on (the default), or
+        fail with QolvenDisconnected.  `on_event(event)` is called for each
+        lost / disconnected / reconnected event, in the iterating thread."""
+        from .stream import Stream
+        return Stream(self, rate_code, seconds, block_size, reconnect, on_event)
+
+    # ---- display, keys and pages
+    def press_key(self, name: str) -> None:
+        """Presses a front-panel key of a handheld display by name or alias ("tare", "up")."""
+        self._run(self._lib.qolven_press_key, "key " + str(name), _args.text(name, "key"))
+
+    def display(self) -> List[str]:
+        """The four lines of the display, 16 characters each (the board's bytes as Latin-1)."""
+        lines = (ctypes.c_char * 17 * 4)()
+        self._run(self._lib.qolven_read_display, "display", lines)
+        return [bytes(line.raw[:16]).decode("latin-1") for line in lines]
+
+    def read_page(self, page: int) -> bytes:
+        """The 129 bytes of register page `page` (0..255)."""
+        data = (ctypes.c_ubyte * 129)()
+        self._run(self._lib.qolven_read_page, "page", _args.integer(page, "page"), data)
+        return bytes(data)
 
     # ---- the library's methods by name
     def call(self, method: str, *arguments: Any) -> Union[str, bytes]:
         """Runs a library method by name ("Get_Decimal_Point") with its arguments
         after the device handle and returns its own result text (bytes for
         methods whose result is raw bytes).  A result of "Error" raises."""
-        handle = self._live()
         lib = self._lib
-        texts = (ctypes.c_char_p * max(len(arguments), 1))(*[str(a).encode() for a in arguments])
+        name = _args.text(method, "method name")
+        values = [_args.text(a if isinstance(a, (str, bytes)) else str(a), "%s argument %d" % (method, n + 1))
+                  for n, a in enumerate(arguments)]
+        texts = (ctypes.c_char_p * max(len(values), 1))(*values)
         length = ctypes.c_size_t()
-        buffer = self._buffer
-        status = lib.qolven_call(handle, method.encode(), texts, len(arguments), buffer, len(buffer),
-                                 ctypes.byref(length))
-        if status == _errors.BUFFER_TOO_SMALL:
-            buffer = ctypes.create_string_buffer(length.value + 1)
-            status = lib.qolven_result_text(handle, buffer, len(buffer), ctypes.byref(length))
-        if status:
-            raise self._failure(status, method)
-        raw = buffer.raw[:length.value]
-        index = lib.qolven_method_find(method.encode())
-        if text(lib.qolven_method_result(index)) == "raw":
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise not_open(method)
+            buffer = self._buffer
+            status = lib.qolven_call(handle, name, texts, len(values), buffer, len(buffer), ctypes.byref(length))
+            if status == _errors.BUFFER_TOO_SMALL:
+                buffer = ctypes.create_string_buffer(length.value + 1)
+                status = lib.qolven_result_text(handle, buffer, len(buffer), ctypes.byref(length))
+            if status:
+                raise self._failure(status, method, handle)
+            raw = buffer.raw[:length.value]
+        if text(lib.qolven_method_result(lib.qolven_method_find(name))) == "raw":
             return raw
         return raw.decode("latin-1")
 
     def field(self, name: str) -> str:
         """A field of the device object that methods fill ("displayLine1", "dataLogRecord", ...)."""
         length = ctypes.c_size_t()
-        buffer = self._buffer
-        status = self._lib.qolven_get_field(self._live(), name.encode(), buffer, len(buffer), ctypes.byref(length))
-        self._check(status, "field " + name)
-        return buffer.raw[:length.value].decode("latin-1")
-
-
-def _block(numbers: Any, channels: Any, counts: Any, n: int, arrival: float) -> Block:
-    if numpy is not None:
-        return Block(numpy.ctypeslib.as_array(numbers)[:n].copy(), numpy.ctypeslib.as_array(channels)[:n].copy(),
-                     numpy.ctypeslib.as_array(counts)[:n].copy(), numpy.full(n, arrival))
-    return Block(numbers[:n], channels[:n], counts[:n], [arrival] * n)
+        cname = _args.text(name, "field name")
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise not_open("field " + name)
+            buffer = self._buffer
+            status = self._lib.qolven_get_field(handle, cname, buffer, len(buffer), ctypes.byref(length))
+            if status == _errors.BUFFER_TOO_SMALL:
+                buffer = ctypes.create_string_buffer(length.value + 1)
+                status = self._lib.qolven_result_text(handle, buffer, len(buffer), ctypes.byref(length))
+            if status:
+                raise self._failure(status, "field " + name, handle)
+            return buffer.raw[:length.value].decode("latin-1")
 
 
 def method_table(native: Native) -> List[Tuple[str, str, List[Tuple[str, str]]]]:
@@ -495,6 +639,19 @@ def board_type_table(native: Native) -> List[BoardType]:
     return rows
 
 
+class Key(NamedTuple):
+    """A front-panel key of the handheld displays."""
+    name: str      # "tare"
+    alias: str     # the other name printed on it: "up"
+    method: str    # the library method that presses it
+
+
+def key_table(native: Native) -> List[Key]:
+    lib = native.lib
+    return [Key(text(lib.qolven_key_name(i)), text(lib.qolven_key_alias(i)), text(lib.qolven_key_method(i)))
+            for i in range(lib.qolven_key_count())]
+
+
 def serial_numbers(native: Native) -> List[str]:
     """Serial numbers of the attached devices."""
     lib = native.lib
@@ -504,13 +661,13 @@ def serial_numbers(native: Native) -> List[str]:
     try:
         count = ctypes.c_int()
         status = lib.qolven_device_count(handle, ctypes.byref(count))
-        buffer = ctypes.create_string_buffer(64)
+        buffer = ctypes.create_string_buffer(256)
         serials = []
         for index in range(count.value if status == 0 else 0):
             status = lib.qolven_device_serial(handle, index, buffer, len(buffer))
             if status:
                 break
-            serials.append(buffer.value.decode("utf-8", "replace"))
+            serials.append(buffer.value.decode("utf-8", "surrogateescape"))
         if status:
             raise error_for(status, text(lib.qolven_error_text(handle)), lib.qolven_d2xx_status(handle),
                             "list devices")
@@ -519,4 +676,4 @@ def serial_numbers(native: Native) -> List[str]:
         lib.qolven_destroy(handle)
 
 
-__all__ = ["Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo"]
+__all__ = ["Device", "BoardInfo", "BoardType", "Reading", "Calibration", "ParameterInfo", "Key"]

@@ -21,15 +21,18 @@ Example::
 from __future__ import annotations
 
 import ctypes
+import numbers
+import os
 from typing import List, NamedTuple, Optional
 
-from . import _native
-from ._errors import QolvenInvalidArgument
+from . import _args, _native
+from ._errors import INVALID_ARGUMENT, QolvenInvalidArgument
 
 __all__ = [
     "configure", "use_state_file", "take_error", "attach", "detach", "reset", "devices",
     "inject_fault", "clear_faults", "inject_status", "writes", "clear_writes",
     "register", "set_register", "fast_counters", "FastCounters", "next_sample_sequence", "set_answer_delay",
+    "set_signal",
     "FAULTS", "REGISTER_KINDS",
 ]
 
@@ -43,10 +46,15 @@ _declared = None
 
 
 def _sim() -> ctypes.CDLL:
+    """The simulated bridge the bridge library loaded (the same instance: dlopen
+    of the path it was loaded from gives it back)."""
     global _declared
-    bridge = _native.load(_native.SIMULATED).bridge
-    if _declared is not bridge:
-        c, i, sz, u = ctypes.c_char_p, ctypes.c_int, ctypes.c_size_t, ctypes.c_uint
+    native = _native.load()
+    native.use_provider(_native.SIMULATED)
+    path = native.provider_path()
+    if _declared is None or _declared[0] != path:
+        bridge = ctypes.CDLL(path)
+        c, i, sz, u, d = ctypes.c_char_p, ctypes.c_int, ctypes.c_size_t, ctypes.c_uint, ctypes.c_double
         for name, args in [
             ("qolven_sim_configure", (c, c, sz)),
             ("qolven_sim_use_state_file", (c, c, sz)),
@@ -60,6 +68,7 @@ def _sim() -> ctypes.CDLL:
             ("qolven_sim_clear_faults", (c, c, sz)),
             ("qolven_sim_inject_status", (c, u, i, c, sz)),
             ("qolven_sim_set_answer_delay_us", (c, u, c, sz)),
+            ("qolven_sim_set_signal", (c, d, d, d, d)),
             ("qolven_sim_write_count", (c, ctypes.POINTER(sz), c, sz)),
             ("qolven_sim_write", (c, sz, c, sz, ctypes.POINTER(sz), c, sz)),
             ("qolven_sim_clear_writes", (c, c, sz)),
@@ -71,8 +80,8 @@ def _sim() -> ctypes.CDLL:
             function = getattr(bridge, name)
             function.restype = i
             function.argtypes = args
-        _declared = bridge
-    return bridge
+        _declared = (path, bridge)
+    return _declared[1]
 
 
 def _run(function_name: str, *arguments) -> None:
@@ -80,27 +89,30 @@ def _run(function_name: str, *arguments) -> None:
     status = getattr(_sim(), function_name)(*arguments, error, len(error))
     if status:
         raise QolvenInvalidArgument(error.value.decode("utf-8", "replace") or function_name + " failed",
-                                    code=-1)
+                                    INVALID_ARGUMENT)
 
 
-def _b(value: str) -> bytes:
+def _b(value: str, what: str = "serial number") -> bytes:
     if not isinstance(value, str):
-        raise TypeError("expected a text, not %s" % type(value).__name__)
-    if "\0" in value:  # the C side would read the text only up to it
-        raise QolvenInvalidArgument("%r holds a NUL character at position %d" % (value[:40], value.index("\0")),
-                                    code=-1)
-    return value.encode()
+        raise TypeError("%s takes a text, not %s" % (what, type(value).__name__))
+    return _args.text(value, what)
+
+
+def _real(value, what: str) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError("%s takes a number, not %s" % (what, type(value).__name__))
+    return float(value)
 
 
 def configure(description: str) -> None:
     """Replaces the attached virtual devices by those described."""
-    _run("qolven_sim_configure", _b(description))
+    _run("qolven_sim_configure", _b(description, "description"))
 
 
 def use_state_file(path: Optional[str]) -> None:
     """Keeps the virtual boards' stored registers in this file, across processes
     (None: in memory only)."""
-    _run("qolven_sim_use_state_file", None if path is None else _b(path))
+    _run("qolven_sim_use_state_file", None if path is None else _b(os.fspath(path), "state file"))
 
 
 def take_error() -> str:
@@ -114,7 +126,7 @@ def take_error() -> str:
 def attach(description: str) -> None:
     """Attaches one more virtual device ("type=9,serial=SIM0009"); one with the
     same serial number is replaced."""
-    _run("qolven_sim_attach", _b(description))
+    _run("qolven_sim_attach", _b(description, "description"))
 
 
 def detach(serial: str) -> None:
@@ -143,12 +155,15 @@ def inject_fault(serial: str, kind: str, every: Optional[int] = None, probabilit
     """Makes the board's answers faulty: `kind` is one of FAULTS; the next answer
     only, or every `every`-th, or each with `probability`; `arg` and `delay_us`
     for the faults that take them (see the simulated bridge's README)."""
-    keys = ["fault=" + kind]
-    for key, value in (("fault_every", every), ("fault_probability", probability), ("fault_arg", arg),
-                       ("fault_delay_us", delay_us)):
+    if not isinstance(kind, str) or not kind or any(c in kind for c in ",;=# \t\r\n\"\\"):
+        raise QolvenInvalidArgument("fault %r is not a fault name (qolven.sim.FAULTS)" % (kind,), INVALID_ARGUMENT)
+    keys = ["fault=" + _b(kind, "fault").decode()]
+    for key, value in (("fault_every", every), ("fault_arg", arg), ("fault_delay_us", delay_us)):
         if value is not None:
-            keys.append("%s=%s" % (key, value))
-    _run("qolven_sim_set_fault", _b(serial), _b(",".join(keys)))
+            keys.append("%s=%d" % (key, _args.integer(value, key, *_args.INT64)))
+    if probability is not None:
+        keys.append("fault_probability=%r" % _real(probability, "fault_probability"))
+    _run("qolven_sim_set_fault", _b(serial), ",".join(keys).encode())
 
 
 def clear_faults(serial: str) -> None:
@@ -157,12 +172,23 @@ def clear_faults(serial: str) -> None:
 
 def inject_status(function: str, status: int, count: int = 1) -> None:
     """The next `count` calls of the bridge function (e.g. "FT_Write") return `status`."""
-    _run("qolven_sim_inject_status", _b(function), int(status), int(count))
+    _run("qolven_sim_inject_status", _b(function, "bridge function"), _args.integer(status, "status", *_args.UINT32),
+         _args.integer(count, "count"))
 
 
 def set_answer_delay(serial: str, microseconds: int) -> None:
     """Time from a request to the board's answer."""
-    _run("qolven_sim_set_answer_delay_us", _b(serial), int(microseconds))
+    _run("qolven_sim_set_answer_delay_us", _b(serial), _args.integer(microseconds, "answer delay", *_args.UINT32))
+
+
+def set_signal(serial: str, offset: float, amplitude: float = 0.0, period: float = 0.0, noise: float = 0.0) -> None:
+    """The board's live signal in counts: offset + amplitude sin(2 pi t / period)
+    + uniform noise of +-noise (period 0: offset + amplitude)."""
+    values = [_real(v, w) for v, w in ((offset, "offset"), (amplitude, "amplitude"), (period, "period"),
+                                        (noise, "noise"))]
+    if _sim().qolven_sim_set_signal(_b(serial), *values):
+        raise QolvenInvalidArgument('no virtual device with serial number "%s" takes that signal' % serial,
+                                    INVALID_ARGUMENT)
 
 
 def writes(serial: str) -> List[bytes]:
@@ -185,12 +211,14 @@ def clear_writes(serial: str) -> None:
 def register(serial: str, kind: str, address: int, channel: int = 0) -> int:
     """A stored register of the board: "eeprom" (16 bits), "channel", "memory" or "teds" (one byte)."""
     value = ctypes.c_uint()
-    _run("qolven_sim_register", _b(serial), _b(kind), int(channel), int(address), ctypes.byref(value))
+    _run("qolven_sim_register", _b(serial), _b(kind, "register kind"), _args.integer(channel, "channel"),
+         _args.integer(address, "address"), ctypes.byref(value))
     return value.value
 
 
 def set_register(serial: str, kind: str, address: int, value: int, channel: int = 0) -> None:
-    _run("qolven_sim_set_register", _b(serial), _b(kind), int(channel), int(address), int(value))
+    _run("qolven_sim_set_register", _b(serial), _b(kind, "register kind"), _args.integer(channel, "channel"),
+         _args.integer(address, "address"), _args.integer(value, "value", *_args.UINT32))
 
 
 class FastCounters(NamedTuple):

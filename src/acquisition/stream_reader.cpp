@@ -139,6 +139,12 @@ int64_t missingBefore(Stream &s, size_t n, Clock::time_point arrival) {
     const double expected = s.rate * seconds(s.lastGood, arrival);
     s.backlog += expected - double(n);
     s.lastGood = arrival;
+    if (n == 0 && !s.reconnected) {
+        // An empty answer tells nothing of what the board still holds: the
+        // next answer that brings samples decides, a long pause kept in mind.
+        if (expected >= kQueueEvidence) s.failedSinceGood = true;
+        return 0;
+    }
     const bool evidence = s.failedSinceGood || s.reconnected || expected >= kQueueEvidence;
     s.failedSinceGood = false;
     int64_t lost = 0;

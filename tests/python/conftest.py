@@ -28,6 +28,7 @@ def boards():
 
     yield attach
     qolven.sim.reset()
+    qolven.sim.use_state_file(None)  # a test's state file stays with it
 
 
 @pytest.fixture
