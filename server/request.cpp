@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 
 namespace qolven_server {
@@ -24,6 +25,13 @@ std::string kind(const Json &value) {
 }
 
 std::string range(long long low, long long high) { return std::to_string(low) + ".." + std::to_string(high); }
+
+// As a person writes it: 1000000, 0.5, 1e+300.
+std::string numberText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
 
 } // namespace
 
@@ -80,7 +88,7 @@ double numberField(const Json &body, const std::string &name, double low, double
     if (!it->is_number()) throw BadRequest(name + ": expected a number, got " + kind(*it));
     double value = it->get<double>();
     if (!(value >= low && value <= high))
-        throw BadRequest(name + ": " + it->dump() + " is outside " + std::to_string(low) + ".." + std::to_string(high));
+        throw BadRequest(name + ": " + it->dump() + " is outside " + numberText(low) + ".." + numberText(high));
     return value;
 }
 
