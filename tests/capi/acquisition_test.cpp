@@ -303,6 +303,41 @@ TEST_F(Acquisition, StreamNumbersEverySampleAndSpreadsTheirTimesAtTheRate) {
     EXPECT_GT(s.start_wall, 1.7e9);
 }
 
+TEST_F(Acquisition, AMultiChannelStreamGivesLoadsOnlyWithTheChannelsOwnCalibration) {
+    // Channel 0 calibrated, channel 1 not: the stream's samples of channel 1 must not
+    // take channel 0's loading points.
+    qolven_sim::BoardConfig config = board("M", 9, 1500);
+    config.activeChannels = 2;
+    config.signalOffset = 1050000;
+    config.signalAmplitude = 0;
+    qolven_sim::attach(config);
+    Device d(qolven_create(), qolven_destroy);
+    ASSERT_EQ(qolven_open(d.get(), "M"), QOLVEN_OK) << qolven_error_text(d.get());
+    set(d.get(), "loading-point", 0, "1000000");
+    set(d.get(), "load-of-loading-point", 0, "0");
+    set(d.get(), "loading-point", 1, "1100000");
+    set(d.get(), "load-of-loading-point", 1, "100");
+    set(d.get(), "number-of-loading-points", 0, "2");
+    ASSERT_EQ(qolven_stream_start(d.get(), 15), QOLVEN_OK) << qolven_error_text(d.get());
+    int64_t sequence[256];
+    int32_t channel[256], count[256];
+    double load[256];
+    size_t seen[2] = {0, 0};
+    auto end = Clock::now() + std::chrono::seconds(2);
+    while (Clock::now() < end && (seen[0] < 50 || seen[1] < 50)) {
+        size_t n = 0;
+        ASSERT_EQ(qolven_stream_read_samples(d.get(), sequence, channel, count, nullptr, load, 256, &n, 50), QOLVEN_OK);
+        for (size_t i = 0; i < n; ++i) {
+            ASSERT_TRUE(channel[i] == 0 || channel[i] == 1) << channel[i];
+            ++seen[channel[i]];
+            if (channel[i] == 0) EXPECT_NEAR(load[i], (count[i] - 1000000) / 1000.0, 1e-9);
+            else EXPECT_TRUE(std::isnan(load[i])) << "channel 1 sample given load " << load[i];
+        }
+    }
+    EXPECT_GE(seen[0], 50u);
+    EXPECT_GE(seen[1], 50u);
+}
+
 TEST_F(Acquisition, LostPacketsLeaveGapsThatTheCountersAndEventsAgreeOn) {
     Device d = open("P", 2, 1500);
     ASSERT_EQ(qolven_stream_start(d.get(), 15), QOLVEN_OK);
