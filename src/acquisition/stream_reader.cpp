@@ -117,6 +117,8 @@ void reconnectStep(qolven_device *d, Clock::time_point now) {
         if (!o.DeviceHandle) return;
         s.bridgeGone = false;
     }
+    // A board that comes back may have lost the rate the stream ran at: write it again.
+    if (s.requestedRate < 0) s.requestedRate = s.rateCode;
     if (identifyForStream(d) != QOLVEN_OK) return;
     s.state = QOLVEN_STREAM_RUNNING;
     ++s.reconnects;

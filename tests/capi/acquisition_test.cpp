@@ -408,6 +408,29 @@ TEST_F(Acquisition, AnUnpluggedBridgeIsWaitedForAndTheGapCounted) {
     EXPECT_EQ(int64_t(s.lost), gap);
 }
 
+TEST_F(Acquisition, AReturningBoardGetsBackTheRateTheStreamRanAt) {
+    // The stream kept the board's own rate; the board that comes back has forgotten it.
+    Device d = open("B", 2, 1500);
+    set(d.get(), "sampling-rate", 0, "15");
+    ASSERT_EQ(qolven_stream_start(d.get(), -1), QOLVEN_OK) << qolven_error_text(d.get());
+    ASSERT_FALSE(take(d.get(), 0.2).sequence.empty());
+    qolven_sim::BoardConfig config = qolven_sim::config("B");
+    qolven_sim::detach("B");
+    std::thread replug([config] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        qolven_sim::attach(config);
+    });
+    Taken across = take(d.get(), 1.5);
+    replug.join();
+    ASSERT_EQ(across.code, QOLVEN_OK) << qolven_error_text(d.get());
+    qolven_stream_info s;
+    qolven_stream_status(d.get(), &s);
+    EXPECT_EQ(s.reconnects, 1u);
+    EXPECT_EQ(s.rate_code, 15);
+    EXPECT_EQ(qolven_sim::eeprom("B", 100) & 0x0F, 15) << "the rate written again";
+    EXPECT_GT(across.sequence.size(), 500u) << "samples at 1000/s after the return";
+}
+
 TEST_F(Acquisition, WithoutReconnectingAnUnplugEndsTheStream) {
     Device d = open("U", 2, 1500);
     ASSERT_EQ(qolven_stream_set_reconnect(d.get(), 0), QOLVEN_OK);
