@@ -176,6 +176,7 @@ bool DeviceWorker::ensureOpen() {
         return true;
     }
     openError_ = "device " + serial_ + " cannot be opened: " + qolven_error_text(device_);
+    openStatus_ = status;
     return false;
 }
 
@@ -225,7 +226,7 @@ void DeviceWorker::runJob(Pending &pending) {
         reply.body["code"] = qolven_error_name(QOLVEN_DISCONNECTED);
     } else if (!ensureOpen()) {
         reply = failure(503, openError_);
-        reply.body["code"] = qolven_error_name(QOLVEN_NO_DEVICE);
+        reply.body["code"] = qolven_error_name(openStatus_);
     } else {
         try {
             reply = pending.job(device_);
@@ -262,7 +263,7 @@ void DeviceWorker::streamFailed(int status, const std::string &what) {
 void DeviceWorker::startStream(int rateCode) {
     if (!ensureOpen()) {
         live_.error = openError_;
-        live_.errorCode = qolven_error_name(QOLVEN_NO_DEVICE);
+        live_.errorCode = qolven_error_name(openStatus_);
         live_.waitForBoardChange = false;
         live_.nextStart = Clock::now() + limits_.retryPause;
         publishStatus();

@@ -136,6 +136,7 @@ private:
 
     // Device thread only.
     std::string openError_;
+    int openStatus_ = QOLVEN_OK;
     int channel_ = 0;  // the channel the device object is set to
     Live live_;
     std::chrono::steady_clock::time_point lastService_;

@@ -14,7 +14,10 @@
 #include <chrono>
 #include <cmath>
 #include <map>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -684,6 +687,16 @@ TEST_F(Api, SimulationControlOnlyForVirtualBoards) {
     ASSERT_EQ(a.status, 200) << a.text;
     EXPECT_EQ(sim::config("SIM0002").signalOffset, 1234);
     EXPECT_EQ(get("/api/devices/SIM0002/reading").body["count"], 1234);
+    // The signal in use, and a change of one part of it that keeps the others.
+    ASSERT_TRUE(sim::set_signal("SIM0002", 5000, 300, 4, 0));
+    EXPECT_EQ(get("/api/devices/SIM0002/simulation").body,
+              Json({{"offset", 5000.0}, {"amplitude", 300.0}, {"period", 4.0}, {"noise", 0.0}}));
+    Answer partial = send("PUT", "/api/devices/SIM0002/simulation", Json{{"noise", 7}});
+    ASSERT_EQ(partial.status, 200) << partial.text;
+    EXPECT_EQ(sim::config("SIM0002").signalOffset, 5000);
+    EXPECT_EQ(sim::config("SIM0002").signalAmplitude, 300);
+    EXPECT_EQ(sim::config("SIM0002").signalNoise, 7);
+    ASSERT_TRUE(sim::set_signal("SIM0002", 1234, 0, 0, 0));
 
     qolven_server::Options real = options();
     real.simulation = nullptr;
@@ -700,8 +713,10 @@ TEST_F(Api, SimulationControlOnlyForVirtualBoards) {
 struct EventReader {
     std::string buffer;
     std::vector<std::pair<std::string, Json>> events;
+    mutable std::mutex m;  // for `events` while another thread feeds
     // Splits complete frames off the buffer.
     void feed(const char *data, size_t size) {
+        std::lock_guard<std::mutex> lock(m);
         buffer.append(data, size);
         for (size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
             std::string frame = buffer.substr(0, end);
@@ -723,7 +738,92 @@ struct EventReader {
     // May be read while another thread feeds.
     long long samples() const { return sampleCount; }
     std::atomic<long long> sampleCount{0};
+    std::vector<std::pair<std::string, Json>> copy() const {
+        std::lock_guard<std::mutex> lock(m);
+        return events;
+    }
 };
+
+// A live view read on a thread of its own until it is stopped.
+class Listener {
+public:
+    Listener(int port, const std::string &path) {
+        thread_ = std::thread([this, port, path] {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(60, 0);
+            c.Get(path.c_str(), httplib::Headers{{"Authorization", std::string("Bearer ") + kToken}},
+                  [this](const char *data, size_t size) {
+                      reader.feed(data, size);
+                      return !stop_;
+                  });
+        });
+    }
+    ~Listener() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // Waits (a generous while) until `ready` holds for what came so far.
+    bool waitFor(const std::function<bool(const std::vector<std::pair<std::string, Json>> &)> &ready,
+                 std::chrono::seconds within = std::chrono::seconds(30)) {
+        auto until = std::chrono::steady_clock::now() + within;
+        while (std::chrono::steady_clock::now() < until) {
+            if (ready(reader.copy())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    bool waitForSamples(long long n) {
+        return waitFor([&](const auto &) { return reader.samples() >= n; });
+    }
+    // Waits for `n` more events of that name.
+    bool waitForMore(const std::string &name, size_t n) {
+        size_t before = count(reader.copy(), name);
+        return waitFor([&](const auto &events) { return count(events, name) >= before + n; });
+    }
+    static size_t count(const std::vector<std::pair<std::string, Json>> &events, const std::string &name) {
+        return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](auto &e) { return e.first == name; }));
+    }
+    EventReader reader;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The samples of a live view in the order they came.
+struct Sampled {
+    std::vector<int64_t> sequence, first;
+    std::vector<double> time, load;
+    std::vector<long long> counts;
+    std::set<double> starts;
+    int64_t gaps = 0;  // numbers skipped
+    void add(const Json &e) {
+        first.push_back(e["first"].get<int64_t>());
+        starts.insert(e["start"].get<double>());
+        for (size_t i = 0; i < e["sequence"].size(); ++i) {
+            int64_t q = e["sequence"][i].get<int64_t>();
+            if (!sequence.empty()) gaps += q - sequence.back() - 1;
+            sequence.push_back(q);
+            time.push_back(e["time"][i].get<double>());
+            counts.push_back(e["counts"][i].get<long long>());
+            load.push_back(e.contains("loads") && e["loads"][i].is_number() ? e["loads"][i].get<double>() : NAN);
+        }
+    }
+};
+
+Sampled sampled(const std::vector<std::pair<std::string, Json>> &events) {
+    Sampled s;
+    for (auto &e : events)
+        if (e.first == "samples") s.add(e.second);
+    return s;
+}
+
+Json lastOf(const std::vector<std::pair<std::string, Json>> &events, const std::string &name) {
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if (it->first == name) return it->second;
+    return nullptr;
+}
 
 TEST_F(Api, StreamDeliversEverySampleInOrder) {
     ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).body["nominal"], 500.0);
@@ -879,6 +979,200 @@ TEST_F(Api, ManyClientsOneDeviceNoRaces) {
     EXPECT_EQ(failures, 0);
     for (int ch = 0; ch < 4; ++ch) EXPECT_EQ(sim::channel_register("SIM0009", ch, 106), (ch * 8 + 7) % 10);
     EXPECT_TRUE(sim::diagnostics("SIM0009").empty()) << "every frame reached the board whole";
+}
+
+TEST_F(Api, TheLiveViewCarriesTheReadersNumbersTimesAndFigures) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 15}}).status, 200);
+    sim::set_answer_delay_us("SIM0002", 1500);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(100));
+    // The board takes samples out of some answers that never arrive whole.
+    sim::FaultSpec f;
+    f.kind = sim::Fault::FastShort;
+    f.mode = sim::FaultMode::EveryNth;
+    f.every = 9;
+    sim::set_fault("SIM0002", f);
+    ASSERT_TRUE(live.waitFor([](const auto &events) {
+        Json s = lastOf(events, "status");
+        return s.is_object() && s["lost"].get<long long>() > 0 && s["timeouts"].get<long long>() > 0;
+    }));
+    sim::clear_faults("SIM0002");
+    ASSERT_TRUE(live.waitForMore("status", 2));
+    live.stop();
+    auto events = live.reader.copy();
+    Sampled got = sampled(events);
+    Json status = lastOf(events, "status");
+    ASSERT_FALSE(got.sequence.empty());
+    EXPECT_EQ(got.sequence.front(), 0) << "this reader started the stream";
+    for (size_t i = 1; i < got.sequence.size(); ++i) {
+        ASSERT_GT(got.sequence[i], got.sequence[i - 1]);
+        ASSERT_GE(got.time[i], got.time[i - 1]);
+    }
+    // No event went missing between the server and this reader.
+    for (size_t i = 1; i < got.first.size(); ++i) ASSERT_GT(got.first[i], got.first[i - 1]);
+    // What the figures call lost is what the numbers skip, and what the "lost" events name.
+    long long named = 0;
+    for (auto &e : events)
+        if (e.first == "lost") named += e.second["samples"].get<long long>();
+    EXPECT_GT(status["lost"].get<long long>(), 0);
+    EXPECT_EQ(got.gaps, status["lost"].get<long long>());
+    EXPECT_EQ(named, status["lost"].get<long long>());
+    EXPECT_EQ(status["lossBasis"], "nominal-rate");
+    EXPECT_EQ(status["state"], "running");
+    EXPECT_EQ(status["nominal"], 1000.0);
+    EXPECT_GE(status["requests"].get<long long>(), status["timeouts"].get<long long>());
+    EXPECT_LE(status["received"].get<long long>(), static_cast<long long>(got.sequence.size()));
+    EXPECT_GT(status["received"].get<long long>(), static_cast<long long>(got.sequence.size()) / 2);
+    // Times run at the nominal rate: the samples span about their number over the rate.
+    double span = got.time.back() - got.time.front();
+    double numbered = double(got.sequence.back() - got.sequence.front()) / 1000.0;
+    EXPECT_NEAR(span, numbered, 0.1 + 0.1 * numbered);
+    EXPECT_EQ(got.starts.size(), 1u);
+}
+
+TEST_F(Api, ARateChangedElsewhereContinuesTheLiveView) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).status, 200);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(150));
+    // Another client (another page, a script) changes the rate twice.
+    for (int rate : {15, 13}) {
+        long long before = live.reader.samples();
+        Answer changed = send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", rate}});
+        ASSERT_EQ(changed.status, 200) << changed.text;
+        EXPECT_EQ(changed.body["nominal"], qolven_rate_samples_per_second(rate));
+        ASSERT_TRUE(live.waitForSamples(before + 300));
+        ASSERT_TRUE(live.waitFor([rate](const auto &events) {
+            Json s = lastOf(events, "status");
+            return s.is_object() && s["rate"] == rate;
+        }));
+    }
+    live.stop();
+    auto events = live.reader.copy();
+    Sampled got = sampled(events);
+    // One stream for the reader: its numbers and times go on across the changes.
+    EXPECT_EQ(got.starts.size(), 1u);
+    double widest = 0;
+    for (size_t i = 1; i < got.sequence.size(); ++i) {
+        ASSERT_GT(got.sequence[i], got.sequence[i - 1]) << "at " << i;
+        ASSERT_GE(got.time[i], got.time[i - 1]) << "at " << i;
+        widest = std::max(widest, got.time[i] - got.time[i - 1]);
+    }
+    EXPECT_LT(widest, 1.0) << "the time axis does not jump";
+    std::set<double> nominal;
+    for (auto &e : events)
+        if (e.first == "status") nominal.insert(e.second["nominal"].get<double>());
+    EXPECT_TRUE(nominal.count(500.0) && nominal.count(1000.0));
+}
+
+TEST_F(Api, AnUnpluggedDeviceAndItsReturnReachTheReaders) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 15}}).status, 200);
+    sim::set_answer_delay_us("SIM0002", 1500);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(100));
+    sim::BoardConfig config = sim::config("SIM0002");
+    ASSERT_TRUE(sim::detach("SIM0002"));
+    ASSERT_TRUE(live.waitForMore("disconnected", 1));
+    // Meanwhile requests are told why, and nothing waits for the device.
+    Answer meanwhile = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(meanwhile.status, 503) << meanwhile.text;
+    EXPECT_EQ(meanwhile.body.value("code", ""), "QOLVEN_DISCONNECTED");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sim::attach(config);
+    ASSERT_TRUE(live.waitForMore("reconnected", 1));
+    long long after = live.reader.samples() + 100;
+    ASSERT_TRUE(live.waitForSamples(after));
+    ASSERT_TRUE(live.waitForMore("status", 1));
+    live.stop();
+    auto events = live.reader.copy();
+    Json back = lastOf(events, "reconnected"), status = lastOf(events, "status");
+    Sampled got = sampled(events);
+    EXPECT_GT(back["samples"].get<long long>(), 100) << "0.3 s at 1000 samples/s went by";
+    EXPECT_EQ(got.gaps, back["samples"].get<long long>()) << "the gap is the only one";
+    EXPECT_EQ(status["reconnects"], 1);
+    EXPECT_EQ(status["lost"], back["samples"]);
+    EXPECT_EQ(get("/api/devices/SIM0002/reading").status, 200);
+}
+
+TEST_F(Api, TareIsTakenOffByTheHostPerChannel) {
+    Json points = {{{"count", kSignal}, {"load", 0}}, {{"count", kSignal + 100000}, {"load", 1000}}};
+    ASSERT_EQ(send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}}).status, 200);
+    ASSERT_TRUE(sim::set_signal("SIM0002", kSignal + 50000, 0, 0, 0));
+    EXPECT_DOUBLE_EQ(get("/api/devices/SIM0002/reading").body["load"].get<double>(), 500);
+    clearWire();
+    Answer tare = send("PUT", "/api/devices/SIM0002/tare", Json{{"count", kSignal + 20000}});
+    ASSERT_EQ(tare.status, 200) << tare.text;
+    EXPECT_EQ(wire("SIM0002"), 0u) << "the board is not asked, let alone written";
+    Answer tared = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(tared.body["tared"], true);
+    EXPECT_EQ(tared.body["tare"], kSignal + 20000);
+    EXPECT_DOUBLE_EQ(tared.body["load"].get<double>(), 300);
+    EXPECT_EQ(tared.body["loadText"], "300");
+    {
+        // The live view's loads too.
+        Listener live(server->port(), "/api/devices/SIM0002/stream");
+        ASSERT_TRUE(live.waitForSamples(20));
+        live.stop();
+        Sampled got = sampled(live.reader.copy());
+        ASSERT_FALSE(got.load.empty());
+        for (size_t i = 0; i < got.load.size(); ++i)
+            EXPECT_NEAR(got.load[i], double(got.counts[i] - (kSignal + 20000)) / 100, 1e-9);
+    }
+    // At the present reading; then gone again.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/tare", Json::object()).body["tare"], kSignal + 50000);
+    EXPECT_DOUBLE_EQ(get("/api/devices/SIM0002/reading").body["load"].get<double>(), 0);
+    ASSERT_EQ(client->Delete("/api/devices/SIM0002/tare", auth())->status, 200);
+    Answer untared = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(untared.body["tared"], false);
+    EXPECT_DOUBLE_EQ(untared.body["load"].get<double>(), 500);
+    EXPECT_EQ(get("/api/devices/SIM0002/calibration").body["points"], points) << "the calibration is untouched";
+
+    // A channel's tare is that channel's.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0009/tare", Json{{"channel", 1}}).status, 200);
+    EXPECT_EQ(get("/api/devices/SIM0009/reading?channel=1").body["tared"], true);
+    EXPECT_EQ(get("/api/devices/SIM0009/reading?channel=0").body["tared"], false);
+}
+
+TEST_F(Api, FailuresAnswerWithTheStatusOfTheirClass) {
+    struct Case {
+        const char *what;
+        std::function<void()> before;
+        std::string path;
+        int status;
+        const char *code;
+    } cases[] = {
+        {"silent board", [] { sim::set_board_silent("SIM0002", true); }, "/api/devices/SIM0002/settings/unit-code",
+         504, "QOLVEN_TIMEOUT"},
+        {"board error report", [] {
+             sim::FaultSpec f;
+             f.kind = sim::Fault::BoardError;
+             f.arg = 0x4D;
+             sim::set_fault("SIM0002", f);
+         }, "/api/devices/SIM0002/settings/unit-code", 422, "QOLVEN_BOARD_REFUSED"},
+        {"board type", [] {}, "/api/devices/SIM0005/settings/unit-code", 422, "QOLVEN_BOARD_TYPE"},
+        {"malformed answer", [] {
+             sim::FaultSpec f;
+             f.kind = sim::Fault::WrongEnd;
+             sim::set_fault("SIM0002", f);
+         }, "/api/devices/SIM0002/settings/unit-code", 502, "QOLVEN_ERROR"},
+        {"unplugged", [this] {
+             ASSERT_EQ(get("/api/devices/SIM0009/reading").status, 200);
+             sim::detach("SIM0009");
+         }, "/api/devices/SIM0009/reading", 503, "QOLVEN_DISCONNECTED"},
+        {"still unplugged", [] {}, "/api/devices/SIM0009/reading", 503, "QOLVEN_NO_DEVICE"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        Answer a = get(c.path);
+        EXPECT_EQ(a.status, c.status) << a.text;
+        EXPECT_EQ(a.body.value("code", ""), c.code) << a.text;
+        EXPECT_FALSE(a.body.value("error", "").empty());
+        sim::set_board_silent("SIM0002", false);
+        sim::clear_faults("SIM0002");
+    }
+    // Back on the list, the device is opened again.
+    sim::attach(board("SIM0009", 9));
+    EXPECT_EQ(get("/api/devices/SIM0009/reading").status, 200);
 }
 
 } // namespace
