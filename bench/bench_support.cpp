@@ -112,11 +112,4 @@ bool BridgeScript::replay(void *handle) const {
     return ok;
 }
 
-void SequenceGaps::add(int count) {
-    const int nibble = (count >> 8) & 0x0F;
-    if (last_ >= 0) lost_ += (nibble - last_ - 1) & 0x0F;
-    last_ = nibble;
-    ++seen_;
-}
-
 } // namespace qbench

@@ -84,21 +84,6 @@ private:
 void skipPauses(bool skip);
 long pausesSeen();
 
-// Lost samples in a stream whose counts carry the low 4 bits of the board's
-// sequence number in bits 8-11 (2-byte samples of the simulated board).
-// Exact while fewer than 16 samples go missing in a row.
-class SequenceGaps {
-public:
-    void add(int count);
-    long lost() const { return lost_; }
-    long seen() const { return seen_; }
-
-private:
-    int last_ = -1;
-    long lost_ = 0;
-    long seen_ = 0;
-};
-
 } // namespace qbench
 
 #endif

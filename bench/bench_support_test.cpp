@@ -145,27 +145,4 @@ TEST_F(BenchSupport, PauseSwitchTakesThePauseOutAndPutsItBack) {
     EXPECT_EQ(qbench::pausesSeen() - before, 6);
 }
 
-TEST(SequenceGaps, CountsWhatIsMissingBetweenSamples) {
-    struct Row {
-        const char *name;
-        std::vector<int> nibbles;
-        long lost;
-    } rows[] = {
-        {"in order", {3, 4, 5, 6}, 0},
-        {"across the wrap", {14, 15, 0, 1}, 0},
-        {"one gap", {1, 2, 5, 6}, 2},
-        {"gap across the wrap", {14, 2}, 3},
-        {"two gaps", {0, 2, 3, 9}, 6},
-        {"a repeated number", {4, 4}, 15},
-    };
-    for (const Row &r : rows) {
-        SCOPED_TRACE(r.name);
-        qbench::SequenceGaps gaps;
-        // The nibble sits in bits 8-11 of a count whose low byte is 0x80.
-        for (int n : r.nibbles) gaps.add(0x7A0080 | (n << 8));
-        EXPECT_EQ(gaps.lost(), r.lost);
-        EXPECT_EQ(gaps.seen(), long(r.nibbles.size()));
-    }
-}
-
 } // namespace

@@ -5,14 +5,11 @@
 //   devices_bench [seconds] [N ...]     (default 10 s; N = 1 2 4 8 16 32)
 //
 // Per N it prints one row of a Markdown table: samples/s per device (mean
-// and the slowest device), lost samples counted from the sequence bits every
-// sample carries, the samples the generator's own count says were made but
-// neither received nor counted lost (a sample or two per device are still
-// queued at the window's edges; more means losses of 16 or more in a row,
-// which the 4 sequence bits cannot see), failed calls, the process's CPU in
-// cores, the wall time of a call (median, p99), and the longest interval
-// between two calls of one device: the board keeps 64 samples, so a host
-// away longer than 64 ms loses some.
+// and the slowest device), samples the boards dropped (their own counters:
+// the board keeps 64 samples, so a host away longer than 64 ms loses some),
+// samples the boards sent that never arrived, failed calls, the process's
+// CPU in cores, the wall time of a call (median, p99), and the longest
+// interval between two calls of one device.
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -51,14 +48,13 @@ double percentile(std::vector<double> &v, double p) {
 
 // One device's thread: calls back to back.  Its window opens after the
 // first call that sees `open` and closes after the first that no longer
-// does; the generator's count is read at both edges, right after a call
-// emptied the board's queue, so that received + lost balances it to a
-// sample or two.
+// does; the board's counters are read at both edges, right after a call, so
+// that what it delivered in between is exactly what the window received
+// unless something was lost on the way.
 struct Device {
     std::unique_ptr<qbench::Board> board;
-    qbench::SequenceGaps gaps;
-    long samples = 0, failed = 0, lostAtOpen = 0, lostAtClose = 0;
-    uint32_t sequenceAtOpen = 0, sequenceAtClose = 0;
+    long samples = 0, failed = 0;
+    qolven_sim::FastCounters atOpen, atClose;
     double windowS = 0, longestIntervalUs = 0;
     std::string firstFailure;
     std::vector<double> wallUs;
@@ -74,14 +70,10 @@ struct Device {
             const std::string text = dev.Fast_Data_Request(board->handle(), 1, kSlot, "2", rate, "4", 0);
             const auto t1 = Clock::now();
             int n = 0;
-            if (text != "Error") {
-                n = text.empty() ? 0 : std::min(dev.samplesPerPacket[kSlot][0][0], int(dev.POSITIONS));
-                for (int i = 0; i < n; ++i) gaps.add(dev.sampleCounts[kSlot][0][i]);
-            }
+            if (text != "Error") n = text.empty() ? 0 : std::min(dev.samplesPerPacket[kSlot][0][0], int(dev.POSITIONS));
             if (state == Before && open) {
                 state = Measuring;
-                sequenceAtOpen = qolven_sim::next_sample_sequence(serial);
-                lostAtOpen = gaps.lost();
+                atOpen = qolven_sim::fast_counters(serial);
                 opened = previousStart = Clock::now();
                 continue;
             }
@@ -94,8 +86,7 @@ struct Device {
             samples += n;
             if (!open) {
                 state = Done;
-                sequenceAtClose = qolven_sim::next_sample_sequence(serial);
-                lostAtClose = gaps.lost();
+                atClose = qolven_sim::fast_counters(serial);
                 windowS = std::chrono::duration<double>(Clock::now() - opened).count();
             }
         }
@@ -105,7 +96,7 @@ struct Device {
 struct Row {
     int devices;
     double perDeviceMean = 0, perDeviceMin = 1e18, cores = 0, medianUs = 0, p99Us = 0, longestIntervalMs = 0;
-    long lostSequence = 0, unaccounted = 0, failed = 0;
+    long dropped = 0, lostOnTheWay = 0, failed = 0;
     std::string firstFailure;
 };
 
@@ -160,9 +151,8 @@ bool runOnce(int n, double seconds, Row &row) {
         const double rate = double(d.samples) / d.windowS;
         row.perDeviceMean += rate / n;
         row.perDeviceMin = std::min(row.perDeviceMin, rate);
-        const long lost = d.lostAtClose - d.lostAtOpen;
-        row.lostSequence += lost;
-        row.unaccounted += long(d.sequenceAtClose - d.sequenceAtOpen) - d.samples - lost;
+        row.dropped += long(d.atClose.dropped - d.atOpen.dropped);
+        row.lostOnTheWay += long(d.atClose.delivered - d.atOpen.delivered) - d.samples;
         row.failed += d.failed;
         if (row.firstFailure.empty()) row.firstFailure = d.firstFailure;
         row.longestIntervalMs = std::max(row.longestIntervalMs, d.longestIntervalUs / 1000);
@@ -191,7 +181,7 @@ int main(int argc, char **argv) {
     std::printf("fast data, board type 2, rate code %d (1000 samples/s), answer delay %u us, %.0f s per row;"
                 " load average before: %.2f %.2f %.2f\n\n",
                 kRateCode, qolven_sim::BoardConfig().answerDelayUs, seconds, load[0], load[1], load[2]);
-    std::printf("| devices | samples/s per device, mean / slowest | lost (sequence bits) | not accounted for | failed calls"
+    std::printf("| devices | samples/s per device, mean / slowest | dropped by the boards | lost on the way | failed calls"
                 " | process CPU, cores (per device) | call wall time, median / p99 | longest interval between calls |\n");
     std::printf("|---|---|---|---|---|---|---|---|\n");
     bool ok = true;
@@ -199,7 +189,7 @@ int main(int argc, char **argv) {
         Row r;
         if (!runOnce(n, seconds, r)) return 1;
         std::printf("| %d | %.0f / %.0f | %ld | %ld | %ld%s%s%s | %.2f (%.3f) | %.0f / %.0f us | %.1f ms |\n", r.devices,
-                    r.perDeviceMean, r.perDeviceMin, r.lostSequence, r.unaccounted, r.failed,
+                    r.perDeviceMean, r.perDeviceMin, r.dropped, r.lostOnTheWay, r.failed,
                     r.failed ? " (\"" : "", r.firstFailure.c_str(), r.failed ? "\")" : "", r.cores, r.cores / n,
                     r.medianUs, r.p99Us, r.longestIntervalMs);
         std::fflush(stdout);

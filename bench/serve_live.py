@@ -7,10 +7,9 @@ Usage: bench/serve_live.py [--seconds 60] [--qolven build/default/bin/qolven]
 Starts `qolven serve --simulate` (one type-2 board, answer delay 1.5 ms), sets
 the sampling-rate code 15 (1000 samples/s), opens the page in headless
 Chromium and measures in the page itself for the given time. Loss is counted
-three ways: the shortfall against the virtual board's exact 1000 samples/s
-between the first and the last packet; the board's sample sequence number (at
-this rate only four bits, bits 8..11 of the count, so gaps count modulo 16);
-and the server's running sample numbers (server to page). Figures: bench/README.md.
+two ways: the shortfall against the virtual board's exact 1000 samples/s
+between the first and the last packet, and the server's running sample
+numbers (server to page). Figures: bench/README.md.
 """
 import argparse
 import json
@@ -27,9 +26,9 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
 # Runs in the page: a second listener next to the page's own that checks the
-# board's sequence numbers and the lag of every event.
+# server's sample numbers and the lag of every event.
 PROBE = """
-window.probe = {samples: 0, events: 0, seqGaps: 0, indexGaps: 0, lag: [], last: null, next: null,
+window.probe = {samples: 0, events: 0, indexGaps: 0, lag: [], next: null,
                 firstWall: null, lastWall: null, samplesAfterFirst: 0};
 const source = new EventSource('/api/devices/SIM0002/stream');
 source.addEventListener('samples', (ev) => {
@@ -40,12 +39,7 @@ source.addEventListener('samples', (ev) => {
   p.lastWall = e.wall;
   if (p.next !== null && e.first !== p.next) p.indexGaps += e.first - p.next;
   p.next = e.first + e.counts.length;
-  for (const c of e.counts) {
-    const seq = (c >> 8) & 15;
-    if (p.last !== null) p.seqGaps += (seq - p.last - 1 + 16) % 16;
-    p.last = seq;
-    p.samples++;
-  }
+  p.samples += e.counts.length;
 });
 """
 
@@ -90,7 +84,7 @@ def main():
         WebDriverWait(driver, 90).until(lambda d: d.execute_script("return document.body.dataset.ready") == "yes")
         driver.execute_script(PROBE)
         time.sleep(3)  # the backlog of the board and the first packets settle
-        driver.execute_script("Object.assign(window.probe, {samples: 0, events: 0, seqGaps: 0, indexGaps: 0,"
+        driver.execute_script("Object.assign(window.probe, {samples: 0, events: 0, indexGaps: 0,"
                               " lag: [], firstWall: null, samplesAfterFirst: 0}); window.qolvenStats.lagMs = [];"
                               " window.qolvenStats.startReceived = window.qolvenStats.received;"
                               " window.qolvenStats.startLost = window.qolvenStats.pageLost;")
@@ -114,8 +108,8 @@ def main():
     # the last packet against that (one packet of slack) is what the board dropped.
     span = (probe["lastWall"] - probe["firstWall"]) / 1000
     shortfall = max(0, round(span * 1000) - probe["samplesAfterFirst"])
-    print("lost, board->page %d short of 1000/s over %.1f s between packets; sequence gaps %d (modulo 16);"
-          " %d by the server's sample numbers" % (shortfall, span, probe["seqGaps"], probe["indexGaps"]))
+    print("lost, board->page %d short of 1000/s over %.1f s between packets; %d by the server's sample numbers"
+          % (shortfall, span, probe["indexGaps"]))
     print("page's own count  %d received, %d lost" %
           (page["received"] - page["startReceived"], page["pageLost"] - page["startLost"]))
     print("events            %.1f/s (%.1f samples per event)" %

@@ -6,8 +6,8 @@
 //
 // Board type 2 at rate code 15 (1000 samples/s, two-byte samples), answering
 // 1500 us after each request as a real board does.  Loss is counted from the
-// generator's sequence bits that travel in every sample and cross-checked
-// against the generator's own count (qolven_sim::next_sample_sequence).
+// board's own counters (qolven_sim::fast_counters): samples it sent that never
+// arrived, and samples it dropped because the host was away 64 ms.
 #include <time.h>
 
 #include <algorithm>
@@ -53,7 +53,6 @@ double mean(const std::vector<double> &v) {
 
 struct Stream {
     qbench::Board &board;
-    qbench::SequenceGaps gaps;
     long samples = 0, calls = 0, emptyPackets = 0, preempted = 0;
     std::map<std::string, long> failures;
     std::vector<double> wallUs, workUs;  // per call; work = thread CPU beyond the pause
@@ -73,7 +72,6 @@ struct Stream {
             return;
         }
         const int n = text.empty() ? 0 : std::min(dev.samplesPerPacket[kSlot][0][0], int(dev.POSITIONS));
-        for (int i = 0; i < n; ++i) gaps.add(dev.sampleCounts[kSlot][0][i]);
         if (!measure) return;
         ++calls;
         samples += n;
@@ -108,17 +106,17 @@ int main(int argc, char **argv) {
     Stream stream(board);
     // Settle: the board's queue filled while nobody asked.
     for (auto end = Clock::now() + std::chrono::milliseconds(200); Clock::now() < end;) stream.call(false);
-    const long lostBefore = stream.gaps.lost();
-
-    const uint32_t firstSequence = qolven_sim::next_sample_sequence(board.serial());
+    const qolven_sim::FastCounters first = qolven_sim::fast_counters(board.serial());
     const double cpuStart = threadCpuUs();
     const auto start = Clock::now();
     const auto end = start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     while (Clock::now() < end) stream.call(true);
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const double cpuTotal = (threadCpuUs() - cpuStart) / 1e6;
-    const long generated = long(qolven_sim::next_sample_sequence(board.serial()) - firstSequence);
-    const long lost = stream.gaps.lost() - lostBefore;
+    const qolven_sim::FastCounters last = qolven_sim::fast_counters(board.serial());
+    const long generated = long(last.generated - first.generated);
+    const long lost = long(last.delivered - first.delivered) - stream.samples;
+    const long dropped = long(last.dropped - first.dropped);
 
     const double perCallWork = mean(stream.workUs);
     const double samplesPerCall = stream.calls ? double(stream.samples) / double(stream.calls) : 0;
@@ -126,10 +124,10 @@ int main(int argc, char **argv) {
                 answerDelayUs, elapsed);
     std::printf("  samples generated       %ld (%.1f /s)\n", generated, double(generated) / elapsed);
     std::printf("  samples received        %ld (%.1f /s)\n", stream.samples, double(stream.samples) / elapsed);
-    std::printf("  samples lost (sequence) %ld\n", lost);
-    // Received samples include those queued when the window opened and miss
-    // those queued when it closed: the rest of the balance is that difference.
-    std::printf("  board queue, end - start %ld\n", generated - stream.samples - lost);
+    std::printf("  samples lost on the way %ld (sent by the board, never received)\n", lost);
+    std::printf("  dropped by the board    %ld (the host away 64 ms)\n", dropped);
+    // generated = delivered + dropped + the change of what waits on the board.
+    std::printf("  board queue, end - start %lld\n", static_cast<long long>(last.waiting) - static_cast<long long>(first.waiting));
     std::printf("  calls                   %ld (%.1f /s), %.2f samples per call, %ld without samples\n",
                 stream.calls, double(stream.calls) / elapsed, samplesPerCall, stream.emptyPackets);
     for (const auto &f : stream.failures)

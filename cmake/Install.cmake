@@ -81,6 +81,7 @@ if(TARGET qolven_d2xx_sim)
   install(FILES ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim.h ${PROJECT_SOURCE_DIR}/sim/include/qolven_sim_c.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT sim)
   install(EXPORT QolvenUsbSimTargets NAMESPACE QolvenUsb:: DESTINATION ${QOLVEN_INSTALL_CMAKEDIR} COMPONENT sim)
   qolven_install_pkgconfig(qolven_d2xx_sim sim)
+  install(TARGETS qolven-sim-board RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT sim)
 endif()
 
 # ---- the Python package: pure Python over the C interface, the same on every architecture
@@ -164,7 +165,9 @@ string(JOIN "\n" CPACK_COMPONENT_SIM_DESCRIPTION
   "Simulated FTDI bridge with virtual Qolven boards"
   "A stand-in for the D2XX library that answers from virtual devices, so that"
   "a host can run its own tests without hardware. CMake target"
-  "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc.")
+  "QolvenUsb::qolven_d2xx_sim, pkg-config file qolven_d2xx_sim.pc. The program"
+  "qolven-sim-board serves one virtual board on a socket, for QEMU's emulated"
+  "FTDI chip.")
 
 set(CPACK_DEBIAN_PYTHON_PACKAGE_NAME python3-qolven)
 set(CPACK_DEBIAN_PYTHON_PACKAGE_SECTION python)

@@ -164,7 +164,8 @@ void store_or_refuse(HandlerContext &c, const CommandSpec &command, Storage &bef
     if (d.state->save({{d.cfg.serial, &d.st}}, &why)) return;
     d.st = std::move(before);
     fast_set_rate(d, rate_for_code(adc_config_byte(d, 0) & 0x0F), c.now);
-    record_error(bridge(), why);
+    if (d.reportError) d.reportError(why);
+    else record_error(bridge(), why);
     c.fail(kErrCommand, std::string("command 0x") + hex2(command.code) + " (" + command.name +
                             ") not stored: " + why);
 }

@@ -11,6 +11,9 @@
 //  - the transmit queue is always empty (the board takes each write at once), so
 //    FT_GetStatus reports 0 transmit bytes and FT_Purge(2) has nothing to discard;
 //    FT_Purge with bit 0 discards every received byte, visible or not yet visible;
+//  - FT_ListDevices writes a serial number whole (up to 63 bytes and the NUL), while
+//    FT_GetDeviceInfo and FT_GetDeviceInfoList cut it to 15 bytes, as FTDI's library does;
+//    FT_OpenEx by serial number compares the whole serial, so a cut one opens nothing;
 //  - FT_SetLatencyTimer accepts 2..255 ms (else FT_INVALID_PARAMETER, as the real library);
 //  - FT_Write with a null buffer, a zero count or a null written-count pointer yields
 //    FT_INVALID_PARAMETER (6); so do null output pointers elsewhere;
@@ -114,6 +117,10 @@ void copy_text(char *dst, size_t cap, const std::string &s) {
     dst[n] = 0;
 }
 
+// FT_ListDevices writes a serial number whole, as FTDI's library does: a caller's buffer
+// must take 64 bytes (serial numbers have at most 63), not the 16 of an info node.
+void copy_whole(char *dst, const std::string &s) { copy_text(dst, kMaxSerialBytes + 1, s); }
+
 size_t visible_bytes(const Device &d, TimePoint now) {
     size_t n = 0;
     for (const auto &c : d.rx) {
@@ -187,7 +194,7 @@ QOLVEN_EXPORT FT_STATUS FT_ListDevices(void *arg1, void *arg2, DWORD flags) {
         if (!arg2 || (what != kOpenBySerial && what != kOpenByDescription)) return c.ret(FT_INVALID_PARAMETER_);
         size_t index = reinterpret_cast<uintptr_t>(arg1);
         if (index >= devs.size()) return c.ret(FT_DEVICE_NOT_FOUND_);
-        if (what == kOpenBySerial) copy_text(static_cast<char *>(arg2), 16, devs[index]->cfg.serial);
+        if (what == kOpenBySerial) copy_whole(static_cast<char *>(arg2), devs[index]->cfg.serial);
         else copy_text(static_cast<char *>(arg2), 64, devs[index]->cfg.description);
         return c.ret(FT_OK_);
     }
@@ -197,7 +204,7 @@ QOLVEN_EXPORT FT_STATUS FT_ListDevices(void *arg1, void *arg2, DWORD flags) {
         char **bufs = static_cast<char **>(arg1);
         for (size_t i = 0; i < devs.size(); ++i) {
             if (!bufs[i]) break;
-            if (what == kOpenBySerial) copy_text(bufs[i], 16, devs[i]->cfg.serial);
+            if (what == kOpenBySerial) copy_whole(bufs[i], devs[i]->cfg.serial);
             else copy_text(bufs[i], 64, devs[i]->cfg.description);
         }
         *static_cast<DWORD *>(arg2) = static_cast<DWORD>(devs.size());

@@ -112,6 +112,20 @@ QOLVEN_C_EXPORT int qolven_sim_set_signal(const char *serial, double offset, dou
         return 1;
     }
 }
+QOLVEN_C_EXPORT int qolven_sim_get_signal(const char *serial, double *offset, double *amplitude, double *periodS,
+                                          double *noise) {
+    try {
+        double v[4];
+        if (!serial || !qolven_sim::get_signal(serial, v[0], v[1], v[2], v[3])) return 1;
+        double *out[4] = {offset, amplitude, periodS, noise};
+        for (int i = 0; i < 4; ++i)
+            if (out[i]) *out[i] = v[i];
+        return 0;
+    } catch (...) {
+        return 1;
+    }
+}
+
 QOLVEN_C_EXPORT int qolven_sim_attach(const char *text, char *error, size_t errorSize) {
     return run(error, errorSize, [&](std::string &why) {
         if (!text) return why = "no description (null text)", false;
@@ -256,5 +270,19 @@ QOLVEN_C_EXPORT int qolven_sim_next_sample_sequence(const char *serial, unsigned
     return run(error, errorSize, [&](std::string &why) {
         if (!sequence) return why = "no sequence (null pointer)", false;
         return attached(serial, why) && (*sequence = qolven_sim::next_sample_sequence(serial), true);
+    });
+}
+
+QOLVEN_C_EXPORT int qolven_sim_fast_counters(const char *serial, unsigned long long *generated,
+                                             unsigned long long *delivered, unsigned long long *dropped,
+                                             unsigned long long *waiting, char *error, size_t errorSize) {
+    return run(error, errorSize, [&](std::string &why) {
+        if (!attached(serial, why)) return false;
+        qolven_sim::FastCounters c = qolven_sim::fast_counters(serial);
+        const std::pair<unsigned long long *, uint64_t> out[] = {
+            {generated, c.generated}, {delivered, c.delivered}, {dropped, c.dropped}, {waiting, c.waiting}};
+        for (const auto &o : out)
+            if (o.first) *o.first = o.second;
+        return true;
     });
 }

@@ -12,6 +12,10 @@ using namespace detail;
 void reset() { reset_bridge(bridge()); }
 
 void attach(const BoardConfig &config) {
+    if (config.serial.empty() || config.serial.size() > kMaxSerialBytes)
+        throw std::invalid_argument("qolven_sim::attach: serial number " + quoted(config.serial) + " has " +
+                                    std::to_string(config.serial.size()) + " bytes (1 to " +
+                                    std::to_string(kMaxSerialBytes) + ")");
     DeviceDescription description;
     description.cfg = config;
     std::string error;
@@ -101,6 +105,15 @@ bool set_signal(const std::string &serial, double offset, double amplitude, doub
         found = true;
     });
     return found;
+}
+
+bool get_signal(const std::string &serial, double &offset, double &amplitude, double &periodS, double &noise) {
+    return with_device(serial, [&](Device &d) {
+        offset = d.cfg.signalOffset;
+        amplitude = d.cfg.signalAmplitude;
+        periodS = d.cfg.signalPeriodS;
+        noise = d.cfg.signalNoise;
+    });
 }
 
 void set_board_type(const std::string &serial, int boardType) {
@@ -281,12 +294,27 @@ int reset_count(const std::string &serial) {
     return n;
 }
 
+// The generator brought up to now at the rate the board runs.
+static void fast_up_to_now(Device &d) {
+    TimePoint now = Clock::now();
+    fast_set_rate(d, rate_for_code(adc_config_byte(d, 0) & 0x0F), now);
+    fast_catch_up(d, now);
+}
+
+FastCounters fast_counters(const std::string &serial) {
+    FastCounters c;
+    with_device(serial, [&](Device &d) {
+        fast_up_to_now(d);
+        c = d.fast.totals;
+        c.waiting = d.fast.waiting.size();
+    });
+    return c;
+}
+
 uint32_t next_sample_sequence(const std::string &serial) {
     uint32_t s = 0;
     with_device(serial, [&](Device &d) {
-        TimePoint now = Clock::now();
-        fast_set_rate(d, rate_for_code(adc_config_byte(d, 0) & 0x0F), now);
-        fast_catch_up(d, now);
+        fast_up_to_now(d);
         s = d.fast.seq;
     });
     return s;

@@ -11,6 +11,7 @@
 // quotes the input only in part, with unprintable bytes escaped.
 #include "sim_internal.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -245,9 +246,10 @@ private:
         BoardConfig &c = d_.cfg;
         const double any = -INFINITY;
         if (k == "serial") {
-            if (p.value.empty()) fail("empty (serial numbers: 1 to 15 bytes)");
-            if (p.value.size() > 15)
-                fail(quoted(p.value) + " has " + std::to_string(p.value.size()) + " bytes (serial numbers: 1 to 15 bytes)");
+            const std::string range = "serial numbers: 1 to " + std::to_string(kMaxSerialBytes) + " bytes";
+            if (p.value.empty()) fail("empty (" + range + ")");
+            if (p.value.size() > kMaxSerialBytes)
+                fail(quoted(p.value) + " has " + std::to_string(p.value.size()) + " bytes (" + range + ")");
             if (!printable_text(p.value) || p.value.find_first_of(" \"#,;=\\") != std::string::npos)
                 fail(quoted(p.value) + " is not a serial number (printable characters without spaces or \"#,;=\\)");
             c.serial = p.value;
@@ -387,10 +389,22 @@ private:
     FaultSpec spec_;
 };
 
+// A NUL would end the text for every C caller: refused wherever it is.
+void refuse_nul(const std::string &text) {
+    size_t at = text.find('\0');
+    if (at == std::string::npos) return;
+    size_t lineStart = text.rfind('\n', at);
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    long line = 1 + static_cast<long>(std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+    throw Fail{"line " + std::to_string(line) + ", byte " + std::to_string(at - lineStart + 1) +
+               ": a NUL byte (a description is text)"};
+}
+
 } // namespace
 
 bool parse_description(const std::string &text, std::vector<DeviceDescription> &out, std::string *error) {
     try {
+        refuse_nul(text);
         // A byte-order mark, as some editors write, is not part of the first key.
         const std::string body = text.rfind("\xef\xbb\xbf", 0) == 0 ? text.substr(3) : text;
         bool lines = body.find('\n') != std::string::npos && body.find('\n') + 1 < body.size();

@@ -2,12 +2,11 @@
 //
 // The generator runs lazily: when the host asks, the samples owed since the last look
 // (elapsed time x rate of the sampling-rate code) are produced from the live signal at
-// their own sample times.  At most 64 samples wait; older ones are dropped.  Each sample
-// has a sequence number that travels in the sample itself: in 3-byte counts (and the 3
-// count bytes of type 9) the low byte of the count is the low 8 bits of the sequence
-// number; in 2-byte short counts bits 0-3 of the second byte (count bits 8-11) are the low
-// 4 bits of the sequence number.  A packet holds at most (255 - 4) / width samples (62
-// for 4-byte samples); the rest waits for the next request.
+// their own sample times.  At most 64 samples wait; older ones are dropped.  A sample is
+// the board's count and nothing else (a 2-byte sample is the count's upper 16 bits); what
+// the generator did is counted instead (FastCounters: generated = delivered + dropped +
+// waiting).  A packet holds at most (255 - 4) / width samples (62 for 4-byte samples);
+// the rest waits for the next request.
 #include "sim_internal.h"
 
 #include <cmath>
@@ -37,7 +36,8 @@ int fast_width(int type, int code) {
 
 void fast_restart(Device &d, TimePoint now) {
     d.fast.start = now;
-    d.fast.generated = 0;
+    d.fast.sinceStart = 0;
+    d.fast.totals.dropped += d.fast.waiting.size();
     d.fast.waiting.clear();
     d.fast.rate = rate_for_code(adc_config_byte(d, 0) & 0x0F);
 }
@@ -47,29 +47,35 @@ void fast_catch_up(Device &d, TimePoint now) {
     double elapsed = seconds_between(g.start, now);
     if (elapsed < 0) return;
     uint64_t due = static_cast<uint64_t>(std::floor(elapsed * g.rate + 1e-9));
-    if (due <= g.generated) return;
-    uint64_t owed = due - g.generated;
+    if (due <= g.sinceStart) return;
+    uint64_t owed = due - g.sinceStart;
     if (owed > kMaxWaitingSamples) {
         // Everything waiting and all but the newest 64 owed samples are lost.
         uint64_t lost = owed - kMaxWaitingSamples;
         g.seq += static_cast<uint32_t>(lost);
-        g.generated += lost;
+        g.sinceStart += lost;
+        g.totals.generated += lost;
+        g.totals.dropped += lost + g.waiting.size();
         owed = kMaxWaitingSamples;
         g.waiting.clear();
     }
     int channels = d.cfg.boardType == 9 ? d.cfg.activeChannels : 1;
     for (uint64_t i = 0; i < owed; ++i) {
         TimePoint t = g.start + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(static_cast<double>(g.generated) / g.rate));
+                                    std::chrono::duration<double>(static_cast<double>(g.sinceStart) / g.rate));
         int32_t v = live_count(d, t);
         Sample s;
         s.seq = g.seq;
         s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
         s.channel = static_cast<uint8_t>(g.seq % channels);
         g.waiting.push_back(s);
-        if (g.waiting.size() > kMaxWaitingSamples) g.waiting.pop_front();
+        if (g.waiting.size() > kMaxWaitingSamples) {
+            g.waiting.pop_front();
+            g.totals.dropped++;
+        }
         g.seq++;
-        g.generated++;
+        g.sinceStart++;
+        g.totals.generated++;
     }
 }
 
@@ -77,7 +83,7 @@ void fast_set_rate(Device &d, double rate, TimePoint now) {
     if (rate == d.fast.rate) return;
     fast_catch_up(d, now);
     d.fast.start = now;
-    d.fast.generated = 0;
+    d.fast.sinceStart = 0;
     d.fast.rate = rate;
 }
 
@@ -85,14 +91,9 @@ static void encode_sample(const Sample &s, int width, bool channelByte, std::vec
     if (channelByte) out.push_back(s.channel);
     uint32_t v = static_cast<uint32_t>(s.count) & 0xFFFFFF;
     int countBytes = channelByte ? width - 1 : width;
-    if (countBytes == 3) {
-        out.push_back((v >> 16) & 0xFF);
-        out.push_back((v >> 8) & 0xFF);
-        out.push_back(s.seq & 0xFF);
-    } else {
-        out.push_back((v >> 16) & 0xFF);
-        out.push_back(static_cast<uint8_t>(((v >> 8) & 0xF0) | (s.seq & 0x0F)));
-    }
+    out.push_back((v >> 16) & 0xFF);
+    out.push_back((v >> 8) & 0xFF);
+    if (countBytes == 3) out.push_back(v & 0xFF);
 }
 
 void handle_fast(HandlerContext &c) {
@@ -119,6 +120,7 @@ void handle_fast(HandlerContext &c) {
         encode_sample(d.fast.waiting.front(), width, channelForm, data);
         d.fast.waiting.pop_front();
     }
+    d.fast.totals.delivered += count;
     c.a.primary = make_packet(c.r.number, c.r.command, data);
     c.a.fast = true;
     c.a.fastWidth = width;

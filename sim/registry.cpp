@@ -144,6 +144,18 @@ void init_device(Device &d, TimePoint now) {
     d.resets = 0;
 }
 
+void power_up(Device &d, TimePoint now) {
+    d.rx.clear();
+    d.rxBytes = 0;
+    fast_restart(d, now);
+    d.rotationPulses = 0;
+    d.rotationLast = now;
+    d.displayOverride.reset();
+    d.lastKey = -1;
+    d.menuOpen = false;
+    d.menuItem = 0;
+}
+
 DevicePtr make_device(const DeviceDescription &description) {
     auto d = std::make_shared<Device>();
     d->cfg = description.cfg;

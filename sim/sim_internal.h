@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,7 @@ constexpr int kTedsSize = 65536;
 constexpr size_t kMaxWaitingSamples = 64;
 constexpr size_t kMaxCallRecords = 200000;
 constexpr size_t kMaxDevices = 256;
+constexpr size_t kMaxSerialBytes = 63;   // a USB serial number string, as FT_ListDevices gives it
 // Per-device logs keep their newest entries within these bounds, so that a host
 // streaming for hours does not grow the process.
 constexpr size_t kMaxWriteRecords = 4096;
@@ -101,9 +103,10 @@ struct Sample {
 struct FastGenerator {
     TimePoint start;       // start of the current rate period
     double rate = 2.5;     // samples per second
-    uint64_t generated = 0;// samples generated since `start`
+    uint64_t sinceStart = 0;// samples generated since `start`
     uint32_t seq = 0;      // sequence number of the next sample
     std::deque<Sample> waiting;
+    FastCounters totals;   // since the device was attached (`waiting` kept apart)
 };
 
 struct FaultRule {
@@ -162,6 +165,8 @@ struct Device {
     bool menuOpen = false;
     int menuItem = 0;
     int resets = 0;
+    // Where a failed save is reported; unset: qolven_sim_take_error of the process's bridge.
+    std::function<void(const std::string &)> reportError;
 
     bool is_open() const { return handle.load() != 0; }
     // Marks the device closed and gives its lock file back; caller holds `m`.
@@ -221,6 +226,9 @@ template <class F> bool with_device(const std::string &serial, F f) {
 }
 DevicePtr make_device(const DeviceDescription &description);
 void init_device(Device &d, TimePoint now);     // board storage and generators from cfg
+// A board switched on again: what it keeps in RAM starts afresh, its stored registers stay
+// and the answers it had not sent yet are gone.
+void power_up(Device &d, TimePoint now);
 // Replaces the attached devices (all of them, or those with the same serial numbers when
 // `replaceAll` is false) by `devices`, with their stored registers from the state file
 // in use.  Nothing changes when it fails (too many devices).

@@ -17,14 +17,18 @@
 // renaming the new one over it, so that saves of several processes merge; and
 // "<file>.<serial>.lock" per device, held from FT_Open to FT_Close.  A save writes a
 // unique temporary, fsyncs it and renames it over the file, so a reader sees the old or
-// the new file whole.  A file that does not parse, or whose end line is missing or does
-// not match, is damaged: it is renamed to "<file>.damaged-<date>-<time>" and reported.
+// the new file whole; a temporary that a killed writer left is removed by the next save.
+// A file that does not parse, or whose end line is missing or does not match, is
+// damaged: it is renamed to "<file>.damaged-<date>-<time>" and reported.
 #include "sim_internal.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sstream>
 #include <sys/file.h>
@@ -358,6 +362,31 @@ bool read_records(const std::string &path, std::vector<Record> &records, int &ve
     return false;
 }
 
+std::string directory_of(const std::string &path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+const char kTemporarySuffix[] = ".tmp-XXXXXX";
+
+// Temporaries are written only under the file lock, so one found while holding it was
+// left by a writer that was killed before it could rename or remove it.
+void remove_orphaned_temporaries(const std::string &path) {
+    size_t slash = path.rfind('/');
+    const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".tmp-";
+    const size_t length = prefix.size() + 6;  // mkostemp's six letters and digits
+    DIR *dir = ::opendir(directory_of(path).c_str());
+    if (!dir) return;
+    while (dirent *e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name.size() != length || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (std::all_of(name.begin() + static_cast<long>(prefix.size()), name.end(),
+                        [](char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }))
+            ::unlinkat(::dirfd(dir), name.c_str(), 0);
+    }
+    ::closedir(dir);
+}
+
 bool write_all(int fd, const std::string &data) {
     size_t done = 0;
     while (done < data.size()) {
@@ -384,8 +413,7 @@ std::shared_ptr<StateFile> StateFile::create(const std::string &path, std::strin
     } else if (errno != ENOENT) {
         return refuse("cannot use the state file " + quoted(path, 200) + ": " + std::strerror(errno));
     }
-    size_t slash = path.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    std::string dir = directory_of(path);
     if (path.back() == '/') return refuse("the state file " + quoted(path, 200) + " names a directory");
     if (::stat(dir.c_str(), &info) != 0)
         return refuse("the directory of the state file " + quoted(path, 200) + " cannot be used: " + std::strerror(errno));
@@ -475,9 +503,9 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
     }
     std::string data = serialise(records);
 
+    remove_orphaned_temporaries(path_);
     std::vector<char> name(path_.begin(), path_.end());
-    const char suffix[] = ".tmp-XXXXXX";
-    name.insert(name.end(), suffix, suffix + sizeof suffix);
+    name.insert(name.end(), kTemporarySuffix, kTemporarySuffix + sizeof kTemporarySuffix);
     int fd = ::mkostemp(name.data(), O_CLOEXEC);
     if (fd < 0) return fail(where + std::strerror(errno) + " (creating a temporary file next to it)");
     struct stat info;
@@ -494,9 +522,7 @@ bool StateFile::save(const std::vector<std::pair<std::string, const Storage *>> 
         return fail(where + std::strerror(e) + " (" + step + " " + quoted(name.data(), 240) + ")");
     }
     // The rename itself reaches the disk with the directory.
-    size_t slash = path_.rfind('/');
-    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path_.substr(0, slash);
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dfd = ::open(directory_of(path_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         ::fsync(dfd);
         ::close(dfd);

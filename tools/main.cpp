@@ -419,7 +419,16 @@ std::string readDescriptionFile(const std::string &path) {
     text << in.rdbuf();
     if (!in && !in.eof()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": cannot be read");
     if (text.str().empty()) throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + " is empty");
-    return text.str();
+    // The simulator takes the description as a C text: a NUL would quietly end it.
+    const std::string content = text.str();
+    if (size_t at = content.find('\0'); at != std::string::npos) {
+        size_t lineStart = content.rfind('\n', at);
+        lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+        auto line = 1 + std::count(content.begin(), content.begin() + static_cast<long>(at), '\n');
+        throw usageError("QOLVEN_SIM_CONFIG " + printable(path) + ": line " + std::to_string(line) + ", byte " +
+                         std::to_string(at - lineStart + 1) + ": a NUL byte (a description is text)");
+    }
+    return content;
 }
 
 void loadBridge(const Options &o, const std::string &state) {

@@ -21,7 +21,7 @@ Example::
 from __future__ import annotations
 
 import ctypes
-from typing import List, Optional
+from typing import List, NamedTuple, Optional
 
 from . import _native
 from ._errors import QolvenInvalidArgument
@@ -29,7 +29,7 @@ from ._errors import QolvenInvalidArgument
 __all__ = [
     "configure", "use_state_file", "take_error", "attach", "detach", "reset", "devices",
     "inject_fault", "clear_faults", "inject_status", "writes", "clear_writes",
-    "register", "set_register", "next_sample_sequence", "set_answer_delay",
+    "register", "set_register", "fast_counters", "FastCounters", "next_sample_sequence", "set_answer_delay",
     "FAULTS", "REGISTER_KINDS",
 ]
 
@@ -66,6 +66,7 @@ def _sim() -> ctypes.CDLL:
             ("qolven_sim_register", (c, c, i, i, ctypes.POINTER(u), c, sz)),
             ("qolven_sim_set_register", (c, c, i, i, u, c, sz)),
             ("qolven_sim_next_sample_sequence", (c, ctypes.POINTER(u), c, sz)),
+            ("qolven_sim_fast_counters", (c,) + (ctypes.POINTER(ctypes.c_ulonglong),) * 4 + (c, sz)),
         ]:
             function = getattr(bridge, name)
             function.restype = i
@@ -85,6 +86,9 @@ def _run(function_name: str, *arguments) -> None:
 def _b(value: str) -> bytes:
     if not isinstance(value, str):
         raise TypeError("expected a text, not %s" % type(value).__name__)
+    if "\0" in value:  # the C side would read the text only up to it
+        raise QolvenInvalidArgument("%r holds a NUL character at position %d" % (value[:40], value.index("\0")),
+                                    code=-1)
     return value.encode()
 
 
@@ -189,8 +193,26 @@ def set_register(serial: str, kind: str, address: int, value: int, channel: int 
     _run("qolven_sim_set_register", _b(serial), _b(kind), int(channel), int(address), int(value))
 
 
+class FastCounters(NamedTuple):
+    """What a board's fast-data generator did since the device was attached;
+    generated == delivered + dropped + waiting."""
+    generated: int
+    delivered: int   # put into fast-data answers
+    dropped: int     # lost on the board: 64 were waiting already, or a restart cleared them
+    waiting: int
+
+
+def fast_counters(serial: str) -> FastCounters:
+    """The board's fast-data counters, brought up to now.  A sample carries only
+    the board's count: a host that received R samples lost delivered - R on the way."""
+    values = [ctypes.c_ulonglong() for _ in range(4)]
+    _run("qolven_sim_fast_counters", _b(serial), *[ctypes.byref(v) for v in values])
+    return FastCounters(*(v.value for v in values))
+
+
 def next_sample_sequence(serial: str) -> int:
-    """Sequence number of the next sample the board's generator makes (for loss checks)."""
+    """Number of the next sample the board's generator makes: the samples it
+    generated so far (loss checks: `fast_counters`)."""
     value = ctypes.c_uint()
     _run("qolven_sim_next_sample_sequence", _b(serial), ctypes.byref(value))
     return value.value

@@ -23,7 +23,7 @@ enum Status : uint32_t {
 // Everything that describes one virtual device and its board.  Fields left at
 // their defaults give a plain single-channel amplifier (board type 2).
 struct BoardConfig {
-    std::string serial = "SIM0001";
+    std::string serial = "SIM0001";  // 1 to 63 bytes; FT_GetDeviceInfo(List) gives the first 15
     std::string description = "QOLVEN USB SIM";
     uint32_t deviceType = 5;        // D2XX device-type code reported by FT_GetDeviceInfo
     int boardType = 2;
@@ -80,6 +80,16 @@ struct FaultSpec {
     double probability = 0;  // Random
 };
 
+// What a board's fast-data generator did since the device was attached.  Always
+// generated = delivered + dropped + waiting.
+struct FastCounters {
+    uint64_t generated = 0;  // samples the board's sample clock made
+    uint64_t delivered = 0;  // samples put into fast-data answers (also when a fault damaged the answer)
+    uint64_t dropped = 0;    // lost on the board: 64 were waiting already, or a restart (open,
+                             // reset 0x45, set_board_type) cleared them
+    uint64_t waiting = 0;    // waiting for the next fast-data request
+};
+
 struct CallRecord {
     std::string function;             // e.g. "FT_SetTimeouts"
     std::vector<uint64_t> args;       // integer arguments in order (handles and buffers left out)
@@ -103,7 +113,8 @@ struct DeviceSettings {
 // ---- bridge level
 void reset();                                    // detach all devices, clear all logs and injections
 // Replaces a device with the same serial number; throws std::length_error when 256
-// devices are attached already.
+// devices are attached already, std::invalid_argument for a serial number that is empty
+// or longer than 63 bytes.
 void attach(const BoardConfig &config);
 bool detach(const std::string &serial);          // unplug: open handles then fail with FT_IO_ERROR
 std::vector<std::string> serials();              // attached devices in index order
@@ -130,6 +141,8 @@ void set_board_type(const std::string &serial, int boardType);
 // Added: change the live signal of a running board (the BoardConfig fields of the same names);
 // false for an unknown serial.  C hosts: qolven_sim_set_signal() of qolven_sim_c.h.
 bool set_signal(const std::string &serial, double offset, double amplitude, double periodS, double noise);
+// The live signal in use (set_signal's values); false for an unknown serial.
+bool get_signal(const std::string &serial, double &offset, double &amplitude, double &periodS, double &noise);
 BoardConfig config(const std::string &serial);
 
 // Bytes the host wrote, one entry per FT_Write: the newest 4096 writes, at most 1 MiB of them.
@@ -166,7 +179,12 @@ void set_log_record(const std::string &serial, int number, const std::vector<uin
 std::vector<int> key_presses(const std::string &serial);          // key codes pressed, oldest first
 int reset_count(const std::string &serial);
 
-// Fast data: the board's sample generator sequence number of the next sample (for loss checks).
+// Fast data.  A sample carries the board's count only; loss is told by the generator's
+// counters, brought up to now first (all 0 for an unknown serial).  A host that received
+// R samples lost delivered - R on the way, and `dropped` on the board.
+FastCounters fast_counters(const std::string &serial);
+// Number of the next sample the generator makes: the samples generated since the device
+// was attached (FastCounters::generated).
 uint32_t next_sample_sequence(const std::string &serial);
 
 // Persist and restore the stored registers of every attached device (EEPROM, channel, memory,

@@ -44,6 +44,9 @@ int qolven_sim_take_error(char *error, size_t errorSize);
    sin(2 pi t / periodS) + uniform noise of +-noise (periodS 0: offset + amplitude).  Open
    handles stay open.  Fails for an unknown serial. */
 int qolven_sim_set_signal(const char *serial, double offset, double amplitude, double periodS, double noise);
+/* The live signal in use, as qolven_sim_set_signal takes it (for a page that shows it);
+   a NULL pointer skips its value.  Fails for an unknown serial. */
+int qolven_sim_get_signal(const char *serial, double *offset, double *amplitude, double *periodS, double *noise);
 /* ---- devices, faults and the wire, for a host's own tests (Python: qolven.sim).
    Functions that name a device by `serial` fail when no device of that serial number
    is attached. */
@@ -85,7 +88,15 @@ int qolven_sim_register(const char *serial, const char *kind, int channel, int a
 int qolven_sim_set_register(const char *serial, const char *kind, int channel, int address, unsigned value,
                             char *error, size_t errorSize);
 
-/* Sequence number of the next sample the board's fast-data generator makes. */
+/* What the board's fast-data generator did since the device was attached, brought up to
+   now: samples generated, delivered in fast-data answers, dropped on the board (64 were
+   waiting already, or a restart cleared them) and waiting now; always generated =
+   delivered + dropped + waiting.  A sample carries only the board's count, so a host
+   that received R samples lost delivered - R on the way.  A NULL pointer skips its value. */
+int qolven_sim_fast_counters(const char *serial, unsigned long long *generated, unsigned long long *delivered,
+                             unsigned long long *dropped, unsigned long long *waiting, char *error, size_t errorSize);
+/* Number of the next sample the board's fast-data generator makes (samples generated since
+   the device was attached). */
 int qolven_sim_next_sample_sequence(const char *serial, unsigned *sequence, char *error, size_t errorSize);
 
 #ifdef __cplusplus

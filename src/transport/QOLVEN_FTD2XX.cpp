@@ -4,8 +4,11 @@
 #include <cstring>
 
 #include "transport/ftd2xx_api.h"
+#include "transport/serial_numbers.h"
 
 namespace _QOLVEN_USB_DLL {
+using detail::kDeviceStringBytes;
+static_assert(sizeof(QOLVEN_FTD2XX::serialNumber) == detail::kOpenableSerialBytes + 1, "serial number field");
 
 QOLVEN_FTD2XX::QOLVEN_FTD2XX()
     : ftDevice(0), ftHandle(nullptr), ftStatus(0), deviceInfoList(nullptr), numDevices(0), serialNumber(),
@@ -51,16 +54,17 @@ void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceCount() {
 }
 
 void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceSerialNumber(void *index) {
-    char work[16] = {};
+    // D2XX writes the whole serial number, which may be longer than the field keeps.
+    char work[kDeviceStringBytes] = {};
     ftStatus = FT_ListDevices(index, work, FT_LIST_BY_INDEX | FT_OPEN_BY_SERIAL_NUMBER);
     if (ftStatus == FT_OK) {
-        work[sizeof work - 1] = 0;
-        std::memcpy(serialNumber, work, sizeof serialNumber);
+        std::memset(serialNumber, 0, sizeof serialNumber);
+        std::memcpy(serialNumber, work, strnlen(work, detail::kOpenableSerialBytes));
     }
 }
 
 void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceDescription(void *index) {
-    char work[64] = {};
+    char work[kDeviceStringBytes] = {};
     ftStatus = FT_ListDevices(index, work, FT_LIST_BY_INDEX | FT_OPEN_BY_DESCRIPTION);
     if (ftStatus == FT_OK) {
         work[sizeof work - 1] = 0;
@@ -82,8 +86,8 @@ void QOLVEN_FTD2XX::QOLVEN_FT_Close() { ftStatus = FT_Close(ftHandle); }
 
 void QOLVEN_FTD2XX::QOLVEN_FT_GetDeviceInfo() {
     DWORD type = 0, id = 0;
-    char serial[16] = {};
-    char desc[64] = {};
+    char serial[kDeviceStringBytes] = {};
+    char desc[kDeviceStringBytes] = {};
     ftStatus = FT_GetDeviceInfo(ftHandle, &type, &id, serial, desc, nullptr);
     ftDevice = type;
 }

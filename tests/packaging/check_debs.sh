@@ -86,6 +86,7 @@ in_package libqolven-d2xx-sim "include/qolven_sim.h"
 in_package libqolven-d2xx-sim "include/qolven_sim_c.h"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/pkgconfig/qolven_d2xx_sim.pc"
 in_package libqolven-d2xx-sim "$QOLVEN_LIBDIR/cmake/QolvenUsb/QolvenUsbSimTargets.cmake"
+in_package libqolven-d2xx-sim "bin/qolven-sim-board"
 if grep -q 'libqolven_usb\.so -> ' <<<"$(contents libqolven-usb1)"; then
   fail "the namelink libqolven_usb.so belongs to the -dev package only"
 fi

@@ -166,6 +166,23 @@ TEST_F(SimBoard, SignalChangedWhileOpen) {
     EXPECT_NE(qolven_sim_set_signal("NOPE", 0, 0, 0, 0), 0);
     EXPECT_NE(qolven_sim_set_signal(nullptr, 0, 0, 0, 0), 0);
     EXPECT_FALSE(sim::set_signal("NOPE", 0, 0, 0, 0));
+
+    // The signal in use, for a page that shows it.
+    ASSERT_TRUE(sim::set_signal("V1", 8388608.5, 1000, 2.5, 7));
+    double offset = 0, amplitude = 0, period = 0, noise = 0;
+    ASSERT_TRUE(sim::get_signal("V1", offset, amplitude, period, noise));
+    EXPECT_EQ(offset, 8388608.5);
+    EXPECT_EQ(amplitude, 1000);
+    EXPECT_EQ(period, 2.5);
+    EXPECT_EQ(noise, 7);
+    offset = amplitude = period = noise = 0;
+    ASSERT_EQ(qolven_sim_get_signal("V1", &offset, nullptr, &period, &noise), 0);
+    EXPECT_EQ(offset, 8388608.5);
+    EXPECT_EQ(period, 2.5);
+    EXPECT_EQ(noise, 7);
+    EXPECT_NE(qolven_sim_get_signal("NOPE", &offset, &amplitude, &period, &noise), 0);
+    EXPECT_NE(qolven_sim_get_signal(nullptr, &offset, &amplitude, &period, &noise), 0);
+    EXPECT_FALSE(sim::get_signal("NOPE", offset, amplitude, period, noise));
 }
 
 TEST_F(SimBoard, LiveSignalMovesWithNoiseAndSine) {

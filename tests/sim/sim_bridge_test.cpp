@@ -147,6 +147,44 @@ TEST_F(SimBridge, DeviceInfoList) {
     EXPECT_EQ(nodes[0].ID, 0x04036001u);
 }
 
+// Serial numbers up to 63 bytes: FT_ListDevices writes them whole with the NUL, the device
+// information cuts them at 15, and the cut text opens nothing.
+TEST_F(SimBridge, LongSerialNumbers) {
+    const std::string field = "QV0002-LONG-SERIAL", longest = std::string(60, 'L') + "063";
+    for (const std::string &serial : {field, longest}) {
+        SCOPED_TRACE(serial);
+        sim::attach(board(serial, 2));
+        char listed[80];
+        std::memset(listed, 0x7E, sizeof listed);
+        ASSERT_EQ(FT_ListDevices(reinterpret_cast<void *>(2), listed, 0x40000001u), 0u);
+        EXPECT_EQ(std::string(listed), serial);
+        EXPECT_EQ(listed[64], 0x7E) << "nothing beyond 64 bytes";
+        char all[3][64];
+        char *buffers[4] = {all[0], all[1], all[2], nullptr};
+        uint32_t n = 0;
+        ASSERT_EQ(FT_ListDevices(buffers, &n, 0x20000001u), 0u);
+        EXPECT_EQ(std::string(all[2]), serial);
+
+        uint32_t st = 0;
+        EXPECT_EQ(open_serial(serial.substr(0, 15), &st), nullptr);
+        EXPECT_EQ(st, 2u);
+        void *h = open_serial(serial, &st);
+        ASSERT_NE(h, nullptr) << st;
+        char info[64], desc[64];
+        ASSERT_EQ(FT_GetDeviceInfo(h, nullptr, nullptr, info, desc, nullptr), 0u);
+        EXPECT_EQ(std::string(info), serial.substr(0, 15));
+        ASSERT_EQ(FT_CreateDeviceInfoList(&n), 0u);
+        Node nodes[3] = {};
+        ASSERT_EQ(FT_GetDeviceInfoList(nodes, &n), 0u);
+        EXPECT_EQ(std::string(nodes[2].SerialNumber), serial.substr(0, 15));
+        EXPECT_EQ(nodes[2].ftHandle, h);
+        FT_Close(h);
+        sim::detach(serial);
+    }
+    EXPECT_THROW(sim::attach(board(std::string(64, 'S'), 2)), std::invalid_argument);
+    EXPECT_THROW(sim::attach(board("", 2)), std::invalid_argument);
+}
+
 TEST_F(SimBridge, VidPid) {
     uint32_t vid = 0, pid = 0;
     ASSERT_EQ(FT_GetVIDPID(&vid, &pid), 0u);

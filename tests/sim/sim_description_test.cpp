@@ -67,7 +67,8 @@ TEST_F(SimDescription, BadInputIsRefusedWithDeviceKeyAndFault) {
         {"type=0x", "device 1: key \"type\": \"0x\" is not a number"},
         {"type=+2", "device 1: key \"type\": \"+2\" is not a number"},
         {"frob=1", "device 1: unknown key \"frob\" (known keys: serial, description, type,"},
-        {"serial=ABCDEFGHIJKLMNOP", "device 1: key \"serial\": \"ABCDEFGHIJKLMNOP\" has 16 bytes (serial numbers: 1 to 15"},
+        {"serial=" + std::string(64, 'S'), "device 1: key \"serial\": \"" + std::string(40, 'S') +
+                                              "\"... has 64 bytes (serial numbers: 1 to 63 bytes)"},
         {"serial=", "device 1: key \"serial\": empty"},
         {"serial=AB#C", "device 1: key \"serial\": '#' inside a pair"},
         {"serial=\"AB#C\"", "device 1: key \"serial\": \"AB#C\" is not a serial number"},
@@ -128,7 +129,9 @@ TEST_F(SimDescription, ErrorTextIsCutToTheBufferAndNeverOverrun) {
     // A cut inside a two-byte character drops the whole character.
     const std::string before = "device 1: key \"serial\": \"K";
     char utf8[64];
-    EXPECT_NE(qolven_sim_configure("serial=\"K\xc3\xa4sebrot-1234567\"", utf8, before.size() + 2), 0);
+    EXPECT_NE(qolven_sim_configure(("serial=\"K\xc3\xa4sebrot-" + std::string(60, '7') + "\"").c_str(), utf8,
+                                   before.size() + 2),
+              0);
     EXPECT_EQ(std::string(utf8), before);
 }
 

@@ -1,6 +1,9 @@
-// Fast data: sample widths per board type and rate code, pacing, the 64-sample limit with
-// visible loss, channel cycling on type 9, empty answers.
+// Fast data: sample widths per board type and rate code, pacing, samples that carry the
+// count only, the generator's counters, the 64-sample limit, channel cycling on type 9,
+// empty answers.
 #include "sim_test_util.h"
+
+#include "qolven_sim_c.h"
 
 using namespace simtest;
 namespace sim = qolven_sim;
@@ -69,32 +72,101 @@ TEST_F(SimFast, PacingFollowsTheRate) {
     EXPECT_LE(samples, static_cast<size_t>(expected * 1.2 + 2)) << ms << " ms";
 }
 
-TEST_F(SimFast, SequenceNumbersTravelInTheSamples) {
+// What the generator did, from its counters: generated = delivered + dropped + waiting.
+void expect_balanced(const sim::FastCounters &c) {
+    EXPECT_EQ(c.generated, c.delivered + c.dropped + c.waiting)
+        << c.generated << " generated, " << c.delivered << " delivered, " << c.dropped << " dropped, " << c.waiting
+        << " waiting";
+}
+
+TEST_F(SimFast, CountersTellWhatTheGeneratorDid) {
     set_rate(h, 2, 10);  // 200 samples/s, 3-byte samples
     fast_request(h, 2);
-    uint32_t seqBefore = sim::next_sample_sequence("T1");
+    sim::FastCounters before = sim::fast_counters("T1");
+    expect_balanced(before);
+    EXPECT_EQ(before.waiting, 0u);
     sleep_ms(60);
     Bytes a = fast_request(h, 2);
     size_t n = (a.size() - 4) / 3;
     ASSERT_GE(n, 3u);
-    for (size_t i = 0; i < n; ++i)
-        EXPECT_EQ(a[3 + 3 * i + 2], static_cast<uint8_t>(seqBefore + i)) << "sample " << i;
-    EXPECT_GE(sim::next_sample_sequence("T1"), seqBefore + n);
+    sim::FastCounters after = sim::fast_counters("T1");
+    expect_balanced(after);
+    EXPECT_EQ(after.delivered - before.delivered, n);
+    EXPECT_EQ(after.dropped, before.dropped);
+    EXPECT_GE(after.generated - before.generated, n);
+    // The next sample's number is the count generated (each call brings the generator up to now).
+    const uint32_t first = sim::next_sample_sequence("T1");
+    const uint64_t made = sim::fast_counters("T1").generated;
+    EXPECT_LE(first, made);
+    EXPECT_LE(made, sim::next_sample_sequence("T1"));
+
+    // A reset clears what waits: dropped, not delivered.
+    sleep_ms(30);
+    ASSERT_GT(sim::fast_counters("T1").waiting, 0u);
+    exchange(h, {7, 4, 0x45, 0xAA}, 8);
+    sim::FastCounters reset = sim::fast_counters("T1");
+    expect_balanced(reset);
+    EXPECT_GT(reset.dropped, after.dropped);
+    EXPECT_EQ(reset.delivered, after.delivered);
+    EXPECT_EQ(sim::fast_counters("NOPE").generated, 0u);
+
+    // The C form, for hosts that load the bridge at run time.
+    unsigned long long generated = 0, delivered = 0, dropped = 0;
+    char error[128];
+    ASSERT_EQ(qolven_sim_fast_counters("T1", &generated, &delivered, &dropped, nullptr, error, sizeof error), 0)
+        << error;
+    EXPECT_GE(generated, reset.generated);
+    EXPECT_EQ(delivered, reset.delivered);
+    EXPECT_GE(dropped, reset.dropped);
+    EXPECT_NE(qolven_sim_fast_counters("NOPE", &generated, nullptr, nullptr, nullptr, error, sizeof error), 0);
+    EXPECT_STREQ(error, "no virtual device with serial number \"NOPE\" is attached");
 }
 
-TEST_F(SimFast, AtMost64SamplesWaitAndLossIsVisible) {
+TEST_F(SimFast, AtMost64SamplesWaitAndLossIsCounted) {
     set_rate(h, 2, 15);  // 1000 samples/s, 2-byte samples
     fast_request(h, 2);
-    uint32_t before = sim::next_sample_sequence("T1");
+    sim::FastCounters before = sim::fast_counters("T1");
     sleep_ms(150);
-    uint32_t after = sim::next_sample_sequence("T1");
-    EXPECT_GT(after - before, 100u);
+    sim::FastCounters after = sim::fast_counters("T1");
+    EXPECT_GT(after.generated - before.generated, 100u);
+    EXPECT_EQ(after.waiting, 64u);
+    EXPECT_EQ(after.delivered, before.delivered);
+    EXPECT_EQ(after.dropped - before.dropped, after.generated - before.generated + before.waiting - 64)
+        << "all but the newest 64 were dropped";
+    expect_balanced(after);
     Bytes a = fast_request(h, 2);
     ASSERT_EQ(a.size(), 4u + 64 * 2) << "the 64 newest samples";
-    // The samples are consecutive among themselves, and do not start at `before`.
-    uint8_t first = a[4] & 0x0F;
-    for (size_t i = 0; i < 64; ++i) EXPECT_EQ(a[3 + 2 * i + 1] & 0x0F, (first + i) & 0x0F);
-    EXPECT_NE(first, before & 0x0F);
+    sim::FastCounters taken = sim::fast_counters("T1");
+    EXPECT_GE(taken.delivered - after.delivered, 64u);
+    expect_balanced(taken);
+}
+
+struct QuietCase {
+    int type, code;
+    Bytes sample;  // the bytes of every sample of a constant signal 0x345678
+};
+
+TEST_F(SimFast, SamplesCarryTheCountOnly) {
+    const QuietCase cases[] = {
+        {2, 13, {0x34, 0x56, 0x78}},       // 3-byte count
+        {2, 15, {0x34, 0x56}},             // 2-byte count: its upper 16 bits
+        {9, 12, {0x00, 0x34, 0x56, 0x78}}, // channel byte and 3-byte count
+        {9, 15, {0x00, 0x34, 0x56}},       // channel byte and 2-byte count
+    };
+    for (const QuietCase &c : cases) {
+        SCOPED_TRACE("type " + std::to_string(c.type) + " code " + std::to_string(c.code));
+        use_type(c.type);
+        ASSERT_TRUE(sim::set_signal("T1", 0x345678, 0, 10, 0));
+        set_rate(h, c.type, static_cast<uint8_t>(c.code));
+        fast_request(h, c.type);
+        sleep_ms(40);
+        Bytes a = fast_request(h, c.type, 3);
+        const size_t width = c.sample.size();
+        ASSERT_GE(a.size(), 4 + 5 * width);
+        ASSERT_EQ((a.size() - 4) % width, 0u);
+        for (size_t i = 3; i + width < a.size(); i += width)
+            EXPECT_EQ(Bytes(a.begin() + i, a.begin() + i + width), c.sample) << "sample at byte " << i;
+    }
 }
 
 TEST_F(SimFast, ChannelBoardCyclesOverActiveChannels) {
@@ -113,21 +185,6 @@ TEST_F(SimFast, ChannelBoardCyclesOverActiveChannels) {
         EXPECT_LT(cur, 3);
         EXPECT_EQ(cur, (prev + 1) % 3);
     }
-}
-
-TEST_F(SimFast, SamplesFollowTheSignal) {
-    auto c = board("SIG", 2);
-    c.signalOffset = 0x345678;
-    c.signalAmplitude = 0;
-    c.signalNoise = 0;
-    sim::attach(c);
-    void *p = open_serial("SIG");
-    set_rate(p, 2, 13);
-    sleep_ms(20);
-    Bytes a = fast_request(p, 2);
-    ASSERT_GE(a.size(), 7u);
-    EXPECT_EQ(a[3], 0x34);
-    EXPECT_EQ(a[4], 0x56);
 }
 
 TEST_F(SimFast, TypeNinePacketsStayWithinTheSizeByte) {

@@ -95,7 +95,8 @@ TEST_F(SimFiles, BadLinesAreRejectedWithTheirNumber) {
         {"serial=A memory.3=256\n", "device 1: key \"memory.3\": 256 is outside"},
         {"serial=A justaword\n", "device 1: \"justaword\" is not key=value"},
         {"serial=A description=\"open\n", "device 1: key \"description\": unclosed quote"},
-        {"serial=ABCDEFGHIJKLMNOP\n", "device 1: key \"serial\""},
+        {"serial=" + std::string(64, 'S') + "\n", "device 1: key \"serial\""},
+        {std::string("serial=A\ntype=2\0serial=X\n", 25), "line 2, byte 7: a NUL byte (a description is text)"},
     };
     for (const auto &c : cases) {
         sim::reset();
@@ -163,9 +164,11 @@ TEST_F(SimFiles, BadEnvironmentIsReportedBoundedAndEscaped) {
                                                    "/none\": cannot read: No such file or directory\n"},
         {"QOLVEN_SIM_CONFIG=" + binary, "qolven_sim: QOLVEN_SIM_CONFIG \"" + binary +
                                             "\": device 1: key \"serial\": unexpected byte \\x1b\n"},
+        {"QOLVEN_SIM_CONFIG=" + write_file("nul", std::string("type=2\0serial=X", 16)),
+         "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "/nul\": line 1, byte 7: a NUL byte (a description is text)\n"},
         {"QOLVEN_SIM_CONFIG=" + write_file("big", "type=2 serial=\"" + std::string(70000, 'Q') + "\"\n"),
          "qolven_sim: QOLVEN_SIM_CONFIG \"" + dir + "/big\": device 1: key \"serial\": \"" + std::string(40, 'Q') +
-             "\"... has 70000 bytes (serial numbers: 1 to 15 bytes)\n"},
+             "\"... has 70000 bytes (serial numbers: 1 to 63 bytes)\n"},
     };
     for (const Case &c : cases) {
         // The message, no device, and the same reason from qolven_sim_take_error().

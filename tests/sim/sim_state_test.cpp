@@ -165,6 +165,31 @@ TEST_F(SimState, SavesOfTwoProcessesMergePerDevice) {
     EXPECT_TRUE(files_with(".tmp").empty());
 }
 
+// A writer killed in the middle of a save leaves its temporary behind.  Temporaries are
+// written only under the file's lock, so the next save, holding it, removes every one of
+// this file's it finds, and nothing else.
+TEST_F(SimState, TemporariesOfKilledWritersAreRemovedByTheNextSave) {
+    const std::string probe = env("serial=E1 delay_us=0");
+    for (int i = 1; i <= 6; ++i) {
+        std::string cmd = "sh -c '" + probe + " " + SIM_EMULATOR + " " + SIM_ENV_PROBE +
+                          " fill E1 0 250 >/dev/null 2>&1 & p=$!; sleep 0.0" + std::to_string(i * 15 % 90 + 10) +
+                          "; kill -9 $p; wait $p' >/dev/null 2>&1";
+        std::system(cmd.c_str());
+    }
+    for (const char *name : {"/state.tmp-Ab12Cd", "/state.tmp-keep", "/other.tmp-Ab12Cd", "/state.tmp-Ab12C!"})
+        write(dir + name, "left over");
+
+    ASSERT_EQ(configure("serial=E1 delay_us=0"), "");
+    ASSERT_EQ(use(state.c_str()), "");
+    void *h = open_serial("E1");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(exchange(h, write_eeprom(1, 250, 0x12, 0x34), 4), ack(1));
+    FT_Close(h);
+    EXPECT_EQ(files_with(".tmp-"), (std::vector<std::string>{"other.tmp-Ab12Cd", "state.tmp-Ab12C!", "state.tmp-keep"}));
+    EXPECT_TRUE(files_with(".damaged-").empty()) << "a killed writer never damages the file";
+    EXPECT_EQ(run_probe(probe, "get-eeprom E1 250"), "4660\n");
+}
+
 TEST_F(SimState, ADamagedFileIsReportedAndKeptAside) {
     const std::string good = good_file();
     std::string digit = good;

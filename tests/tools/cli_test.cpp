@@ -721,7 +721,7 @@ TEST_F(Cli, BadSimulateDescriptionsAreUsageErrors) {
     const std::vector<Case> cases = {
         {"type=abc", "key \"type\": \"abc\" is not a number"},
         {"frob=1", "unknown key \"frob\""},
-        {"serial=SIM0001SIM0001SI", "16 bytes"},
+        {"serial=" + std::string(64, 'S'), "64 bytes"},
         {"serial=\"SIM0001", "unclosed quote"},
         {"type=17", "17 is outside 0..16"},
         {"type=255", "255 is outside 0..16"},
@@ -750,6 +750,13 @@ TEST_F(Cli, BadSimulateDescriptionsAreUsageErrors) {
     EXPECT_EQ(file.code, 2) << file.err;
     EXPECT_NE(file.err.find("QOLVEN_SIM_CONFIG " + (dir / "devices").string() + ": device 2 (line 2)"), std::string::npos)
         << file.err;
+    // A NUL would end the text the simulator reads: "type=2" alone would pass.
+    std::ofstream(dir / "nul", std::ios::binary) << std::string("type=2\0serial=X", 16);
+    Outcome nul = qolven({"--simulate", "list"}, {{"QOLVEN_SIM_CONFIG", (dir / "nul").string()}});
+    EXPECT_EQ(nul.code, 2) << nul.err;
+    EXPECT_NE(nul.err.find("QOLVEN_SIM_CONFIG " + (dir / "nul").string() + ": line 1, byte 7: a NUL byte"),
+              std::string::npos)
+        << nul.err;
     Outcome folder = qolven({"--simulate", "list"}, {{"QOLVEN_SIM_CONFIG", dir.string()}});
     EXPECT_EQ(folder.code, 2) << folder.err;
     EXPECT_NE(folder.err.find("is a directory"), std::string::npos) << folder.err;
