@@ -29,6 +29,12 @@ int commandServe(Session &s, Output &) {
                                        double noise) {
                 return set(serial.c_str(), offset, amplitude, period, noise) == 0;
             };
+        using GetSignal = int (*)(const char *, double *, double *, double *, double *);
+        if (auto get = reinterpret_cast<GetSignal>(backendSymbol("qolven_sim_get_signal")))
+            options.simulationSignal = [get](const std::string &serial, double &offset, double &amplitude,
+                                             double &period, double &noise) {
+                return get(serial.c_str(), &offset, &amplitude, &period, &noise) == 0;
+            };
     }
     if (options.token.empty() && !qolven_server::isLoopback(options.bind))
         throw usageError("--bind " + options.bind + " reaches other machines: give a token (--token) or bind to "

@@ -75,11 +75,7 @@ protected:
         };
         o.simulationSignal = [](const std::string &serial, double &offset, double &amplitude, double &period,
                                 double &noise) {
-            std::vector<std::string> attached = sim::serials();
-            if (std::find(attached.begin(), attached.end(), serial) == attached.end()) return false;
-            sim::BoardConfig c = sim::config(serial);
-            offset = c.signalOffset, amplitude = c.signalAmplitude, period = c.signalPeriodS, noise = c.signalNoise;
-            return true;
+            return sim::get_signal(serial, offset, amplitude, period, noise);
         };
         return o;
     }
