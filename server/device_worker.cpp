@@ -406,6 +406,8 @@ void DeviceWorker::publishSamples() {
 }
 
 void DeviceWorker::publishStatus() {
+    // The samples the figures count go out before them.
+    publishSamples();
     auto now = Clock::now();
     qolven_stream_info total = live_.done;
     add(total, live_.now);

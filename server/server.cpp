@@ -184,6 +184,14 @@ const char *reason(int status) {
     }
 }
 
+const char *const kTokenPage =
+    "<!doctype html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>qolven: token needed</title></head>\n"
+    "<body>\n"
+    "<h1>This page needs its token</h1>\n"
+    "<p>Open the address <code>qolven serve</code> printed when it started: it ends in <code>?token=...</code>.</p>\n"
+    "<p>Each start makes a new token (unless <code>--token</code> gives one), so an address, a bookmark or an open "
+    "page from before a restart no longer opens.</p>\n</body></html>\n";
+
 // A body must say it is JSON: a page elsewhere can send plain text without asking
 // first, JSON only with the server's consent (which it never gives).
 Json jsonBody(const httplib::Request &req, const std::set<std::string> &allowed) {
@@ -342,6 +350,12 @@ void Server::Impl::routes() {
         }
         if (!policy->tokenAllowed(req.get_header_value("Authorization"), req.get_header_value("Cookie"),
                                   req.get_param_value("token"))) {
+            // A person opening the page (a bookmark, a reload after a restart) reads a page, not JSON.
+            if (req.method == "GET" && req.get_header_value("Accept").find("text/html") != std::string::npos) {
+                res.status = 401;
+                res.set_content(kTokenPage, "text/html");
+                return httplib::Server::HandlerResponse::Handled;
+            }
             send(res, failure(401, "missing or wrong token: open the address qolven serve printed (it ends in "
                                    "?token=...), or send the header Authorization: Bearer TOKEN"));
             return httplib::Server::HandlerResponse::Handled;

@@ -202,6 +202,21 @@ TEST_F(Api, PageSetsTheTokenCookieAndEveryAssetNeedsIt) {
     }
 }
 
+TEST_F(Api, APersonWithoutTheTokenReadsWhatToDo) {
+    // A reload after a restart with a new token: a page that says what to do, not JSON.
+    auto page = client->Get("/", httplib::Headers{{"Accept", "text/html,application/xhtml+xml,*/*;q=0.8"},
+                                                  {"Cookie", "qolven_token_" + std::to_string(server->port()) + "=old"}});
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 401);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html");
+    EXPECT_NE(page->body.find("needs its token"), std::string::npos) << page->body;
+    EXPECT_NE(page->body.find("?token="), std::string::npos);
+    // Programs keep getting JSON.
+    Answer api = get("/api", httplib::Headers{{"Accept", "application/json"}});
+    EXPECT_EQ(api.status, 401);
+    EXPECT_TRUE(api.body.contains("error")) << api.text;
+}
+
 TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
     sim::reset();
     sim::attach(board("SIM0002", 2));
