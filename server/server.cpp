@@ -338,6 +338,11 @@ void Server::Impl::routes() {
 
     // Refused before any handler runs, so nothing reaches a device.
     s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
+        // A request without Content-Length or Transfer-Encoding has no body (RFC 9112, 6.3);
+        // cpp-httplib would wait for one until the client gave up ("POST .../reset" with
+        // nothing after the head).  The request is the server's own, not a constant.
+        if (!req.has_header("Content-Length") && !req.has_header("Transfer-Encoding"))
+            const_cast<httplib::Request &>(req).set_header("Content-Length", "0");
         std::string host = req.get_header_value("Host");
         if (!policy->hostAllowed(host)) {
             send(res, failure(403, "Host \"" + host + "\" is not this server's; open the address qolven serve printed"));

@@ -9,6 +9,11 @@
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -215,6 +220,41 @@ TEST_F(Api, APersonWithoutTheTokenReadsWhatToDo) {
     Answer api = get("/api", httplib::Headers{{"Accept", "application/json"}});
     EXPECT_EQ(api.status, 401);
     EXPECT_TRUE(api.body.contains("error")) << api.text;
+}
+
+// What a client sent byte for byte, and what came back within `wait`.
+std::string rawExchange(int port, const std::string &request, std::chrono::milliseconds wait) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{static_cast<time_t>(wait.count() / 1000), static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0 &&
+        send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+TEST_F(Api, ARequestWithoutABodyIsAnsweredAtOnce) {
+    // No Content-Length, no body: an empty body, which these endpoints take as {}.
+    const std::string port = std::to_string(server->port());
+    for (const char *what : {"POST /api/devices/SIM0005/keys/tare", "POST /api/devices/SIM0002/reset",
+                             "DELETE /api/devices/SIM0002/tare"}) {
+        SCOPED_TRACE(what);
+        std::string answer = rawExchange(server->port(),
+                                         std::string(what) + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                                             "\r\nAuthorization: Bearer " + kToken + "\r\n\r\n",
+                                         std::chrono::milliseconds(3000));
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
+    EXPECT_EQ(sim::key_presses("SIM0005"), std::vector<int>({0x61}));
 }
 
 TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
