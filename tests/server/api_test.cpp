@@ -190,7 +190,7 @@ TEST_F(Api, PageSetsTheTokenCookieAndEveryAssetNeedsIt) {
     auto page = client->Get((std::string("/?token=") + kToken).c_str());
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("<script src=\"/app.js\">"), std::string::npos);
+    EXPECT_NE(page->body.find("<script src=\"app.js\">"), std::string::npos);
     std::string cookie = page->get_header_value("Set-Cookie");
     EXPECT_EQ(cookie, "qolven_token_" + std::to_string(server->port()) + "=" + kToken +
                           "; Path=/; HttpOnly; SameSite=Strict");
@@ -462,6 +462,11 @@ TEST_F(Api, ListsAndIdentity) {
     Answer settings = get("/api/settings");
     ASSERT_EQ(settings.status, 200);
     bool found = false;
+    for (const Json &s : settings.body) {
+        // Meanings are plain text: the page shows them as they are.
+        EXPECT_EQ(s["meaning"].get<std::string>().find('`'), std::string::npos) << s["meaning"];
+        EXPECT_EQ(s["meaning"].get<std::string>().find("write only"), std::string::npos) << s["meaning"];
+    }
     for (const Json &s : settings.body)
         if (s["name"] == "decimal-point") {
             found = true;
@@ -490,6 +495,17 @@ TEST_F(Api, ListsAndIdentity) {
         EXPECT_EQ(a.body["firmwareMonth"], 1);
         EXPECT_EQ(a.body["answers"], true);
     }
+    // What the page offers comes from the library's tables.
+    Answer api = get("/api");
+    ASSERT_EQ(api.body["rates"].size(), 16u);
+    EXPECT_EQ(api.body["rates"][15], 1000.0);
+    EXPECT_EQ(api.body["keys"][1], Json({{"name", "tare"}, {"alias", "up"}}));
+    Answer display = get("/api/devices/SIM0005");
+    EXPECT_EQ(display.body["class"], "display");
+    EXPECT_NE(std::find(display.body["families"].begin(), display.body["families"].end(), "keys"),
+              display.body["families"].end());
+    EXPECT_EQ(get("/api/devices/SIM0009").body["class"], "multi-channel");
+
     // A board that stops answering is reported, not an error of the request.
     sim::set_board_silent("SIM0002", true);
     Answer silent = get("/api/devices/SIM0002");
