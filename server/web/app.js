@@ -379,7 +379,7 @@ function onStatus(ev) {
     Math.round(state.lag.max) + " ms" : "";
   let note = s.start ? "Stream since " + clock(s.start * 1000) : "";
   if (s.start) note += "; lost samples are " + (LOSS_BASIS[s.lossBasis] || s.lossBasis);
-  if (state.joinedAt) note += "; this page joined at sample " + state.joinedAt + " and saw " + state.gaps + " of them";
+  if (state.joinedAt) note += "; this page joined at sample " + state.joinedAt + " (losses since: " + state.gaps + ")";
   if (state.missed) note += "; " + state.missed + " samples passed while this page was away";
   if (state.paused) note += "; paused";
   if (state.recorded.sample.length >= MAX_RECORDED) note += "; recording full";

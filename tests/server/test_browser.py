@@ -182,6 +182,7 @@ def chart_data(driver):
 def test_page_against_virtual_boards(served, browser, workdir):
     server = served.url
     driver = browser
+    api(server, "PUT", "/api/devices/SIM0002/stream", {"rate": 8})
     open_page(driver, server)
     assert "token=" not in driver.current_url, "the token leaves the address bar"
 
