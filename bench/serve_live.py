@@ -7,9 +7,11 @@ Usage: bench/serve_live.py [--seconds 60] [--qolven build/default/bin/qolven]
 Starts `qolven serve --simulate` (one type-2 board, answer delay 1.5 ms), sets
 the sampling-rate code 15 (1000 samples/s), opens the page in headless
 Chromium and measures in the page itself for the given time. Loss is counted
-two ways: the shortfall against the virtual board's exact 1000 samples/s
-between the first and the last packet, and the server's running sample
-numbers (server to page). Figures: bench/README.md.
+three ways: the shortfall against the virtual board's exact 1000 samples/s
+between the first and the last packet, the numbers the library's stream reader
+gives the samples (a loss it knows of skips numbers; its "lost" figure), and
+the server's running count of samples sent (server to page). Figures:
+bench/README.md.
 """
 import argparse
 import json
@@ -26,11 +28,12 @@ from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.support.ui import WebDriverWait
 
 # Runs in the page: a second listener next to the page's own that checks the
-# server's sample numbers and the lag of every event.
+# sample numbers, the server's count of samples sent and the lag of every event.
 PROBE = """
-window.probe = {samples: 0, events: 0, indexGaps: 0, lag: [], next: null,
-                firstWall: null, lastWall: null, samplesAfterFirst: 0};
+window.probe = {samples: 0, events: 0, indexGaps: 0, sequenceGaps: 0, lag: [], next: null, last: null,
+                firstWall: null, lastWall: null, samplesAfterFirst: 0, status: null};
 const source = new EventSource('api/devices/SIM0002/stream');  // relative: the page's session path carries its cookie
+source.addEventListener('status', (ev) => { window.probe.status = JSON.parse(ev.data); });
 source.addEventListener('samples', (ev) => {
   const p = window.probe, e = JSON.parse(ev.data), now = Date.now();
   p.events++;
@@ -40,6 +43,10 @@ source.addEventListener('samples', (ev) => {
   if (p.next !== null && e.first !== p.next) p.indexGaps += e.first - p.next;
   p.next = e.first + e.counts.length;
   p.samples += e.counts.length;
+  for (const q of e.sequence) {
+    if (p.last !== null) p.sequenceGaps += q - p.last - 1;
+    p.last = q;
+  }
 });
 """
 
@@ -84,8 +91,9 @@ def main():
         WebDriverWait(driver, 90).until(lambda d: d.execute_script("return document.body.dataset.ready") == "yes")
         driver.execute_script(PROBE)
         time.sleep(3)  # the backlog of the board and the first packets settle
-        driver.execute_script("Object.assign(window.probe, {samples: 0, events: 0, indexGaps: 0,"
-                              " lag: [], firstWall: null, samplesAfterFirst: 0}); window.qolvenStats.lagMs = [];"
+        driver.execute_script("Object.assign(window.probe, {samples: 0, events: 0, indexGaps: 0, sequenceGaps: 0,"
+                              " lag: [], firstWall: null, samplesAfterFirst: 0,"
+                              " statusAtStart: window.probe.status}); window.qolvenStats.lagMs = [];"
                               " window.qolvenStats.startReceived = window.qolvenStats.received;"
                               " window.qolvenStats.startLost = window.qolvenStats.pageLost;")
         cpu0, t0 = cpu_seconds(server.pid), time.monotonic()
@@ -94,7 +102,8 @@ def main():
         cpu1, t1 = cpu_seconds(server.pid), time.monotonic()
         probe = driver.execute_script("return window.probe")
         page = driver.execute_script("return window.qolvenStats")
-        stats = driver.execute_script("return document.getElementById('stream-stats').textContent")
+        stats = driver.execute_script("return Array.from(document.querySelectorAll('#figures > div'))"
+                                      ".map((d) => d.innerText.replace(/\\s+/g, ' ').trim()).join('; ')")
     finally:
         driver.quit()
         server.send_signal(signal.SIGINT)
@@ -108,8 +117,11 @@ def main():
     # the last packet against that (one packet of slack) is what the board dropped.
     span = (probe["lastWall"] - probe["firstWall"]) / 1000
     shortfall = max(0, round(span * 1000) - probe["samplesAfterFirst"])
-    print("lost, board->page %d short of 1000/s over %.1f s between packets; %d by the server's sample numbers"
-          % (shortfall, span, probe["indexGaps"]))
+    before, after = probe["statusAtStart"] or {}, probe["status"] or {}
+    print("lost, board->page %d short of 1000/s over %.1f s between packets; %d skipped sample numbers"
+          " (the stream reader's figure: %d, %d time-outs); %d by the server's count of samples sent"
+          % (shortfall, span, probe["sequenceGaps"], after.get("lost", 0) - before.get("lost", 0),
+             after.get("timeouts", 0) - before.get("timeouts", 0), probe["indexGaps"]))
     print("page's own count  %d received, %d lost" %
           (page["received"] - page["startReceived"], page["pageLost"] - page["startLost"]))
     print("events            %.1f/s (%.1f samples per event)" %

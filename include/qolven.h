@@ -232,7 +232,8 @@ QOLVEN_API int qolven_read(qolven_device *device, struct qolven_reading *reading
  *   never going back; the status gives the start on the monotonic clock
  *   (shared by every stream of the process) and on the wall clock (UTC).
  * - Loads follow the calibration read at the start (NaN where there is
- *   none), tare taken off.
+ *   none), tare taken off.  That calibration is the object's channel's: on a
+ *   multi-channel board the samples of the other channels have no load (NaN).
  * - Retry policy: requests that time out or fail are repeated; after 50 in
  *   a row the read fails with the last failure's code.  A bridge that is
  *   gone gives QOLVEN_DISCONNECTED -- unless reconnecting is on (the

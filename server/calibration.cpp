@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
+#include <cstdlib>
 
 namespace qolven_server {
 
@@ -21,29 +21,31 @@ Spread summarize(const std::vector<long long> &counts) {
     return s;
 }
 
-std::string checkLoadingPoints(const std::vector<LoadingPoint> &points, size_t maxPoints) {
-    if (points.size() < 2) return "a calibration needs the zero point and at least one known load";
+std::vector<std::string> loadingPointProblems(const std::vector<LoadingPoint> &points, size_t maxPoints) {
+    std::vector<std::string> problems;
+    if (points.size() < 2) return {"a calibration needs the zero point and at least one known load"};
     if (points.size() > maxPoints)
-        return std::to_string(points.size()) + " loading points, but this board keeps at most " +
-               std::to_string(maxPoints);
-    const bool rising = points[1].count > points[0].count;
+        problems.push_back(std::to_string(points.size()) + " loading points, but this board keeps at most " +
+                           std::to_string(maxPoints));
+    // The direction of the whole table: from the first point to the last.
+    const bool rising = points.back().count >= points.front().count;
     for (size_t i = 1; i < points.size(); ++i) {
         const LoadingPoint &a = points[i - 1], &b = points[i];
         std::string here = "point " + std::to_string(i);
         if (b.load <= a.load)
-            return "loads must increase from point to point: " + here + " has load " + std::to_string(b.load) +
-                   " after " + std::to_string(a.load);
+            problems.push_back("loads must increase from point to point: " + here + " has load " +
+                               std::to_string(b.load) + " after " + std::to_string(a.load));
         long long step = b.count - a.count;
         if (step == 0 || (step > 0) != rising)
-            return "not monotonic: the count must " + std::string(rising ? "rise" : "fall") +
-                   " with the load, but " + here + " reads " + std::to_string(b.count) + " after " +
-                   std::to_string(a.count);
-        if (std::llabs(step) < kMinimumSpanCounts)
-            return "span too small: " + here + " is only " + std::to_string(std::llabs(step)) +
-                   " counts from point " + std::to_string(i - 1) + " (at least " +
-                   std::to_string(kMinimumSpanCounts) + " needed; use a larger load)";
+            problems.push_back("not monotonic: the count must " + std::string(rising ? "rise" : "fall") +
+                               " with the load, but " + here + " reads " + std::to_string(b.count) + " after " +
+                               std::to_string(a.count));
+        else if (std::llabs(step) < kMinimumSpanCounts)
+            problems.push_back("span too small: " + here + " is only " + std::to_string(std::llabs(step)) +
+                               " counts from point " + std::to_string(i - 1) + " (at least " +
+                               std::to_string(kMinimumSpanCounts) + " needed; use a larger load)");
     }
-    return "";
+    return problems;
 }
 
 double sensitivity(const std::vector<LoadingPoint> &points) {
@@ -51,28 +53,6 @@ double sensitivity(const std::vector<LoadingPoint> &points) {
     const LoadingPoint &a = points.front(), &b = points.back();
     if (b.load == a.load) return 0;
     return static_cast<double>(b.count - a.count) / static_cast<double>(b.load - a.load);
-}
-
-std::optional<double> loadAt(long long count, const std::vector<LoadingPoint> &points) {
-    if (points.size() < 2) return std::nullopt;
-    // The segment whose counts enclose the count, else the nearer end segment.
-    size_t segment = 1;
-    const bool rising = points.back().count > points.front().count;
-    while (segment + 1 < points.size() &&
-           (rising ? count > points[segment].count : count < points[segment].count))
-        ++segment;
-    const LoadingPoint &a = points[segment - 1], &b = points[segment];
-    if (a.count == b.count) return std::nullopt;
-    double fraction = static_cast<double>(count - a.count) / static_cast<double>(b.count - a.count);
-    return static_cast<double>(a.load) + fraction * static_cast<double>(b.load - a.load);
-}
-
-std::string formatLoad(double load, int decimalPoint) {
-    // Beyond nine places the figures would only show the float's noise.
-    int places = std::clamp(decimalPoint, 0, 9);
-    char text[512];
-    std::snprintf(text, sizeof text, "%.*f", places, load / std::pow(10.0, std::max(decimalPoint, 0)));
-    return text;
 }
 
 } // namespace qolven_server

@@ -1,10 +1,9 @@
-// Arithmetic of the live view and the calibration wizard: averaged readings, the
-// checks a loading-point table must pass before it is written, and the load that
-// a table gives for a count.
+// Arithmetic of the calibration wizard: averaged readings and the checks a
+// loading-point table must pass before it is written.  The load a table gives
+// is the acquisition layer's (qolven_calibration_load).
 #ifndef QOLVEN_SERVER_CALIBRATION_H
 #define QOLVEN_SERVER_CALIBRATION_H
 
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,19 +24,12 @@ struct LoadingPoint {
 // Adjacent points closer than this are too close to tell apart from noise or drift.
 constexpr long long kMinimumSpanCounts = 100;
 
-// Empty when the table may be written; otherwise the reason, naming the point.
-// `maxPoints` is the board's table size.
-std::string checkLoadingPoints(const std::vector<LoadingPoint> &points, size_t maxPoints);
+// Every reason the table may not be written, each naming its point; empty when
+// it may.  `maxPoints` is the board's table size.
+std::vector<std::string> loadingPointProblems(const std::vector<LoadingPoint> &points, size_t maxPoints);
 
 // Counts per stored load unit between the first and the last point.
 double sensitivity(const std::vector<LoadingPoint> &points);
-
-// Load for a count along the table (straight lines between points, the end
-// segments extended); nothing when the table has fewer than two usable points.
-std::optional<double> loadAt(long long count, const std::vector<LoadingPoint> &points);
-
-// The load as the display shows it: stored load / 10^decimalPoint.
-std::string formatLoad(double load, int decimalPoint);
 
 } // namespace qolven_server
 

@@ -52,6 +52,13 @@ std::string shown(const std::string &text) {
     return text.size() > 100 ? out + "..." : out;
 }
 
+// As a person writes it: 1000000, 0.5, 1e+300.
+std::string numberText(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.15g", value);
+    return text;
+}
+
 } // namespace
 
 MediaType parseMediaType(const std::string &header) {
@@ -165,7 +172,7 @@ double numberField(const Json &body, const std::string &name, double low, double
     if (!it->is_number()) throw BadRequest(name + ": expected a number, got " + kind(*it));
     double value = it->get<double>();
     if (!(value >= low && value <= high))
-        throw BadRequest(name + ": " + it->dump() + " is outside " + std::to_string(low) + ".." + std::to_string(high));
+        throw BadRequest(name + ": " + it->dump() + " is outside " + numberText(low) + ".." + numberText(high));
     return value;
 }
 

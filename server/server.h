@@ -15,6 +15,9 @@ namespace qolven_server {
 // offset + amplitude * sin(2 pi t / period) + noise.  False for an unknown board.
 using SignalControl =
     std::function<bool(const std::string &serial, double offset, double amplitude, double periodS, double noise)>;
+// The live signal in use of a virtual board; false for an unknown board.
+using SignalReader =
+    std::function<bool(const std::string &serial, double &offset, double &amplitude, double &periodS, double &noise)>;
 
 struct Options {
     std::string bind = "127.0.0.1";
@@ -23,6 +26,7 @@ struct Options {
     std::vector<std::string> serials;  // devices to serve; empty: every attached device
     unsigned char channel = 0;  // channel of the live stream at start
     SignalControl simulation;   // set only when the devices are virtual
+    SignalReader simulationSignal;  // where the simulated bridge tells the signal in use
     size_t maxEventClients = 8; // live-view connections at once, all devices together
     size_t maxBodyBytes = 64 * 1024;
     std::string version;        // shown by GET /api

@@ -1,9 +1,5 @@
 #include "settings.h"
 
-#include <qolven.h>
-
-#include <memory>
-
 namespace qolven_server {
 
 namespace {
@@ -18,26 +14,11 @@ uint32_t servedTypes(int index, int access) {
     return set;
 }
 
-using Wrapper = std::unique_ptr<qolven_device, void (*)(qolven_device *)>;
-
-// The worker's device object seen through the C interface, for one call.
-Wrapper wrap(Device &d, const SettingAddress &at, SettingResult &r) {
-    Wrapper w(qolven_wrap(&d), qolven_destroy);
-    if (!w) {
-        r.error = "out of memory";
-    } else if (qolven_set_channel(w.get(), at.channel) != QOLVEN_OK) {
-        r.refused = true;
-        r.error = qolven_error_text(w.get());
-        w.reset();
-    }
-    return w;
-}
-
-void outcome(qolven_device *w, int status, SettingResult &r) {
-    r.ok = status == QOLVEN_OK;
-    if (r.ok) return;
-    r.error = qolven_error_text(w);
-    r.refused = status == QOLVEN_INVALID_ARGUMENT || status == QOLVEN_UNKNOWN_NAME || status == QOLVEN_NOT_SUPPORTED;
+SettingResult outcome(qolven_device *device, int status) {
+    SettingResult r;
+    r.status = status;
+    if (status != QOLVEN_OK) r.error = qolven_error_text(device);
+    return r;
 }
 
 } // namespace
@@ -72,22 +53,15 @@ std::vector<int> settingPoints(const std::string &name, int boardType) {
     return points;
 }
 
-SettingResult readSetting(Device &d, const std::string &name, const SettingAddress &at) {
-    SettingResult r;
-    Wrapper w = wrap(d, at, r);
-    if (!w) return r;
+SettingResult readSetting(qolven_device *device, const std::string &name, int point) {
     char value[256];
-    outcome(w.get(), qolven_get_parameter(w.get(), name.c_str(), at.point, value, sizeof value), r);
-    if (r.ok) r.value = value;
+    SettingResult r = outcome(device, qolven_get_parameter(device, name.c_str(), point, value, sizeof value));
+    if (r.ok()) r.value = value;
     return r;
 }
 
-SettingResult writeSetting(Device &d, const std::string &name, const SettingAddress &at, const std::string &value) {
-    SettingResult r;
-    Wrapper w = wrap(d, at, r);
-    if (!w) return r;
-    outcome(w.get(), qolven_set_parameter(w.get(), name.c_str(), at.point, value.c_str()), r);
-    return r;
+SettingResult writeSetting(qolven_device *device, const std::string &name, int point, const std::string &value) {
+    return outcome(device, qolven_set_parameter(device, name.c_str(), point, value.c_str()));
 }
 
 } // namespace qolven_server

@@ -3,7 +3,7 @@
 #ifndef QOLVEN_SERVER_SETTINGS_H
 #define QOLVEN_SERVER_SETTINGS_H
 
-#include <QOLVEN_USB_DLL.h>
+#include <qolven.h>
 
 #include <cstdint>
 #include <optional>
@@ -11,8 +11,6 @@
 #include <vector>
 
 namespace qolven_server {
-
-using Device = _QOLVEN_USB_DLL::QOLVEN_USB_DLL;
 
 struct SettingInfo {
     std::string name;
@@ -27,23 +25,18 @@ std::optional<SettingInfo> findSetting(const std::string &name);
 // Point numbers an indexed setting has on a board type (empty when none).
 std::vector<int> settingPoints(const std::string &name, int boardType);
 
-// The outcome of one read or write: the value, or the library's text on failure.
-// `refused`: the value or point was not taken, and nothing was sent.
+// The outcome of one read or write: the value, or the library's code and text.
 struct SettingResult {
-    bool ok = false;
-    bool refused = false;
+    int status = QOLVEN_OK;
     std::string value;
     std::string error;
+    bool ok() const { return status == QOLVEN_OK; }
 };
 
-struct SettingAddress {
-    unsigned char channel = 0;
-    int point = 0;
-};
-
-// On the device's own thread, with its open device object.
-SettingResult readSetting(Device &d, const std::string &name, const SettingAddress &at);
-SettingResult writeSetting(Device &d, const std::string &name, const SettingAddress &at, const std::string &value);
+// On the device's own thread, with the channel already chosen.  `point`
+// matters for indexed settings only.
+SettingResult readSetting(qolven_device *device, const std::string &name, int point);
+SettingResult writeSetting(qolven_device *device, const std::string &name, int point, const std::string &value);
 
 } // namespace qolven_server
 

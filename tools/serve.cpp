@@ -30,6 +30,12 @@ int commandServe(Session &s, Output &) {
                                        double noise) {
                 return set(serial.c_str(), offset, amplitude, period, noise) == 0;
             };
+        using GetSignal = int (*)(const char *, double *, double *, double *, double *);
+        if (auto get = reinterpret_cast<GetSignal>(backendSymbol("qolven_sim_get_signal")))
+            options.simulationSignal = [get](const std::string &serial, double &offset, double &amplitude,
+                                             double &period, double &noise) {
+                return get(serial.c_str(), &offset, &amplitude, &period, &noise) == 0;
+            };
     }
     for (unsigned char c : options.bind)
         if (c < 0x21 || c > 0x7E) throw usageError("--bind: " + quote(options.bind) + " is not an address");

@@ -1,34 +1,53 @@
 // The page of `qolven serve`: everything it shows comes from the server's JSON API.
+// Addresses are relative to the page's own, wherever the server serves it.
 "use strict";
 
 const $ = (id) => document.getElementById(id);
-const RATES = [2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000];
 const CHART_SECONDS = 10;
 const MAX_RECORDED = 2000000;
+const STALE_MS = 3000;          // a reading older than this is shown as stale
+const RETRY_MS = 2000;          // before the live view is opened again after the browser gave up
 
 const state = {
   serial: null,
   simulated: false,
   identity: null,
-  calibration: null,   // decimal point and unit of the selected device
+  rates: [],            // nominal samples per second by rate code (the library's table)
+  keys: [],             // front-panel keys (the library's table)
+  calibration: null,    // the selected channel's calibration, as GET .../calibration gives it
+  reading: null,
+  readingAt: 0,
   events: null,
+  eventsRetry: null,
   paused: false,
-  nominal: 0,
   channel: 0,
   chart: null,
+  series: "count",
+  yRange: null,         // [min, max] when zoomed, else fitted to the data
   xs: [], ys: [],
-  recorded: { index: [], channel: [], count: [], time: [] },
-  recordStart: null,
-  expected: null,      // next sample index the page should see
-  pageLost: 0,
-  boardLost: 0,
-  perSecond: 0,
-  lag: { sum: 0, n: 0, max: 0, last: 0 },
+  origin: null,         // wall-clock seconds at the chart's 0
+  gapPending: false,    // samples went missing before the next one drawn
+  lastSequence: null, lastStart: null, lastIndex: null,
+  joinedAt: null,       // the first sample number this page got of the stream
+  gaps: 0,              // sample numbers skipped in what this page got
+  missed: 0,            // samples the server sent while this page was not there
+  recorded: { sample: [], channel: [], count: [], load: [], time: [] },
+  recordOrigin: null,
+  status: null,
+  lag: { sum: 0, n: 0, max: 0 },
   drawPending: false,
-  readingTimer: null,
+  contact: { ok: true, since: null, why: "" },
 };
-// Figures the benchmark reads from the page.
-window.qolvenStats = { received: 0, pageLost: 0, boardLost: 0, lagMs: [], events: 0 };
+// Figures the benchmark and the tests read from the page.
+window.qolvenStats = { received: 0, pageLost: 0, boardLost: 0, gaps: 0, lagMs: [], events: 0 };
+
+class ApiError extends Error {
+  constructor(message, status, data) {
+    super(message);
+    this.status = status;
+    this.data = data || {};
+  }
+}
 
 async function api(method, path, body) {
   const init = { method, credentials: "same-origin", headers: {} };
@@ -36,16 +55,33 @@ async function api(method, path, body) {
     init.headers["Content-Type"] = "application/json";
     init.body = JSON.stringify(body);
   }
-  const res = await fetch(path, init);
+  let res;
+  try {
+    res = await fetch(path, init);
+  } catch (e) {
+    lostContact("down");
+    throw new ApiError("the server does not answer", 0);
+  }
   let data = null;
   try { data = await res.json(); } catch (e) { data = null; }
-  if (!res.ok) throw new Error((data && data.error) || res.status + " " + res.statusText);
+  if (res.status === 401) {
+    lostContact("token");
+    throw new ApiError("the server no longer takes this page's token", 401, data);
+  }
+  regainedContact();
+  if (!res.ok) throw new ApiError((data && data.error) || res.status + " " + res.statusText, res.status, data);
   return data;
 }
 
 const dev = (path) => "api/devices/" + encodeURIComponent(state.serial) + (path || "");
 
-function text(id, value) { $(id).textContent = value; }
+function text(id, value) {
+  const e = $(id);
+  e.textContent = value === null || value === undefined ? "" : value;
+  if (e.classList.contains("line")) e.title = e.textContent;
+}
+
+function clock(ms) { return new Date(ms).toLocaleTimeString(); }
 
 function showError(message) {
   const e = $("page-error");
@@ -68,6 +104,68 @@ function button(label, onClick) {
   return b;
 }
 
+function listInto(ul, items) {
+  ul.textContent = "";
+  for (const item of items) {
+    const li = document.createElement("li");
+    li.textContent = item;
+    ul.appendChild(li);
+  }
+}
+
+// ---- contact with the server
+
+function lostContact(why) {
+  const c = state.contact;
+  if (c.ok) c.since = state.readingAt || Date.now();
+  c.ok = false;
+  c.why = why;
+  const banner = $("contact");
+  banner.hidden = false;
+  banner.className = "notice lost";
+  const asOf = "The values below are from " + clock(c.since) + ".";
+  if (why === "token") {
+    banner.textContent = "This page has lost its access: the server no longer takes its token (most likely it " +
+      "was restarted and made a new one). Open the address qolven serve printed when it started (it ends in " +
+      "?token=…) to go on. " + asOf;
+  } else {
+    banner.textContent = "No contact with the server since " + clock(c.since) + "; trying again. " + asOf;
+  }
+  text("connection", "no contact");
+  markStale();
+}
+
+function regainedContact() {
+  const c = state.contact;
+  if (c.ok) return;
+  c.ok = true;
+  $("contact").hidden = true;
+  // What the page showed may be out of date: read it all again.
+  if (state.serial) {
+    loadIdentity().catch(() => {});
+    connectStream();
+  }
+}
+
+async function checkContact() {
+  try { await api("GET", "api"); } catch (e) { /* the banner says it */ }
+}
+
+function markStale() {
+  $("reading").classList.add("stale");
+  text("live-as-of", state.readingAt ? "as of " + clock(state.readingAt) : "");
+  const answers = $("id-answers");
+  answers.textContent = "unknown: no contact with the server since " + clock(state.contact.since || Date.now());
+  answers.className = "stale";
+  for (const dd of document.querySelectorAll("#figures dd")) dd.classList.add("stale");
+}
+
+function watchStaleness() {
+  const old = !state.contact.ok || !state.readingAt || Date.now() - state.readingAt > STALE_MS;
+  $("reading").classList.toggle("stale", old);
+  text("live-as-of", old && state.readingAt ? "as of " + clock(state.readingAt) : "");
+}
+
 // ---- identity
 
 async function loadIdentity() {
@@ -84,31 +182,54 @@ async function loadIdentity() {
     text("id-firmware", "version " + id.firmwareVersion + ", " + String(id.firmwareMonth).padStart(2, "0") +
       "/" + String(id.firmwareYear).padStart(2, "0"));
   }
-  const answers = $("id-answers");
-  answers.textContent = id.answers ? "yes" : "no" + (id.error ? ": " + id.error : "");
-  answers.className = id.answers ? "ok" : "error";
-  $("channel-box").hidden = id.boardType !== 9;
-  $("display-box").hidden = !(id.boardType === 5 || id.boardType === 10);
+  showAnswers(id.answers, id.error);
+  const families = id.families || [];
+  $("channel-box").hidden = id.class !== "multi-channel";
+  $("display-box").hidden = !families.includes("keys");
+  fillRates(id.lastRateCode);
   if (!$("display-box").hidden) refreshDisplay();
+}
+
+function showAnswers(yes, error) {
+  const answers = $("id-answers");
+  answers.textContent = yes ? "yes" : "no" + (error ? ": " + error : "");
+  answers.className = yes ? "ok" : "error";
+}
+
+function fillRates(last) {
+  const select = $("rate");
+  const keep = select.value;
+  select.textContent = "";
+  state.rates.forEach((r, code) => {
+    if (last !== undefined && last >= 0 && code > last) return;
+    const o = document.createElement("option");
+    o.value = String(code);
+    o.textContent = code + ": " + r + " samples/s";
+    select.appendChild(o);
+  });
+  if (keep) select.value = keep;
+  if (state.status && state.status.rate !== null) select.value = String(state.status.rate);
 }
 
 // ---- live view
 
+function chartWidth() { return Math.max(200, $("chart").clientWidth || 800); }
+
 function makeChart() {
   const box = $("chart");
   box.textContent = "";
-  const width = Math.max(320, box.clientWidth || 800);
   state.chart = new uPlot({
-    width, height: 320,
-    scales: { x: { time: false } },
+    width: chartWidth(), height: 320,
+    scales: {
+      x: { time: false },
+      y: { range: (u, min, max) => state.yRange || uPlot.rangeNum(min, max, 0.1, true) },
+    },
     legend: { show: false },
     cursor: { drag: { x: false, y: false } },
-    series: [{ label: "s" }, { label: "count", stroke: "#1565c0", width: 1, points: { show: false } }],
-    axes: [{ label: "seconds" }, { label: "counts", size: 80 }],
+    series: [{ label: "s" }, { label: state.series, stroke: "#1565c0", width: 1, points: { show: false }, spanGaps: false }],
+    axes: [{ label: "seconds" }, { label: state.series === "load" ? "load" : "counts", size: 80 }],
   }, [[], []], box);
-  window.addEventListener("resize", () => {
-    if (state.chart) state.chart.setSize({ width: Math.max(320, box.clientWidth), height: 320 });
-  });
+  window.qolvenChart = state.chart;
 }
 
 function scheduleDraw() {
@@ -117,80 +238,171 @@ function scheduleDraw() {
   // At most about ten redraws a second, whatever the sample rate.
   setTimeout(() => requestAnimationFrame(() => {
     state.drawPending = false;
-    if (state.chart) state.chart.setData([state.xs, state.ys]);
+    draw();
   }), 100);
 }
 
-function clearRecording() {
+function decimals() {
+  if (state.series !== "load") return 0;
+  const dp = state.calibration && state.calibration.decimalPoint;
+  return Math.min(Math.max(dp || 0, 0), 9);
+}
+
+function draw() {
+  if (!state.chart) return;
+  state.chart.setData([state.xs, state.ys]);
+  // Min, max and mean over what the chart shows.
+  let n = 0, sum = 0, min = Infinity, max = -Infinity;
+  for (const y of state.ys) {
+    if (y === null || !isFinite(y)) continue;
+    n++; sum += y;
+    if (y < min) min = y;
+    if (y > max) max = y;
+  }
+  const places = decimals();
+  const span = state.xs.length ? state.xs[state.xs.length - 1] - state.xs[0] : 0;
+  text("fig-window", n ? span.toFixed(1) + " s" : "–");
+  $("fig-window").title = n + " samples";
+  text("fig-min", n ? min.toFixed(places) : "–");
+  text("fig-max", n ? max.toFixed(places) : "–");
+  text("fig-mean", n ? (sum / n).toFixed(places + 1) : "–");
+}
+
+function clearChart() {
   state.xs = []; state.ys = [];
-  state.recorded = { index: [], channel: [], count: [], time: [] };
-  state.recordStart = null;
-  if (state.chart) state.chart.setData([[], []]);
+  state.gapPending = false;
+  draw();
+}
+
+function clearRecording() {
+  clearChart();
+  state.recorded = { sample: [], channel: [], count: [], load: [], time: [] };
+  state.recordOrigin = null;
+}
+
+function resetStreamView() {
+  clearRecording();
+  state.origin = null;
+  state.lastSequence = state.lastStart = state.lastIndex = state.joinedAt = null;
+  state.gaps = state.missed = 0;
+  state.status = null;
+  state.lag = { sum: 0, n: 0, max: 0 };
 }
 
 function onSamples(ev) {
   const e = JSON.parse(ev.data);
   const now = Date.now();
   const stats = window.qolvenStats;
+  const n = e.sequence.length;
   stats.events++;
-  if (state.expected !== null && e.first > state.expected) state.pageLost += e.first - state.expected;
-  state.expected = e.first + e.counts.length;
-  stats.received += e.counts.length;
-  stats.pageLost = state.pageLost;
+  stats.received += n;
   if (typeof e.wall === "number") {
     const lag = now - e.wall;
-    state.lag.sum += lag; state.lag.n++; state.lag.last = lag;
+    state.lag.sum += lag; state.lag.n++;
     state.lag.max = Math.max(state.lag.max, lag);
     if (stats.lagMs.length < 100000) stats.lagMs.push(lag);
   }
-  if (state.paused) return;
-  if (state.recordStart === null) state.recordStart = now;
-  const rate = state.nominal || 1;
-  const keep = Math.ceil(CHART_SECONDS * rate);
+  // Another stream (the server started again): its numbers start afresh, and the chart shows the pause.
+  const sameStream = state.lastStart === e.start;
+  if (!sameStream) {
+    if (state.lastStart !== null) state.gapPending = true;
+    state.lastSequence = null;
+    state.joinedAt = e.sequence[0];
+  } else if (state.lastIndex !== null && e.first > state.lastIndex) {
+    state.missed += e.first - state.lastIndex;  // events this page did not get
+  }
+  state.lastStart = e.start;
+  state.lastIndex = e.first + n;
+  if (state.origin === null) state.origin = e.start + e.time[0];
   const rec = state.recorded;
-  for (let i = 0; i < e.counts.length; i++) {
+  for (let i = 0; i < n; i++) {
+    const sequence = e.sequence[i];
+    if (state.lastSequence !== null && sequence !== state.lastSequence + 1) {
+      state.gaps += sequence - state.lastSequence - 1;
+      state.gapPending = true;
+    }
+    state.lastSequence = sequence;
+    if (state.paused) continue;
     const channel = e.channels ? e.channels[i] : state.channel;
     const count = e.counts[i];
-    if (rec.index.length < MAX_RECORDED) {
-      rec.index.push(e.first + i); rec.channel.push(channel); rec.count.push(count);
-      rec.time.push((now - state.recordStart) / 1000);
+    const load = e.loads ? e.loads[i] : null;
+    const at = e.start + e.time[i];
+    if (rec.sample.length < MAX_RECORDED) {
+      if (state.recordOrigin === null) state.recordOrigin = at;
+      rec.sample.push(sequence); rec.channel.push(channel); rec.count.push(count); rec.load.push(load);
+      rec.time.push(at - state.recordOrigin);
     }
-    if (channel !== state.channel || count === null) continue;
-    state.xs.push((e.first + i) / rate);
-    state.ys.push(count);
+    if (channel !== state.channel) continue;
+    const x = at - state.origin;
+    if (state.gapPending && state.xs.length) {
+      // A point without a value breaks the line where samples are missing.
+      state.xs.push((state.xs[state.xs.length - 1] + x) / 2);
+      state.ys.push(null);
+    }
+    state.gapPending = false;
+    state.xs.push(x);
+    state.ys.push(state.series === "load" ? load : count);
   }
-  if (state.xs.length > keep) {
-    state.xs.splice(0, state.xs.length - keep);
-    state.ys.splice(0, state.ys.length - keep);
-  }
-  scheduleDraw();
+  stats.gaps = state.gaps;
+  stats.pageLost = state.missed;
+  // The chart shows the last seconds by the samples' own times, whatever the rate.
+  const latest = state.xs.length ? state.xs[state.xs.length - 1] : 0;
+  let drop = 0;
+  while (drop < state.xs.length && state.xs[drop] < latest - CHART_SECONDS) drop++;
+  if (drop) { state.xs.splice(0, drop); state.ys.splice(0, drop); }
+  if (!state.paused) scheduleDraw();
 }
+
+const LOSS_BASIS = {
+  "nominal-rate": "counted from the shortfall against the nominal rate",
+  "board": "counted by the board",
+};
 
 function onStatus(ev) {
   const s = JSON.parse(ev.data);
-  state.nominal = s.nominal;
-  state.boardLost = s.lost;
-  state.perSecond = s.perSecond;
+  state.status = s;
+  // What the figures call lost against the gaps in what came before them.
   window.qolvenStats.boardLost = s.lost;
-  if (s.rate !== null && $("rate").value !== String(s.rate)) $("rate").value = String(s.rate);
-  $("stream-error").textContent = s.error || "";
-  const lag = state.lag.n ? Math.round(state.lag.sum / state.lag.n) + " ms (max " + Math.round(state.lag.max) + ")" : "–";
-  text("stream-stats", s.perSecond + " samples/s received (nominal " + s.nominal + "), lost: " +
-    s.lost + " before the server, " + state.pageLost + " on the way here; lag " + lag +
-    (state.paused ? "; paused" : "") +
-    (state.recorded.index.length >= MAX_RECORDED ? "; recording full" : ""));
+  window.qolvenStats.gapsAtStatus = state.gaps;
+  window.qolvenStats.joinedAt = state.joinedAt;
+  for (const dd of document.querySelectorAll("#figures dd")) dd.classList.remove("stale");
+  if (s.rate !== null && $("rate").value !== String(s.rate) && document.activeElement !== $("rate"))
+    $("rate").value = String(s.rate);
+  text("fig-rate", s.state === "running" ? s.perSecond + "/s of " + s.nominal : s.state);
+  text("fig-received", s.received);
+  text("fig-lost", s.lost);
+  $("fig-lost").title = "samples lost, " + (LOSS_BASIS[s.lossBasis] || s.lossBasis);
+  text("fig-timeouts", s.timeouts + (s.failedRequests ? " (+" + s.failedRequests + " failed)" : ""));
+  text("fig-reconnects", s.reconnects);
+  text("fig-lag", state.lag.n ? Math.round(state.lag.sum / state.lag.n) + " ms" : "–");
+  $("fig-lag").title = state.lag.n ? "mean " + Math.round(state.lag.sum / state.lag.n) + " ms, most " +
+    Math.round(state.lag.max) + " ms" : "";
+  let note = s.start ? "Stream since " + clock(s.start * 1000) : "";
+  if (s.start) note += "; lost samples are " + (LOSS_BASIS[s.lossBasis] || s.lossBasis);
+  if (state.joinedAt) note += "; this page joined at sample " + state.joinedAt + " (losses since: " + state.gaps + ")";
+  if (state.missed) note += "; " + state.missed + " samples passed while this page was away";
+  if (state.paused) note += "; paused";
+  if (state.recorded.sample.length >= MAX_RECORDED) note += "; recording full";
+  text("stream-note", note);
+  text("stream-error", s.error ? s.error : "");
+  if (s.state === "reconnecting") text("connection", "device gone: waiting for it");
+  else if (state.contact.ok && state.events && state.events.readyState === EventSource.OPEN) text("connection", "live");
+}
+
+function onStreamEvent(ev) {
+  const e = JSON.parse(ev.data);
+  text("stream-error", clock(Date.now()) + " " + ev.type + ": " + e.text);
 }
 
 function connectStream() {
   if (state.events) state.events.close();
-  state.expected = null;
+  clearTimeout(state.eventsRetry);
   const source = new EventSource(dev("/stream"));
   state.events = source;
   source.addEventListener("samples", onSamples);
   source.addEventListener("status", onStatus);
-  source.addEventListener("dropped", (ev) => {
-    $("stream-error").textContent = JSON.parse(ev.data).reason;
-  });
+  for (const kind of ["lost", "disconnected", "reconnected"]) source.addEventListener(kind, onStreamEvent);
+  source.addEventListener("dropped", (ev) => text("stream-error", JSON.parse(ev.data).reason));
   // Answering the server's pings shows that this page reads the stream; a live view
   // that does not answer may lose its place to a new one.
   let client = null;
@@ -198,30 +410,52 @@ function connectStream() {
   source.addEventListener("ping", () => {
     if (client) api("POST", dev("/stream/pong"), { client }).catch(() => {});
   });
-  source.onopen = () => text("connection", "live");
-  source.onerror = () => text("connection", "reconnecting…");
+  source.addEventListener("closed", (ev) => text("stream-error", "The live view ended: " + JSON.parse(ev.data).reason));
+  source.onopen = () => {
+    if (state.contact.ok) text("connection", "live");
+  };
+  source.onerror = () => {
+    for (const dd of document.querySelectorAll("#figures dd")) dd.classList.add("stale");
+    if (source.readyState !== EventSource.CLOSED) {
+      text("connection", "reconnecting…");
+      return;
+    }
+    // The browser gave up (a refusal such as a lost token): find out why, and try again later.
+    text("connection", "live view closed");
+    checkContact().finally(() => {
+      state.eventsRetry = setTimeout(() => { if (state.events === source) connectStream(); }, RETRY_MS);
+    });
+  };
 }
 
 async function pollReading() {
   if (!state.serial) return;
   try {
     const r = await api("GET", dev("/reading?channel=" + state.channel));
-    text("live-count", r.count);
+    state.reading = r;
+    state.readingAt = Date.now();
+    text("live-count", r.count !== null ? r.count : r.status);
     text("live-load", r.calibrated ? r.loadText : "–");
-    text("live-unit", r.calibrated ? "unit code " + r.unit : "");
-    text("live-why", r.calibrated ? "" : "No load: " + r.why + " (calibrate on the Calibration tab).");
-    text("cal-current", r.count + (r.calibrated ? " counts, " + r.loadText : " counts"));
+    text("live-unit", r.calibrated ? "unit code " + r.unit + (r.tared ? ", tared" : "") : "");
+    text("live-why", r.calibrated ? "" : "No load because " + r.why + ".");
+    text("cal-current", (r.count !== null ? r.count + " counts" : r.status) + (r.calibrated ? ", " + r.loadText : ""));
+    $("untare").disabled = !r.tared;
+    showAnswers(true);
   } catch (e) {
+    if (e.status === 0 || e.status === 401) return;  // the banner says it
     text("live-why", "Reading: " + e.message);
+    if (e.status >= 500) showAnswers(false, e.message);
+  } finally {
+    watchStaleness();
   }
 }
 
 function downloadCsv() {
   const rec = state.recorded;
-  const lines = ["sample,channel,count,time"];
-  for (let i = 0; i < rec.index.length; i++)
-    lines.push(rec.index[i] + "," + rec.channel[i] + "," + (rec.count[i] === null ? "" : rec.count[i]) + "," +
-      rec.time[i].toFixed(3));
+  const lines = ["sample,channel,count,load,time"];
+  for (let i = 0; i < rec.sample.length; i++)
+    lines.push(rec.sample[i] + "," + rec.channel[i] + "," + rec.count[i] + "," +
+      (rec.load[i] === null ? "" : rec.load[i]) + "," + rec.time[i].toFixed(4));
   const blob = new Blob([lines.join("\n") + "\n"], { type: "text/csv" });
   const a = document.createElement("a");
   a.href = URL.createObjectURL(blob);
@@ -229,6 +463,17 @@ function downloadCsv() {
   document.body.appendChild(a);
   a.click();
   setTimeout(() => { URL.revokeObjectURL(a.href); a.remove(); }, 1000);
+}
+window.qolvenCsv = () => state.recorded;
+
+function zoom(factor) {
+  const u = state.chart;
+  if (!u) return;
+  const [min, max] = state.yRange || [u.scales.y.min, u.scales.y.max];
+  if (!isFinite(min) || !isFinite(max)) return;
+  const middle = (min + max) / 2, half = Math.max((max - min) / 2 * factor, 1e-9);
+  state.yRange = [middle - half, middle + half];
+  draw();
 }
 
 // ---- settings
@@ -251,37 +496,83 @@ async function loadSettings() {
   }
 }
 
+// The range of a setting's syntax ("0..255"), or null.
+function syntaxRange(syntax) {
+  const m = /^(-?\d+)\.\.(-?\d+)$/.exec(syntax || "");
+  return m ? [Number(m[1]), Number(m[2])] : null;
+}
+
+// A decimal point written over a calibration moves every load: ask first.
+async function decimalPointAgreed(value, syntax) {
+  const next = Number(value), range = syntaxRange(syntax);
+  // What the board does not take the server refuses with the library's words; nothing to ask.
+  if (value === "" || !Number.isInteger(next) || (range && (next < range[0] || next > range[1]))) return true;
+  let c;
+  try {
+    c = await api("GET", dev("/calibration?channel=" + state.channel));
+  } catch (e) {
+    return true;
+  }
+  if (c.source === "none" || c.decimalPoint === null || c.decimalPoint === next) return true;
+  const places = next - c.decimalPoint, factor = Math.pow(10, Math.abs(places));
+  const what = c.source === "table" ? "its " + c.points.length + " loading points" : "its offset and full-scale pair";
+  let example = "";
+  const r = state.reading;
+  if (r && r.calibrated) {
+    const moved = r.load / Math.pow(10, places);
+    example = " The present load " + r.loadText + " would read " + moved.toFixed(Math.min(Math.max(next, 0), 9)) + ".";
+  }
+  return confirm("The board is calibrated (" + what + ", loads with decimal point " + c.decimalPoint + "). " +
+    "Decimal point " + next + " makes every load " + factor + " times " + (places > 0 ? "smaller" : "larger") +
+    "." + example + " Write it anyway?");
+}
+
 function settingRow(s) {
   const key = s.name + (s.point !== undefined ? "." + s.point : "");
   const tr = document.createElement("tr");
   tr.id = "setting-" + key;
   cell(tr, s.point !== undefined ? s.name + " " + s.point : s.name);
   const value = cell(tr, s.readable ? (s.value === null ? "" : s.value) : "(write only)", "value");
-  const error = document.createElement("span");
-  error.className = "error";
-  error.dataset.setting = key;
-  if (s.error) error.textContent = s.error;
+  const message = document.createElement("span");
+  message.className = "error";
+  message.dataset.setting = key;
+  if (s.error) message.textContent = s.error;
   if (s.writable) {
     const input = document.createElement("input");
     input.dataset.setting = key;
-    input.placeholder = s.syntax;
-    input.size = 14;
+    input.setAttribute("aria-label", "new value of " + key + " (" + s.syntax + ")");
+    const syntax = document.createElement("span");
+    syntax.className = "syntax";
+    syntax.textContent = s.syntax;
+    const field = document.createElement("div");
+    field.appendChild(input);
+    field.appendChild(syntax);
     const save = async () => {
-      error.textContent = "";
+      message.textContent = "";
+      message.className = "error";
       tr.classList.remove("saved");
+      const body = { value: input.value.trim(), channel: state.channel };
+      if (s.point !== undefined) body.point = s.point;
+      if (s.name === "decimal-point" && !(await decimalPointAgreed(body.value, s.syntax))) {
+        message.textContent = "not written";
+        return;
+      }
       try {
-        const r = await api("PUT", dev("/settings/" + encodeURIComponent(s.name)),
-          { value: input.value.trim(), channel: state.channel, point: s.point || 0 });
+        const r = await api("PUT", dev("/settings/" + encodeURIComponent(s.name)), body);
         if (r.value !== null) value.textContent = r.value;
         input.value = "";
         tr.classList.add("saved");
+        if (r.warning) {
+          message.className = "muted";
+          message.textContent = r.warning;
+        }
         if (s.name === "decimal-point" || s.name === "unit-code") loadCalibrationInfo();
       } catch (e) {
-        error.textContent = e.message;
+        message.textContent = e.message;
       }
     };
     input.addEventListener("keydown", (ev) => { if (ev.key === "Enter") save(); });
-    cell(tr, input);
+    cell(tr, field);
     const b = button("Save", save);
     b.dataset.setting = key;
     cell(tr, b);
@@ -291,7 +582,7 @@ function settingRow(s) {
   }
   const meaning = cell(tr, s.meaning);
   meaning.appendChild(document.createElement("br"));
-  meaning.appendChild(error);
+  meaning.appendChild(message);
   return tr;
 }
 
@@ -303,10 +594,11 @@ async function loadCalibrationInfo() {
   try {
     state.calibration = await api("GET", dev("/calibration?channel=" + state.channel));
   } catch (e) {
-    state.calibration = { decimalPoint: 0, unit: 0, error: e.message };
+    state.calibration = { decimalPoint: 0, unit: null, source: "none", why: e.message };
   }
+  const c = state.calibration;
   for (const el of document.querySelectorAll(".cal-unit"))
-    el.textContent = "(unit code " + state.calibration.unit + ", " + state.calibration.decimalPoint + " decimals)";
+    el.textContent = "(unit code " + (c.unit === null ? "–" : c.unit) + ", " + (c.decimalPoint || 0) + " decimals)";
 }
 
 function showStep(step) {
@@ -333,8 +625,10 @@ function pointsOf() {
     .concat(wizard.loads.map((l) => ({ count: Math.round(l.mean), load: l.load })));
 }
 
+function decimalPlaces() { return Math.max((state.calibration && state.calibration.decimalPoint) || 0, 0); }
+
 function loadShown(raw) {
-  const dp = state.calibration ? state.calibration.decimalPoint : 0;
+  const dp = decimalPlaces();
   return (raw / Math.pow(10, dp)).toFixed(Math.min(dp, 9));
 }
 
@@ -350,6 +644,16 @@ function renderLoads() {
     cell(tr, button("Remove", () => { wizard.loads.splice(i, 1); renderLoads(); }));
     body.appendChild(tr);
   });
+  // Said at once, not only at the review: each load must be heavier than the one before.
+  const warnings = [];
+  let previous = { load: 0, name: "the zero point" };
+  wizard.loads.forEach((l, i) => {
+    if (l.load <= previous.load)
+      warnings.push("Point " + (i + 1) + " (" + loadShown(l.load) + ") is not heavier than " + previous.name +
+        " (" + loadShown(previous.load) + "): the loads must increase; remove one of them.");
+    previous = { load: l.load, name: "point " + (i + 1) };
+  });
+  listInto($("load-warnings"), warnings);
   $("loads-next").disabled = wizard.loads.length === 0;
 }
 
@@ -366,16 +670,19 @@ function fillPointTable(table, points) {
 async function review() {
   const points = pointsOf();
   fillPointTable($("review-table"), points);
-  text("review-error", "");
-  text("review-sensitivity", "");
+  listInto($("review-problems"), []);
+  $("review-sensitivity-line").hidden = true;
+  text("review-status", "checking…");
   $("review-write").disabled = true;
   try {
     const r = await api("POST", dev("/calibration"), { points, channel: state.channel, check: true });
-    const dp = state.calibration ? state.calibration.decimalPoint : 0;
-    text("review-sensitivity", (r.sensitivity * Math.pow(10, dp)).toFixed(3) + " counts per load unit");
+    text("review-status", "");
+    text("review-sensitivity", (r.sensitivity * Math.pow(10, decimalPlaces())).toFixed(3) + " counts per load unit");
+    $("review-sensitivity-line").hidden = false;
     $("review-write").disabled = false;
   } catch (e) {
-    text("review-error", e.message);
+    text("review-status", "Not written as it is:");
+    listInto($("review-problems"), e.data.problems || [e.message]);
   }
 }
 
@@ -413,7 +720,7 @@ function setUpWizard() {
   $("load-measure").addEventListener("click", async () => {
     text("load-error", "");
     const value = Number($("load-value").value);
-    const dp = state.calibration ? state.calibration.decimalPoint : 0;
+    const dp = decimalPlaces();
     const raw = Math.round(value * Math.pow(10, dp));
     if ($("load-value").value.trim() === "" || !isFinite(value)) return text("load-error", "Enter the known load first.");
     if (Math.abs(raw - value * Math.pow(10, dp)) > 1e-6)
@@ -439,17 +746,16 @@ function setUpWizard() {
     text("zero-result", ""); $("zero-next").disabled = true;
     renderLoads(); showStep("zero");
   });
-  const current = document.createElement("p");
-  current.innerHTML = 'Now: <span id="cal-current">–</span>';
-  $("tab-calibration").insertBefore(current, $("step-zero"));
 }
 
 // ---- maintenance
 
 async function pages(kind) {
   text("pages-status", "");
+  const page = Number($("page-from").value), backup = Number($("page-to").value);
+  if (kind === "restore" && !confirm("Restore backup page " + backup + " into setting page " + page +
+      "? What the board keeps on page " + page + " now is overwritten.")) return;
   try {
-    const page = Number($("page-from").value), backup = Number($("page-to").value);
     await api("POST", dev("/" + kind), kind === "backup" ? { from: page, to: backup } : { from: backup, to: page });
     text("pages-status", kind === "backup" ? "backed up" : "restored");
     if (kind === "restore") loadSettings();
@@ -467,6 +773,8 @@ async function refreshDisplay() {
   }
 }
 
+const capitalized = (word) => word.charAt(0).toUpperCase() + word.slice(1);
+
 function setUpMaintenance() {
   $("backup").addEventListener("click", () => pages("backup"));
   $("restore").addEventListener("click", () => pages("restore"));
@@ -480,35 +788,47 @@ function setUpMaintenance() {
       text("reset-status", e.message);
     }
   });
-  const keys = [["enter", "Battery / Enter"], ["tare", "Tare / Up"], ["display", "Display / Back"],
-    ["reset", "Reset / Left"], ["menu", "Menu"], ["unit", "Unit / Right"], ["shunt", "Shunt / Exit"],
-    ["hold", "Hold / Down"]];
-  for (const [name, label] of keys) {
+  $("keys").textContent = "";
+  for (const k of state.keys) {
+    const label = k.alias && k.alias !== k.name ? capitalized(k.name) + " / " + capitalized(k.alias) : capitalized(k.name);
     const b = button(label, async () => {
       text("keys-status", "");
       try {
-        await api("POST", dev("/keys/" + name));
+        await api("POST", dev("/keys/" + k.name));
         refreshDisplay();
       } catch (e) {
         text("keys-status", e.message);
       }
     });
-    b.dataset.key = name;
+    b.dataset.key = k.name;
     $("keys").appendChild(b);
   }
 }
 
 // ---- simulation
 
+const SIGNAL = [["sim-offset", "offset"], ["sim-noise", "noise"], ["sim-amplitude", "amplitude"], ["sim-period", "period"]];
+
+async function loadSimulation() {
+  if (!state.simulated) return;
+  try {
+    const signal = await api("GET", dev("/simulation"));
+    for (const [id, field] of SIGNAL) $(id).value = String(signal[field]);
+    text("sim-status", "");
+  } catch (e) {
+    text("sim-status", e.message);
+  }
+}
+
 function setUpSimulation() {
   $("simulation").hidden = !state.simulated;
   $("sim-apply").addEventListener("click", async () => {
     text("sim-status", "");
+    const body = {};
+    for (const [id, field] of SIGNAL) body[field] = Number($(id).value);
     try {
-      await api("PUT", dev("/simulation"), {
-        offset: Number($("sim-offset").value), noise: Number($("sim-noise").value),
-        amplitude: Number($("sim-amplitude").value), period: 10,
-      });
+      const signal = await api("PUT", dev("/simulation"), body);
+      for (const [id, field] of SIGNAL) $(id).value = String(signal[field]);
       text("sim-status", "applied");
     } catch (e) {
       text("sim-status", e.message);
@@ -520,17 +840,17 @@ function setUpSimulation() {
 
 async function selectDevice(serial) {
   state.serial = serial;
+  state.reading = null;
+  state.readingAt = 0;
   showError("");
-  clearRecording();
-  state.pageLost = 0;
-  state.lag = { sum: 0, n: 0, max: 0, last: 0 };
+  resetStreamView();
   try {
     await loadIdentity();
   } catch (e) {
     showError("Device " + serial + ": " + e.message);
   }
   connectStream();
-  await loadCalibrationInfo();
+  await Promise.all([loadCalibrationInfo(), loadSimulation()]);
   if (!$("tab-settings").hidden) loadSettings();
 }
 
@@ -541,36 +861,22 @@ function setUpTabs() {
       for (const t of document.querySelectorAll(".tab")) t.hidden = t.id !== "tab-" + b.dataset.tab;
       if (b.dataset.tab === "settings") loadSettings();
       if (b.dataset.tab === "calibration") loadCalibrationInfo();
+      if (b.dataset.tab === "live" && state.chart) state.chart.setSize({ width: chartWidth(), height: 320 });
     });
 }
 
-async function start() {
-  // The session's cookie stands for the token now; keep the token out of the address bar,
-  // bookmarks and screenshots.  Every address the page uses is relative to its session's path.
-  if (location.search.includes("token=")) history.replaceState(null, "", location.pathname);
-  RATES.forEach((r, code) => {
-    const o = document.createElement("option");
-    o.value = String(code);
-    o.textContent = code + ": " + r + " samples/s";
-    $("rate").appendChild(o);
-  });
-  setUpTabs();
-  setUpWizard();
-  setUpMaintenance();
+function setUpLiveControls() {
   $("pause").addEventListener("click", () => {
     state.paused = !state.paused;
     $("pause").textContent = state.paused ? "Resume" : "Pause";
   });
   $("clear").addEventListener("click", clearRecording);
   $("download").addEventListener("click", downloadCsv);
-  $("settings-reload").addEventListener("click", loadSettings);
   $("rate").addEventListener("change", async () => {
     try {
-      const r = await api("PUT", dev("/stream"), { rate: Number($("rate").value) });
-      state.nominal = r.nominal;
-      clearRecording();
+      await api("PUT", dev("/stream"), { rate: Number($("rate").value) });
     } catch (e) {
-      $("stream-error").textContent = e.message;
+      text("stream-error", e.message);
     }
   });
   $("channel").addEventListener("change", async () => {
@@ -578,22 +884,60 @@ async function start() {
     try {
       await api("PUT", dev("/stream"), { channel: state.channel });
     } catch (e) {
-      $("stream-error").textContent = e.message;
+      text("stream-error", e.message);
     }
-    clearRecording();
+    clearChart();
     loadCalibrationInfo();
   });
+  $("series").addEventListener("change", () => {
+    state.series = $("series").value;
+    state.yRange = null;
+    makeChart();
+    clearChart();
+  });
+  $("y-in").addEventListener("click", () => zoom(0.5));
+  $("y-out").addEventListener("click", () => zoom(2));
+  $("y-fit").addEventListener("click", () => { state.yRange = null; draw(); });
+  $("tare").addEventListener("click", async () => {
+    try {
+      await api("PUT", dev("/tare"), { channel: state.channel });
+      pollReading();
+    } catch (e) {
+      text("live-why", "Tare: " + e.message);
+    }
+  });
+  $("untare").addEventListener("click", async () => {
+    try {
+      await api("DELETE", dev("/tare?channel=" + state.channel));
+      pollReading();
+    } catch (e) {
+      text("live-why", "Tare: " + e.message);
+    }
+  });
+}
+
+async function start() {
+  // The session's cookie stands for the token now; keep the token out of the address bar,
+  // bookmarks and screenshots.  Every address the page uses is relative to its session's path.
+  if (location.search.includes("token=")) history.replaceState(null, "", location.pathname);
+  setUpTabs();
+  setUpWizard();
+  setUpLiveControls();
+  $("settings-reload").addEventListener("click", loadSettings);
   $("device").addEventListener("change", () => selectDevice($("device").value));
 
   let info;
   try {
     info = await api("GET", "api");
   } catch (e) {
-    showError(e.message);
+    if (e.status !== 401) showError(e.message);
     return;
   }
   state.simulated = info.simulated;
+  state.rates = info.rates || [];
+  state.keys = info.keys || [];
   setUpSimulation();
+  setUpMaintenance();
   if (!info.devices.length) {
     $("no-device").hidden = false;
     return;
@@ -604,9 +948,13 @@ async function start() {
     $("device").appendChild(o);
   }
   $("main").hidden = false;
+  fillRates();
   makeChart();
+  window.addEventListener("resize", () => {
+    if (state.chart) state.chart.setSize({ width: chartWidth(), height: 320 });
+  });
   await selectDevice(info.devices[0]);
-  state.readingTimer = setInterval(pollReading, 500);
+  setInterval(pollReading, 500);
   pollReading();
   document.body.dataset.ready = "yes";
 }

@@ -117,6 +117,8 @@ void reconnectStep(qolven_device *d, Clock::time_point now) {
         if (!o.DeviceHandle) return;
         s.bridgeGone = false;
     }
+    // A board that comes back may have lost the rate the stream ran at: write it again.
+    if (s.requestedRate < 0) s.requestedRate = s.rateCode;
     if (identifyForStream(d) != QOLVEN_OK) return;
     s.state = QOLVEN_STREAM_RUNNING;
     ++s.reconnects;
@@ -219,8 +221,10 @@ int request(qolven_device *d) {
     for (size_t i = 0; i < n; ++i) {
         double t = std::max(s.lastTime, at - double(n - 1 - i) / s.rate);
         s.lastTime = t;
+        // The calibration read at the start is the object's channel's; other channels have none here.
+        const bool ownChannel = !s.multiChannel || records[i].channel == d->channel;
         s.pending.push_back(Sample{s.nextSequence++, records[i].channel, records[i].count, t,
-                                   sampleLoad(d, s.calibration, records[i].count)});
+                                   ownChannel ? sampleLoad(d, s.calibration, records[i].count) : NAN});
     }
     s.received += n;
     return QOLVEN_OK;

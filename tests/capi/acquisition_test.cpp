@@ -345,6 +345,41 @@ TEST_F(Acquisition, StreamNumbersEverySampleAndSpreadsTheirTimesAtTheRate) {
     EXPECT_GT(s.start_wall, 1.7e9);
 }
 
+TEST_F(Acquisition, AMultiChannelStreamGivesLoadsOnlyWithTheChannelsOwnCalibration) {
+    // Channel 0 calibrated, channel 1 not: the stream's samples of channel 1 must not
+    // take channel 0's loading points.
+    qolven_sim::BoardConfig config = board("M", 9, 1500);
+    config.activeChannels = 2;
+    config.signalOffset = 1050000;
+    config.signalAmplitude = 0;
+    qolven_sim::attach(config);
+    Device d(qolven_create(), qolven_destroy);
+    ASSERT_EQ(qolven_open(d.get(), "M"), QOLVEN_OK) << qolven_error_text(d.get());
+    set(d.get(), "loading-point", 0, "1000000");
+    set(d.get(), "load-of-loading-point", 0, "0");
+    set(d.get(), "loading-point", 1, "1100000");
+    set(d.get(), "load-of-loading-point", 1, "100");
+    set(d.get(), "number-of-loading-points", 0, "2");
+    ASSERT_EQ(qolven_stream_start(d.get(), 15), QOLVEN_OK) << qolven_error_text(d.get());
+    int64_t sequence[256];
+    int32_t channel[256], count[256];
+    double load[256];
+    size_t seen[2] = {0, 0};
+    auto end = Clock::now() + std::chrono::seconds(2);
+    while (Clock::now() < end && (seen[0] < 50 || seen[1] < 50)) {
+        size_t n = 0;
+        ASSERT_EQ(qolven_stream_read_samples(d.get(), sequence, channel, count, nullptr, load, 256, &n, 50), QOLVEN_OK);
+        for (size_t i = 0; i < n; ++i) {
+            ASSERT_TRUE(channel[i] == 0 || channel[i] == 1) << channel[i];
+            ++seen[channel[i]];
+            if (channel[i] == 0) EXPECT_NEAR(load[i], (count[i] - 1000000) / 1000.0, 1e-9);
+            else EXPECT_TRUE(std::isnan(load[i])) << "channel 1 sample given load " << load[i];
+        }
+    }
+    EXPECT_GE(seen[0], 50u);
+    EXPECT_GE(seen[1], 50u);
+}
+
 TEST_F(Acquisition, LostPacketsLeaveGapsThatTheCountersAndEventsAgreeOn) {
     Device d = open("P", 2, 1500);
     ASSERT_EQ(qolven_stream_start(d.get(), 15), QOLVEN_OK);
@@ -435,6 +470,29 @@ TEST_F(Acquisition, AnUnpluggedBridgeIsWaitedForAndTheGapCounted) {
     EXPECT_GT(gap, 250);
     EXPECT_EQ(across.sequence.front() - first.sequence.back() - 1, gap);
     EXPECT_EQ(int64_t(s.lost), gap);
+}
+
+TEST_F(Acquisition, AReturningBoardGetsBackTheRateTheStreamRanAt) {
+    // The stream kept the board's own rate; the board that comes back has forgotten it.
+    Device d = open("B", 2, 1500);
+    set(d.get(), "sampling-rate", 0, "15");
+    ASSERT_EQ(qolven_stream_start(d.get(), -1), QOLVEN_OK) << qolven_error_text(d.get());
+    ASSERT_FALSE(take(d.get(), 0.2).sequence.empty());
+    qolven_sim::BoardConfig config = qolven_sim::config("B");
+    qolven_sim::detach("B");
+    std::thread replug([config] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        qolven_sim::attach(config);
+    });
+    Taken across = take(d.get(), 1.5);
+    replug.join();
+    ASSERT_EQ(across.code, QOLVEN_OK) << qolven_error_text(d.get());
+    qolven_stream_info s;
+    qolven_stream_status(d.get(), &s);
+    EXPECT_EQ(s.reconnects, 1u);
+    EXPECT_EQ(s.rate_code, 15);
+    EXPECT_EQ(qolven_sim::eeprom("B", 100) & 0x0F, 15) << "the rate written again";
+    EXPECT_GT(across.sequence.size(), 500u) << "samples at 1000/s after the return";
 }
 
 TEST_F(Acquisition, WithoutReconnectingAnUnplugEndsTheStream) {

@@ -15,10 +15,15 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
+#include <map>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +126,10 @@ protected:
         o.token = kToken;
         o.simulation = [](const std::string &serial, double offset, double amplitude, double period, double noise) {
             return sim::set_signal(serial, offset, amplitude, period, noise);
+        };
+        o.simulationSignal = [](const std::string &serial, double &offset, double &amplitude, double &period,
+                                double &noise) {
+            return sim::get_signal(serial, offset, amplitude, period, noise);
         };
         return o;
     }
@@ -305,6 +314,56 @@ TEST(ApiStart, NothingIsAnsweredBeforeServing) {
     EXPECT_EQ(early.received.rfind("HTTP/1.1 200", 0), 0u) << early.received;
 }
 
+TEST_F(Api, APersonWithoutTheTokenReadsWhatToDo) {
+    // A reload after a restart with a new token: a page that says what to do, not JSON.
+    auto page = client->Get("/", httplib::Headers{{"Accept", "text/html,application/xhtml+xml,*/*;q=0.8"},
+                                                  {"Cookie", "qolven_token_" + std::to_string(server->port()) + "=old"}});
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 401);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html");
+    EXPECT_NE(page->body.find("needs its token"), std::string::npos) << page->body;
+    EXPECT_NE(page->body.find("?token="), std::string::npos);
+    // Programs keep getting JSON.
+    Answer api = get("/api", httplib::Headers{{"Accept", "application/json"}});
+    EXPECT_EQ(api.status, 401);
+    EXPECT_TRUE(api.body.contains("error")) << api.text;
+}
+
+// What a client sent byte for byte, and what came back within `wait`.
+std::string rawExchange(int port, const std::string &request, std::chrono::milliseconds wait) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval limit{static_cast<time_t>(wait.count() / 1000), static_cast<suseconds_t>(wait.count() % 1000 * 1000)};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    std::string answer;
+    if (connect(fd, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0 &&
+        send(fd, request.data(), request.size(), 0) == static_cast<ssize_t>(request.size())) {
+        char buffer[4096];
+        ssize_t n = recv(fd, buffer, sizeof buffer, 0);
+        if (n > 0) answer.assign(buffer, static_cast<size_t>(n));
+    }
+    close(fd);
+    return answer;
+}
+
+TEST_F(Api, ARequestWithoutABodyIsAnsweredAtOnce) {
+    // No Content-Length, no body: an empty body, which these endpoints take as {}.
+    const std::string port = std::to_string(server->port());
+    for (const char *what : {"POST /api/devices/SIM0005/keys/tare", "POST /api/devices/SIM0002/reset",
+                             "DELETE /api/devices/SIM0002/tare"}) {
+        SCOPED_TRACE(what);
+        std::string answer = rawExchange(server->port(),
+                                         std::string(what) + " HTTP/1.1\r\nHost: 127.0.0.1:" + port +
+                                             "\r\nAuthorization: Bearer " + kToken + "\r\n\r\n",
+                                         std::chrono::milliseconds(3000));
+        EXPECT_EQ(answer.rfind("HTTP/1.1 200", 0), 0u) << answer;
+    }
+    EXPECT_EQ(sim::key_presses("SIM0005"), std::vector<int>({0x61}));
+}
+
 TEST(ApiStart, RefusesUnsafeOrImpossibleStarts) {
     sim::reset();
     sim::attach(board("SIM0002", 2));
@@ -401,17 +460,30 @@ TEST_F(Api, BadInputIsRefusedBeforeTheBoard) {
         {"GET", "/api/devices/NOPE", "", 404, "no device with serial number"},
         {"GET", "/api/devices/NOPE/stream", "", 404, "no device with serial number"},
         {"GET", "/api/devices/SIM0002/reading?channel=x", "", 400, "channel: \"x\" is not a whole number"},
-        {"GET", "/api/devices/SIM0002/settings/decimal-point?point=20", "", 400, "point: 20 is outside 0..19"},
+        // An indexed setting names its point: an empty capture once overwrote a calibration's zero point.
+        {"PUT", "/api/devices/SIM0002/settings/loading-point", R"({"value": ""})", 400,
+         "point: missing; loading-point keeps one value per loading point"},
+        {"PUT", "/api/devices/SIM0002/settings/load-of-loading-point", R"({"value": 5, "channel": 0})", 400,
+         "point: missing"},
+        {"GET", "/api/devices/SIM0002/settings/loading-point", "", 400, "point: missing"},
+        {"GET", "/api/devices/SIM0002/settings/loading-point?point=x", "", 400, "point: \"x\" is not a whole number"},
         {"GET", "/api/devices/SIM0002/nothing-here", "", 404, "no such address"},
         {"POST", "/api/devices/SIM0002/average", R"({"samples": 0})", 400, "samples: 0 is outside 1..500"},
         {"POST", "/api/devices/SIM0002/backup", R"({"from": 256, "to": 1})", 400, "from: 256 is outside 0..255"},
         {"POST", "/api/devices/SIM0002/backup", R"({"from": "1", "to": 1})", 400, "from: expected a whole number"},
         {"POST", "/api/devices/SIM0002/restore", R"({"from": 1})", 400, "to: missing"},
         {"POST", "/api/devices/SIM0002/reset", R"({"hard": true})", 400, "unknown field \"hard\""},
-        {"POST", "/api/devices/SIM0005/keys/jump", "", 404, "unknown key \"jump\""},
+        {"POST", "/api/devices/SIM0005/keys/jump", "", 404,
+         "unknown key \"jump\" (enter, tare, display, reset, menu, unit, shunt, hold)"},
         {"PUT", "/api/devices/SIM0002/stream", R"({"rate": 16})", 400, "rate: 16 is outside 0..15"},
         {"PUT", "/api/devices/SIM0002/simulation", R"({"offset": "x"})", 400, "offset: expected a number"},
-        {"PUT", "/api/devices/SIM0002/simulation", R"({"offset": 1e300})", 400, "offset: 1e+300 is outside"},
+        {"PUT", "/api/devices/SIM0002/simulation", R"({"offset": 1e300})", 400,
+         "offset: 1e+300 is outside -8388608..16777215"},
+        {"PUT", "/api/devices/SIM0002/simulation", R"({"noise": -1})", 400, "noise: -1 is outside 0..1000000"},
+        {"PUT", "/api/devices/SIM0002/simulation", R"({"noise": 0.5, "period": -0.25})", 400,
+         "period: -0.25 is outside 0..3600"},
+        {"PUT", "/api/devices/SIM0002/tare", R"({"count": "x"})", 400, "count: expected a whole number"},
+        {"PUT", "/api/devices/SIM0002/tare", R"({"channel": 4})", 400, "channel: 4 is outside 0..3"},
         {"POST", "/api/devices/SIM0002/calibration", R"({"points": 3})", 400, "points: expected a list"},
         {"POST", "/api/devices/SIM0002/calibration", R"({"points": [{"count": 1, "load": 0}, {"count": "2", "load": 1}]})",
          400, "points[1].count: expected a whole number, got a text"},
@@ -470,15 +542,31 @@ TEST_F(Api, BodiesMustSayTheyAreJson) {
 }
 
 TEST_F(Api, PointsBeyondTheBoardsTableAreRefusedAfterIdentifyingIt) {
-    // Type 2 keeps 16 loading points, type 0 twenty: only the board's answer tells.
-    clearWire();
-    Answer a = send("PUT", "/api/devices/SIM0002/settings/loading-point", Json{{"value", 5}, {"point", 16}});
-    EXPECT_EQ(a.status, 400) << a.text;
-    EXPECT_NE(a.body.value("error", "").find("point"), std::string::npos) << a.text;
-    for (const Bytes &frame : sim::writes("SIM0002")) {
-        ASSERT_EQ(frame.size(), 4u);
-        EXPECT_EQ(frame[2], 0x44) << "only the identification was sent";
+    // Type 2 keeps 16 loading points, type 0 twenty: only the board's answer tells, and
+    // reading and writing follow the same rule, the board type's.
+    const std::string rule = "loading-point: point 99 is outside 0..15 of board type 2";
+    struct Case {
+        const char *method;
+        std::string path;
+        Json body;
+    } cases[] = {
+        {"PUT", "/api/devices/SIM0002/settings/loading-point", Json{{"value", 5}, {"point", 99}}},
+        {"GET", "/api/devices/SIM0002/settings/loading-point?point=99", nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.method);
+        clearWire();
+        Answer a = c.body.is_null() ? get(c.path) : send(c.method, c.path, c.body);
+        EXPECT_EQ(a.status, 400) << a.text;
+        EXPECT_EQ(a.body.value("error", ""), rule);
+        EXPECT_EQ(a.body.value("code", ""), "QOLVEN_INVALID_ARGUMENT");
+        for (const Bytes &frame : sim::writes("SIM0002")) {
+            ASSERT_EQ(frame.size(), 4u);
+            EXPECT_EQ(frame[2], 0x44) << "only the identification was sent";
+        }
     }
+    Answer sixteen = send("PUT", "/api/devices/SIM0002/settings/loading-point", Json{{"value", 5}, {"point", 16}});
+    EXPECT_EQ(sixteen.body.value("error", ""), "loading-point: point 16 is outside 0..15 of board type 2");
     EXPECT_EQ(sim::eeprom("SIM0002", 66), 0xFFFF) << "nothing stored";
 }
 
@@ -508,6 +596,11 @@ TEST_F(Api, ListsAndIdentity) {
     Answer settings = get("/api/settings");
     ASSERT_EQ(settings.status, 200);
     bool found = false;
+    for (const Json &s : settings.body) {
+        // Meanings are plain text: the page shows them as they are.
+        EXPECT_EQ(s["meaning"].get<std::string>().find('`'), std::string::npos) << s["meaning"];
+        EXPECT_EQ(s["meaning"].get<std::string>().find("write only"), std::string::npos) << s["meaning"];
+    }
     for (const Json &s : settings.body)
         if (s["name"] == "decimal-point") {
             found = true;
@@ -536,6 +629,17 @@ TEST_F(Api, ListsAndIdentity) {
         EXPECT_EQ(a.body["firmwareMonth"], 1);
         EXPECT_EQ(a.body["answers"], true);
     }
+    // What the page offers comes from the library's tables.
+    Answer api = get("/api");
+    ASSERT_EQ(api.body["rates"].size(), 16u);
+    EXPECT_EQ(api.body["rates"][15], 1000.0);
+    EXPECT_EQ(api.body["keys"][1], Json({{"name", "tare"}, {"alias", "up"}}));
+    Answer display = get("/api/devices/SIM0005");
+    EXPECT_EQ(display.body["class"], "display");
+    EXPECT_NE(std::find(display.body["families"].begin(), display.body["families"].end(), "keys"),
+              display.body["families"].end());
+    EXPECT_EQ(get("/api/devices/SIM0009").body["class"], "multi-channel");
+
     // A board that stops answering is reported, not an error of the request.
     sim::set_board_silent("SIM0002", true);
     Answer silent = get("/api/devices/SIM0002");
@@ -591,11 +695,25 @@ TEST_F(Api, SettingsListFollowsTheBoardType) {
     for (const Json &s : display.body["settings"]) EXPECT_NE(s["name"], "decimal-point");
 }
 
-TEST_F(Api, ReadingAveragingAndLoads) {
+// The calibration as the API gives it, for the acquisition layer's own arithmetic.
+qolven_calibration calibrationOf(const Json &c) {
+    qolven_calibration cal{};
+    cal.source = c["source"] == "table" ? QOLVEN_LOAD_TABLE
+                 : c["source"] == "offset-fullscale" ? QOLVEN_LOAD_OFFSET_FULLSCALE : QOLVEN_LOAD_NONE;
+    cal.points = static_cast<int>(c["points"].size());
+    for (int i = 0; i < cal.points; ++i) {
+        cal.counts[i] = c["points"][i]["count"].get<int64_t>();
+        cal.loads[i] = c["points"][i]["load"].get<int64_t>();
+    }
+    cal.decimal_point = c["decimalPoint"].is_null() ? -1 : c["decimalPoint"].get<int>();
+    return cal;
+}
+
+TEST_F(Api, ReadingAndAveraging) {
     Answer r = get("/api/devices/SIM0002/reading");
     ASSERT_EQ(r.status, 200) << r.text;
     EXPECT_EQ(r.body["count"], static_cast<long long>(kSignal));
-    EXPECT_EQ(r.body["calibrated"], false);
+    EXPECT_EQ(r.body["tared"], false);
 
     Answer avg = send("POST", "/api/devices/SIM0002/average", Json{{"samples", 5}});
     ASSERT_EQ(avg.status, 200) << avg.text;
@@ -603,19 +721,59 @@ TEST_F(Api, ReadingAveragingAndLoads) {
     EXPECT_DOUBLE_EQ(avg.body["mean"].get<double>(), kSignal);
     EXPECT_DOUBLE_EQ(avg.body["stddev"].get<double>(), 0.0);
     EXPECT_EQ(avg.body["counts"].size(), 5u);
+}
 
-    // Calibrate: zero at the signal, 2.000 units 100000 counts above it, three decimals.
+TEST_F(Api, TheLoadIsTheAcquisitionLayers) {
+    auto check = [&](const char *what, const char *source) {
+        SCOPED_TRACE(what);
+        Answer c = get("/api/devices/SIM0002/calibration");
+        ASSERT_EQ(c.status, 200) << c.text;
+        EXPECT_EQ(c.body["source"], source);
+        Answer r = get("/api/devices/SIM0002/reading");
+        ASSERT_EQ(r.status, 200) << r.text;
+        qolven_calibration cal = calibrationOf(c.body);
+        double load = 0;
+        ASSERT_EQ(qolven_calibration_load(&cal, r.body["count"].get<int64_t>(), &load), QOLVEN_OK);
+        char text[64];
+        ASSERT_EQ(qolven_format_load(&cal, load, text, sizeof text), QOLVEN_OK);
+        EXPECT_EQ(r.body["calibrated"], true);
+        EXPECT_DOUBLE_EQ(r.body["load"].get<double>(), load);
+        EXPECT_EQ(r.body["loadText"], text);
+        EXPECT_EQ(r.body["why"], "");
+        EXPECT_EQ(r.body["decimalPoint"], c.body["decimalPoint"]);
+        EXPECT_EQ(r.body["unit"], c.body["unit"]);
+    };
+    // As delivered: one point in use, the offset and full-scale pair gives the line.
+    check("factory line", "offset-fullscale");
+
+    // Calibrated: zero at the signal, 2.000 units 100000 counts above it, three decimals.
     ASSERT_EQ(send("PUT", "/api/devices/SIM0002/settings/decimal-point", Json{{"value", 3}}).status, 200);
     Json points = {{{"count", kSignal}, {"load", 0}}, {{"count", kSignal + 100000}, {"load", 2000}}};
     ASSERT_EQ(send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}}).status, 200);
     ASSERT_TRUE(sim::set_signal("SIM0002", kSignal + 25000, 0, 0, 0));
+    check("loading points", "table");
     Answer loaded = get("/api/devices/SIM0002/reading");
-    ASSERT_EQ(loaded.status, 200) << loaded.text;
-    EXPECT_EQ(loaded.body["calibrated"], true);
     EXPECT_EQ(loaded.body["loadText"], "0.500");
     EXPECT_DOUBLE_EQ(loaded.body["load"].get<double>(), 0.5);
     EXPECT_EQ(loaded.body["decimalPoint"], 3);
     EXPECT_EQ(loaded.body["unit"], 34);
+
+    // A decimal point written over a calibration moves every load, and the answer says so.
+    Answer moved = send("PUT", "/api/devices/SIM0002/settings/decimal-point", Json{{"value", 2}});
+    ASSERT_EQ(moved.status, 200) << moved.text;
+    EXPECT_NE(moved.body.value("warning", "").find("now shows 2 decimal places"), std::string::npos) << moved.text;
+    EXPECT_EQ(get("/api/devices/SIM0002/reading").body["loadText"], "5.00");
+
+    // No load, and why: the acquisition layer's reasons.
+    sim::set_eeprom("SIM0002", 6, 0xFFFF);  // loading point 1 erased
+    sim::set_eeprom("SIM0002", 4, 0xFFFF);
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/settings/unit-code", Json{{"value", 34}}).status, 200);
+    Answer none = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(none.body["calibrated"], false);
+    EXPECT_EQ(none.body["load"], nullptr);
+    EXPECT_EQ(none.body["why"], "loading point 1 holds no count (Unassigned)");
+    Answer display = get("/api/devices/SIM0005/reading");
+    EXPECT_EQ(display.body["why"], "board type 5 keeps no calibration");
 }
 
 TEST_F(Api, CalibrationCheckWriteAndReadBack) {
@@ -658,15 +816,17 @@ TEST_F(Api, CalibrationCheckWriteAndReadBack) {
     EXPECT_EQ(sim::channel_register("SIM0009", 1, 96), 3);
     EXPECT_NE(sim::channel_register("SIM0009", 0, 96), 3);
 
-    // A display board keeps no table: the library's refusal, and no write was attempted.
+    // A display board keeps no table: no load and why, and no write gets through.
     Answer display = get("/api/devices/SIM0005/calibration");
-    EXPECT_EQ(display.status, 422);
-    EXPECT_NE(display.body["error"].get<std::string>().find("Invalid Type of Board"), std::string::npos);
+    EXPECT_EQ(display.status, 200) << display.text;
+    EXPECT_EQ(display.body["source"], "none");
+    EXPECT_EQ(display.body["why"], "board type 5 keeps no calibration");
     sim::clear_writes("SIM0005");
     Answer refused = send("POST", "/api/devices/SIM0005/calibration", Json{{"points", points}});
-    EXPECT_EQ(refused.status, 422);
-    EXPECT_EQ(refused.body["error"], "count of loading point 0: Invalid Type of Board");
+    EXPECT_EQ(refused.status, 422) << refused.text;
+    EXPECT_EQ(refused.body["error"].get<std::string>().rfind("count of loading point 0: ", 0), 0u) << refused.text;
     EXPECT_EQ(refused.body["stepsDone"], 0);
+    for (const Bytes &frame : sim::writes("SIM0005")) EXPECT_EQ(frame[2], 0x44) << "only identified";
 }
 
 TEST_F(Api, MaintenanceBackupRestoreResetKeysDisplay) {
@@ -701,13 +861,20 @@ TEST_F(Api, MaintenanceBackupRestoreResetKeysDisplay) {
     ASSERT_EQ(key.status, 200) << key.text;
     EXPECT_EQ(key.body["key"], "tare");
     frames = sim::writes("SIM0005");
-    ASSERT_EQ(frames.size(), 2u);
-    EXPECT_EQ(frames[1], (Bytes{static_cast<uint8_t>(frames[0][0] + 1), 4, 0x61, 0xAA}));
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames.back(), (Bytes{frames.back()[0], 4, 0x61, 0xAA}));
     EXPECT_EQ(sim::key_presses("SIM0005"), std::vector<int>({0x61}));
 
+    // A board without keys or display says so; nothing is pressed.
+    clearWire();
     Answer refusedKey = send("POST", "/api/devices/SIM0002/keys/menu", "", auth());
     EXPECT_EQ(refusedKey.status, 422);
-    EXPECT_EQ(refusedKey.body["error"], "key menu: Invalid Type of Board");
+    EXPECT_EQ(refusedKey.body["error"].get<std::string>().rfind("key menu: board type 2 (", 0), 0u) << refusedKey.text;
+    EXPECT_EQ(refusedKey.body["code"], "QOLVEN_BOARD_TYPE");
+    for (const Bytes &frame : sim::writes("SIM0002")) EXPECT_EQ(frame[2], 0x44) << "only identified";
+    Answer noDisplay = get("/api/devices/SIM0002/display");
+    EXPECT_EQ(noDisplay.status, 422) << noDisplay.text;
+    EXPECT_NE(noDisplay.body.value("error", "").find("has no display"), std::string::npos) << noDisplay.text;
 
     sim::set_display_page("SIM0005", std::string("LINE ONE").append(8, ' ') + std::string(48, 'x'));
     Answer display = get("/api/devices/SIM0005/display");
@@ -721,6 +888,16 @@ TEST_F(Api, SimulationControlOnlyForVirtualBoards) {
     ASSERT_EQ(a.status, 200) << a.text;
     EXPECT_EQ(sim::config("SIM0002").signalOffset, 1234);
     EXPECT_EQ(get("/api/devices/SIM0002/reading").body["count"], 1234);
+    // The signal in use, and a change of one part of it that keeps the others.
+    ASSERT_TRUE(sim::set_signal("SIM0002", 5000, 300, 4, 0));
+    EXPECT_EQ(get("/api/devices/SIM0002/simulation").body,
+              Json({{"offset", 5000.0}, {"amplitude", 300.0}, {"period", 4.0}, {"noise", 0.0}}));
+    Answer partial = send("PUT", "/api/devices/SIM0002/simulation", Json{{"noise", 7}});
+    ASSERT_EQ(partial.status, 200) << partial.text;
+    EXPECT_EQ(sim::config("SIM0002").signalOffset, 5000);
+    EXPECT_EQ(sim::config("SIM0002").signalAmplitude, 300);
+    EXPECT_EQ(sim::config("SIM0002").signalNoise, 7);
+    ASSERT_TRUE(sim::set_signal("SIM0002", 1234, 0, 0, 0));
 
     qolven_server::Options real = options();
     real.simulation = nullptr;
@@ -737,8 +914,10 @@ TEST_F(Api, SimulationControlOnlyForVirtualBoards) {
 struct EventReader {
     std::string buffer;
     std::vector<std::pair<std::string, Json>> events;
+    mutable std::mutex m;  // for `events` while another thread feeds
     // Splits complete frames off the buffer.
     void feed(const char *data, size_t size) {
+        std::lock_guard<std::mutex> lock(m);
         buffer.append(data, size);
         for (size_t end; (end = buffer.find("\n\n")) != std::string::npos;) {
             std::string frame = buffer.substr(0, end);
@@ -760,6 +939,10 @@ struct EventReader {
     // May be read while another thread feeds.
     long long samples() const { return sampleCount; }
     std::atomic<long long> sampleCount{0};
+    std::vector<std::pair<std::string, Json>> copy() const {
+        std::lock_guard<std::mutex> lock(m);
+        return events;
+    }
 };
 
 // A live view read on a thread of its own, as a page reads it; it answers the
@@ -825,6 +1008,87 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
+
+// A live view read on a thread of its own until it is stopped.
+class Listener {
+public:
+    Listener(int port, const std::string &path) {
+        thread_ = std::thread([this, port, path] {
+            httplib::Client c("127.0.0.1", port);
+            c.set_read_timeout(60, 0);
+            c.Get(path.c_str(), httplib::Headers{{"Authorization", std::string("Bearer ") + kToken}},
+                  [this](const char *data, size_t size) {
+                      reader.feed(data, size);
+                      return !stop_;
+                  });
+        });
+    }
+    ~Listener() { stop(); }
+    void stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    // Waits (a generous while) until `ready` holds for what came so far.
+    bool waitFor(const std::function<bool(const std::vector<std::pair<std::string, Json>> &)> &ready,
+                 std::chrono::seconds within = std::chrono::seconds(30)) {
+        auto until = std::chrono::steady_clock::now() + within;
+        while (std::chrono::steady_clock::now() < until) {
+            if (ready(reader.copy())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    bool waitForSamples(long long n) {
+        return waitFor([&](const auto &) { return reader.samples() >= n; });
+    }
+    // Waits for `n` more events of that name.
+    bool waitForMore(const std::string &name, size_t n) {
+        size_t before = count(reader.copy(), name);
+        return waitFor([&](const auto &events) { return count(events, name) >= before + n; });
+    }
+    static size_t count(const std::vector<std::pair<std::string, Json>> &events, const std::string &name) {
+        return static_cast<size_t>(std::count_if(events.begin(), events.end(), [&](auto &e) { return e.first == name; }));
+    }
+    EventReader reader;
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The samples of a live view in the order they came.
+struct Sampled {
+    std::vector<int64_t> sequence, first;
+    std::vector<double> time, load;
+    std::vector<long long> counts;
+    std::set<double> starts;
+    int64_t gaps = 0;  // numbers skipped
+    void add(const Json &e) {
+        first.push_back(e["first"].get<int64_t>());
+        starts.insert(e["start"].get<double>());
+        for (size_t i = 0; i < e["sequence"].size(); ++i) {
+            int64_t q = e["sequence"][i].get<int64_t>();
+            if (!sequence.empty()) gaps += q - sequence.back() - 1;
+            sequence.push_back(q);
+            time.push_back(e["time"][i].get<double>());
+            counts.push_back(e["counts"][i].get<long long>());
+            load.push_back(e.contains("loads") && e["loads"][i].is_number() ? e["loads"][i].get<double>() : NAN);
+        }
+    }
+};
+
+Sampled sampled(const std::vector<std::pair<std::string, Json>> &events) {
+    Sampled s;
+    for (auto &e : events)
+        if (e.first == "samples") s.add(e.second);
+    return s;
+}
+
+Json lastOf(const std::vector<std::pair<std::string, Json>> &events, const std::string &name) {
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if (it->first == name) return it->second;
+    return nullptr;
+}
 
 TEST_F(Api, StreamDeliversEverySampleInOrder) {
     ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).body["nominal"], 500.0);
@@ -1124,6 +1388,200 @@ TEST_F(Api, PingsDecideWhoKeepsAPlace) {
     Answer unknown = send("POST", "/api/devices/SIM0002/stream/pong", Json{{"client", "nobody"}});
     EXPECT_EQ(unknown.status, 404);
     EXPECT_EQ(send("POST", "/api/devices/SIM0002/stream/pong", Json{{"client", 5}}).status, 400);
+}
+
+TEST_F(Api, TheLiveViewCarriesTheReadersNumbersTimesAndFigures) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 15}}).status, 200);
+    sim::set_answer_delay_us("SIM0002", 1500);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(100));
+    // The board takes samples out of some answers that never arrive whole.
+    sim::FaultSpec f;
+    f.kind = sim::Fault::FastShort;
+    f.mode = sim::FaultMode::EveryNth;
+    f.every = 9;
+    sim::set_fault("SIM0002", f);
+    ASSERT_TRUE(live.waitFor([](const auto &events) {
+        Json s = lastOf(events, "status");
+        return s.is_object() && s["lost"].get<long long>() > 0 && s["timeouts"].get<long long>() > 0;
+    }));
+    sim::clear_faults("SIM0002");
+    ASSERT_TRUE(live.waitForMore("status", 2));
+    live.stop();
+    auto events = live.reader.copy();
+    Sampled got = sampled(events);
+    Json status = lastOf(events, "status");
+    ASSERT_FALSE(got.sequence.empty());
+    EXPECT_EQ(got.sequence.front(), 0) << "this reader started the stream";
+    for (size_t i = 1; i < got.sequence.size(); ++i) {
+        ASSERT_GT(got.sequence[i], got.sequence[i - 1]);
+        ASSERT_GE(got.time[i], got.time[i - 1]);
+    }
+    // No event went missing between the server and this reader.
+    for (size_t i = 1; i < got.first.size(); ++i) ASSERT_GT(got.first[i], got.first[i - 1]);
+    // What the figures call lost is what the numbers skip, and what the "lost" events name.
+    long long named = 0;
+    for (auto &e : events)
+        if (e.first == "lost") named += e.second["samples"].get<long long>();
+    EXPECT_GT(status["lost"].get<long long>(), 0);
+    EXPECT_EQ(got.gaps, status["lost"].get<long long>());
+    EXPECT_EQ(named, status["lost"].get<long long>());
+    EXPECT_EQ(status["lossBasis"], "nominal-rate");
+    EXPECT_EQ(status["state"], "running");
+    EXPECT_EQ(status["nominal"], 1000.0);
+    EXPECT_GE(status["requests"].get<long long>(), status["timeouts"].get<long long>());
+    EXPECT_LE(status["received"].get<long long>(), static_cast<long long>(got.sequence.size()));
+    EXPECT_GT(status["received"].get<long long>(), static_cast<long long>(got.sequence.size()) / 2);
+    // Times run at the nominal rate: the samples span about their number over the rate.
+    double span = got.time.back() - got.time.front();
+    double numbered = double(got.sequence.back() - got.sequence.front()) / 1000.0;
+    EXPECT_NEAR(span, numbered, 0.1 + 0.1 * numbered);
+    EXPECT_EQ(got.starts.size(), 1u);
+}
+
+TEST_F(Api, ARateChangedElsewhereContinuesTheLiveView) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 13}}).status, 200);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(150));
+    // Another client (another page, a script) changes the rate twice.
+    for (int rate : {15, 13}) {
+        long long before = live.reader.samples();
+        Answer changed = send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", rate}});
+        ASSERT_EQ(changed.status, 200) << changed.text;
+        EXPECT_EQ(changed.body["nominal"], qolven_rate_samples_per_second(rate));
+        ASSERT_TRUE(live.waitForSamples(before + 300));
+        ASSERT_TRUE(live.waitFor([rate](const auto &events) {
+            Json s = lastOf(events, "status");
+            return s.is_object() && s["rate"] == rate;
+        }));
+    }
+    live.stop();
+    auto events = live.reader.copy();
+    Sampled got = sampled(events);
+    // One stream for the reader: its numbers and times go on across the changes.
+    EXPECT_EQ(got.starts.size(), 1u);
+    double widest = 0;
+    for (size_t i = 1; i < got.sequence.size(); ++i) {
+        ASSERT_GT(got.sequence[i], got.sequence[i - 1]) << "at " << i;
+        ASSERT_GE(got.time[i], got.time[i - 1]) << "at " << i;
+        widest = std::max(widest, got.time[i] - got.time[i - 1]);
+    }
+    EXPECT_LT(widest, 1.0) << "the time axis does not jump";
+    std::set<double> nominal;
+    for (auto &e : events)
+        if (e.first == "status") nominal.insert(e.second["nominal"].get<double>());
+    EXPECT_TRUE(nominal.count(500.0) && nominal.count(1000.0));
+}
+
+TEST_F(Api, AnUnpluggedDeviceAndItsReturnReachTheReaders) {
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/stream", Json{{"rate", 15}}).status, 200);
+    sim::set_answer_delay_us("SIM0002", 1500);
+    Listener live(server->port(), "/api/devices/SIM0002/stream");
+    ASSERT_TRUE(live.waitForSamples(100));
+    sim::BoardConfig config = sim::config("SIM0002");
+    ASSERT_TRUE(sim::detach("SIM0002"));
+    ASSERT_TRUE(live.waitForMore("disconnected", 1));
+    // Meanwhile requests are told why, and nothing waits for the device.
+    Answer meanwhile = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(meanwhile.status, 503) << meanwhile.text;
+    EXPECT_EQ(meanwhile.body.value("code", ""), "QOLVEN_DISCONNECTED");
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    sim::attach(config);
+    ASSERT_TRUE(live.waitForMore("reconnected", 1));
+    long long after = live.reader.samples() + 100;
+    ASSERT_TRUE(live.waitForSamples(after));
+    ASSERT_TRUE(live.waitForMore("status", 1));
+    live.stop();
+    auto events = live.reader.copy();
+    Json back = lastOf(events, "reconnected"), status = lastOf(events, "status");
+    Sampled got = sampled(events);
+    EXPECT_GT(back["samples"].get<long long>(), 100) << "0.3 s at 1000 samples/s went by";
+    EXPECT_EQ(got.gaps, back["samples"].get<long long>()) << "the gap is the only one";
+    EXPECT_EQ(status["reconnects"], 1);
+    EXPECT_EQ(status["lost"], back["samples"]);
+    EXPECT_EQ(get("/api/devices/SIM0002/reading").status, 200);
+}
+
+TEST_F(Api, TareIsTakenOffByTheHostPerChannel) {
+    Json points = {{{"count", kSignal}, {"load", 0}}, {{"count", kSignal + 100000}, {"load", 1000}}};
+    ASSERT_EQ(send("POST", "/api/devices/SIM0002/calibration", Json{{"points", points}}).status, 200);
+    ASSERT_TRUE(sim::set_signal("SIM0002", kSignal + 50000, 0, 0, 0));
+    EXPECT_DOUBLE_EQ(get("/api/devices/SIM0002/reading").body["load"].get<double>(), 500);
+    clearWire();
+    Answer tare = send("PUT", "/api/devices/SIM0002/tare", Json{{"count", kSignal + 20000}});
+    ASSERT_EQ(tare.status, 200) << tare.text;
+    EXPECT_EQ(wire("SIM0002"), 0u) << "the board is not asked, let alone written";
+    Answer tared = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(tared.body["tared"], true);
+    EXPECT_EQ(tared.body["tare"], kSignal + 20000);
+    EXPECT_DOUBLE_EQ(tared.body["load"].get<double>(), 300);
+    EXPECT_EQ(tared.body["loadText"], "300");
+    {
+        // The live view's loads too.
+        Listener live(server->port(), "/api/devices/SIM0002/stream");
+        ASSERT_TRUE(live.waitForSamples(20));
+        live.stop();
+        Sampled got = sampled(live.reader.copy());
+        ASSERT_FALSE(got.load.empty());
+        for (size_t i = 0; i < got.load.size(); ++i)
+            EXPECT_NEAR(got.load[i], double(got.counts[i] - (kSignal + 20000)) / 100, 1e-9);
+    }
+    // At the present reading; then gone again.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0002/tare", Json::object()).body["tare"], kSignal + 50000);
+    EXPECT_DOUBLE_EQ(get("/api/devices/SIM0002/reading").body["load"].get<double>(), 0);
+    ASSERT_EQ(client->Delete("/api/devices/SIM0002/tare", auth())->status, 200);
+    Answer untared = get("/api/devices/SIM0002/reading");
+    EXPECT_EQ(untared.body["tared"], false);
+    EXPECT_DOUBLE_EQ(untared.body["load"].get<double>(), 500);
+    EXPECT_EQ(get("/api/devices/SIM0002/calibration").body["points"], points) << "the calibration is untouched";
+
+    // A channel's tare is that channel's.
+    ASSERT_EQ(send("PUT", "/api/devices/SIM0009/tare", Json{{"channel", 1}}).status, 200);
+    EXPECT_EQ(get("/api/devices/SIM0009/reading?channel=1").body["tared"], true);
+    EXPECT_EQ(get("/api/devices/SIM0009/reading?channel=0").body["tared"], false);
+}
+
+TEST_F(Api, FailuresAnswerWithTheStatusOfTheirClass) {
+    struct Case {
+        const char *what;
+        std::function<void()> before;
+        std::string path;
+        int status;
+        const char *code;
+    } cases[] = {
+        {"silent board", [] { sim::set_board_silent("SIM0002", true); }, "/api/devices/SIM0002/settings/unit-code",
+         504, "QOLVEN_TIMEOUT"},
+        {"board error report", [] {
+             sim::FaultSpec f;
+             f.kind = sim::Fault::BoardError;
+             f.arg = 0x4D;
+             sim::set_fault("SIM0002", f);
+         }, "/api/devices/SIM0002/settings/unit-code", 422, "QOLVEN_BOARD_REFUSED"},
+        {"board type", [] {}, "/api/devices/SIM0005/settings/unit-code", 422, "QOLVEN_BOARD_TYPE"},
+        {"malformed answer", [] {
+             sim::FaultSpec f;
+             f.kind = sim::Fault::WrongEnd;
+             sim::set_fault("SIM0002", f);
+         }, "/api/devices/SIM0002/settings/unit-code", 502, "QOLVEN_ERROR"},
+        {"unplugged", [this] {
+             ASSERT_EQ(get("/api/devices/SIM0009/reading").status, 200);
+             sim::detach("SIM0009");
+         }, "/api/devices/SIM0009/reading", 503, "QOLVEN_DISCONNECTED"},
+        {"still unplugged", [] {}, "/api/devices/SIM0009/reading", 503, "QOLVEN_NO_DEVICE"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        c.before();
+        Answer a = get(c.path);
+        EXPECT_EQ(a.status, c.status) << a.text;
+        EXPECT_EQ(a.body.value("code", ""), c.code) << a.text;
+        EXPECT_FALSE(a.body.value("error", "").empty());
+        sim::set_board_silent("SIM0002", false);
+        sim::clear_faults("SIM0002");
+    }
+    // Back on the list, the device is opened again.
+    sim::attach(board("SIM0009", 9));
+    EXPECT_EQ(get("/api/devices/SIM0009/reading").status, 200);
 }
 
 } // namespace

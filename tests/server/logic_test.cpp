@@ -1,6 +1,6 @@
 // The arithmetic and the bookkeeping behind `qolven serve`: averaged readings,
-// loading-point checks, loads from a table, the per-reader event queues, the
-// access policy and what is read of a request before it is answered.
+// loading-point checks, the per-reader event queues, the access policy and
+// what is read of a request before it is answered.
 #include <gtest/gtest.h>
 
 #include "calibration.h"
@@ -29,64 +29,44 @@ TEST(Calibration, SpreadOfReadings) {
     EXPECT_DOUBLE_EQ(summarize({-8388608, 16777215}).mean, 4194303.5);
 }
 
-TEST(Calibration, LoadingPointChecks) {
+TEST(Calibration, LoadingPointChecksNameEveryProblem) {
     struct Case {
         std::vector<LoadingPoint> points;
         size_t max;
-        const char *problem;  // "" when accepted
+        std::vector<const char *> problems;  // none when accepted
     } cases[] = {
-        {{{1000, 0}, {2000, 10}}, 16, ""},
-        {{{1000, 0}, {1100, 10}}, 16, ""},                       // exactly the minimum span
-        {{{5000, 0}, {1000, 10}, {-3000, 20}}, 16, ""},           // falling counts are fine
-        {{{1000, 0}}, 16, "needs the zero point and at least one known load"},
-        {{}, 16, "needs the zero point"},
-        {{{1000, 0}, {1099, 10}}, 16, "span too small: point 1 is only 99 counts from point 0"},
-        {{{5000, 0}, {4950, 10}}, 16, "span too small: point 1 is only 50 counts"},
-        {{{1000, 0}, {2000, 10}, {1500, 20}}, 16, "not monotonic: the count must rise"},
-        {{{5000, 0}, {1000, 10}, {2000, 20}}, 16, "not monotonic: the count must fall"},
-        {{{1000, 0}, {1000, 10}}, 16, "not monotonic"},
-        {{{1000, 10}, {2000, 10}}, 16, "loads must increase from point to point: point 1 has load 10 after 10"},
-        {{{1000, 10}, {2000, 5}}, 16, "loads must increase"},
-        {{{0, 0}, {200, 1}, {400, 2}}, 2, "3 loading points, but this board keeps at most 2"},
+        {{{1000, 0}, {2000, 10}}, 16, {}},
+        {{{1000, 0}, {1100, 10}}, 16, {}},                       // exactly the minimum span
+        {{{5000, 0}, {1000, 10}, {-3000, 20}}, 16, {}},           // falling counts are fine
+        {{{1000, 0}}, 16, {"needs the zero point and at least one known load"}},
+        {{}, 16, {"needs the zero point"}},
+        {{{1000, 0}, {1099, 10}}, 16, {"span too small: point 1 is only 99 counts from point 0"}},
+        {{{5000, 0}, {4950, 10}}, 16, {"span too small: point 1 is only 50 counts"}},
+        {{{1000, 0}, {2000, 10}, {1500, 20}}, 16, {"not monotonic: the count must rise with the load, but point 2"}},
+        {{{5000, 0}, {1000, 10}, {2000, 20}}, 16, {"not monotonic: the count must fall"}},
+        {{{1000, 0}, {1000, 10}}, 16, {"not monotonic"}},
+        {{{1000, 10}, {2000, 10}}, 16, {"loads must increase from point to point: point 1 has load 10 after 10"}},
+        {{{0, 0}, {200, 1}, {400, 2}}, 2, {"3 loading points, but this board keeps at most 2"}},
+        // Loads 2.5 then 1.0 (lightest not first): both the load and the count go back.
+        {{{1000000, 0}, {1100000, 250}, {1040000, 100}}, 16,
+         {"point 2 has load 100 after 250", "point 2 reads 1040000 after 1100000"}},
+        {{{1000, 0}, {1050, 10}, {1080, 5}}, 16,
+         {"point 1 is only 50 counts", "point 2 has load 5 after 10", "point 2 is only 30 counts"}},
     };
     for (const Case &c : cases) {
-        std::string problem = checkLoadingPoints(c.points, c.max);
-        if (!*c.problem) EXPECT_EQ(problem, "");
-        else EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+        std::vector<std::string> problems = loadingPointProblems(c.points, c.max);
+        std::string all;
+        for (const std::string &p : problems) all += p + "\n";
+        ASSERT_EQ(problems.size(), c.problems.size()) << all;
+        for (size_t i = 0; i < problems.size(); ++i)
+            EXPECT_NE(problems[i].find(c.problems[i]), std::string::npos) << problems[i];
     }
 }
 
-TEST(Calibration, LoadAlongTheTable) {
-    std::vector<LoadingPoint> rising = {{1000, 0}, {2000, 100}, {4000, 200}};
-    std::vector<LoadingPoint> falling = {{5000, 0}, {3000, 1000}};
-    struct Case {
-        const std::vector<LoadingPoint> *table;
-        long long count;
-        double load;
-    } cases[] = {
-        {&rising, 1000, 0},    {&rising, 1500, 50},   {&rising, 2000, 100}, {&rising, 3000, 150},
-        {&rising, 4000, 200},  {&rising, 5000, 250},  {&rising, 0, -100},   {&falling, 4000, 500},
-        {&falling, 6000, -500}, {&falling, 2000, 1500},
-    };
-    for (const Case &c : cases) {
-        auto load = loadAt(c.count, *c.table);
-        ASSERT_TRUE(load.has_value()) << c.count;
-        EXPECT_DOUBLE_EQ(*load, c.load) << c.count;
-    }
-    EXPECT_FALSE(loadAt(5, {{1000, 0}}).has_value());
-    EXPECT_FALSE(loadAt(5, {}).has_value());
-    EXPECT_DOUBLE_EQ(sensitivity(rising), 15);
-    EXPECT_DOUBLE_EQ(sensitivity(falling), -2);
-}
-
-TEST(Calibration, LoadAsTheDisplayShowsIt) {
-    struct Case {
-        double load;
-        int decimalPoint;
-        const char *text;
-    } cases[] = {{1234, 0, "1234"}, {1234, 3, "1.234"}, {500, 3, "0.500"}, {-250, 2, "-2.50"},
-                 {1234.6, 0, "1235"}, {7, 12, "0.000000000"}, {12, -1, "12"}};
-    for (const Case &c : cases) EXPECT_EQ(formatLoad(c.load, c.decimalPoint), c.text);
+TEST(Calibration, Sensitivity) {
+    EXPECT_DOUBLE_EQ(sensitivity({{1000, 0}, {2000, 100}, {4000, 200}}), 15);
+    EXPECT_DOUBLE_EQ(sensitivity({{5000, 0}, {3000, 1000}}), -2);
+    EXPECT_DOUBLE_EQ(sensitivity({{5000, 0}}), 0);
 }
 
 TEST(Events, SlowReaderIsDroppedOthersGetEverything) {

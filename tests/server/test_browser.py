@@ -3,15 +3,20 @@
 Run by CTest (x86-64): QOLVEN_CLI names the built program, QOLVEN_SCREENSHOT
 where the screenshot for docs/serve.md goes.
 """
+import csv
 import http.server
+import io
 import json
 import os
 import re
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
+import time
+import urllib.error
 import urllib.request
 
 import pytest
@@ -32,14 +37,21 @@ def workdir():
     shutil.rmtree(path, ignore_errors=True)
 
 
-def qolven(workdir, *args, **kwargs):
-    return [CLI, "--simulate", DEVICES, "--state", os.path.join(workdir, "state")] + list(args)
+def qolven(workdir, *args, devices=DEVICES):
+    return [CLI, "--simulate", devices, "--state", os.path.join(workdir, "state")] + list(args)
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
 
 
 class Server:
-    def __init__(self, workdir):
-        self.process = subprocess.Popen(qolven(workdir, "serve", "--port", "0"), stdout=subprocess.PIPE,
-                                        stderr=subprocess.PIPE, text=True)
+    def __init__(self, workdir, port=0, token=None, devices=DEVICES):
+        extra = ["--token", token] if token is not None else []
+        self.process = subprocess.Popen(qolven(workdir, "serve", "--port", str(port), *extra, devices=devices),
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.url = None
         for line in self.process.stdout:
             match = re.search(r"^Open (http://\S+)", line)
@@ -73,17 +85,22 @@ def server(served):
     return served.url
 
 
-@pytest.fixture
-def browser(workdir):
+def chromium(workdir, size="1200,1400"):
     options = webdriver.ChromeOptions()
     for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                  "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                 "--disable-dev-shm-usage", "--window-size=1200,1400",
+                 "--disable-dev-shm-usage", "--window-size=" + size,
                  "--user-data-dir=" + os.path.join(workdir, "chromium")):
         options.add_argument(flag)
     options.binary_location = "/usr/bin/chromium"
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
     driver.set_page_load_timeout(WAIT)
+    return driver
+
+
+@pytest.fixture
+def browser(workdir):
+    driver = chromium(workdir)
     yield driver
     driver.quit()
 
@@ -109,6 +126,16 @@ def wait_text(driver, css, predicate, what):
     return text_of(driver, css)
 
 
+def wait_until(driver, script, what):
+    WebDriverWait(driver, WAIT, poll_frequency=0.2).until(lambda d: d.execute_script(script), message=what)
+    return driver.execute_script(script)
+
+
+def open_page(driver, url):
+    driver.get(url)
+    wait_until(driver, "return document.body.dataset.ready === 'yes'", "page ready")
+
+
 def tab(driver, name):
     driver.find_element(By.CSS_SELECTOR, '#tabs button[data-tab="%s"]' % name).click()
 
@@ -132,19 +159,38 @@ def save_setting(driver, key, value):
     row.find_element(By.CSS_SELECTOR, "button").click()
 
 
+def confirm_text(driver, accept):
+    WebDriverWait(driver, WAIT).until(lambda d: _alert(d), message="a confirmation is asked")
+    alert = driver.switch_to.alert
+    said = alert.text
+    alert.accept() if accept else alert.dismiss()
+    return said
+
+
+def _alert(driver):
+    try:
+        driver.switch_to.alert
+        return True
+    except Exception:
+        return False
+
+
+def chart_data(driver):
+    return driver.execute_script("const d = window.qolvenChart.data; return [Array.from(d[0]), Array.from(d[1])];")
+
+
 def test_page_against_virtual_boards(served, browser, workdir):
     server = served.url
     driver = browser
-    driver.get(server)
-    WebDriverWait(driver, WAIT).until(lambda d: d.execute_script("return document.body.dataset.ready") == "yes",
-                                      message="page ready")
+    api(server, "PUT", "/api/devices/SIM0002/stream", {"rate": 8})
+    open_page(driver, server)
     assert "token=" not in driver.current_url, "the token leaves the address bar"
 
     # Both devices can be chosen; the identity follows.
     devices = [o.text for o in Select(driver.find_element(By.ID, "device")).options]
     assert devices == ["SIM0002", "SIM0009"]
     wait_text(driver, "#id-type", lambda t: t.startswith("2"), "board type of SIM0002")
-    assert text_of(driver, "#id-answers") == "yes"
+    wait_text(driver, "#id-answers", lambda t: t == "yes", "the board answers")
     Select(driver.find_element(By.ID, "device")).select_by_visible_text("SIM0009")
     wait_text(driver, "#id-type", lambda t: t.startswith("9 (multi-channel board"), "board type of SIM0009")
     assert driver.find_element(By.ID, "channel-box").is_displayed()
@@ -152,29 +198,55 @@ def test_page_against_virtual_boards(served, browser, workdir):
     wait_text(driver, "#id-serial", lambda t: t == "SIM0002", "back to SIM0002")
     wait_text(driver, "#id-type", lambda t: t.startswith("2"), "board type of SIM0002 again")
 
+    # The virtual load cell shows the signal in use, not its defaults.
+    signal_in_use = api(server, "GET", "/api/devices/SIM0002/simulation")
+    WebDriverWait(driver, WAIT).until(
+        lambda d: d.find_element(By.ID, "sim-amplitude").get_attribute("value") == "%g" % signal_in_use["amplitude"],
+        message="the panel shows the swing in use")
+    assert signal_in_use["amplitude"] > 0
+
     # The live value moves with the virtual board's signal, and the chart fills.
     first = wait_text(driver, "#live-count", lambda t: t.isdigit(), "a live count")
     wait_text(driver, "#live-count", lambda t: t.isdigit() and t != first, "the live count changes")
-    WebDriverWait(driver, WAIT).until(lambda d: d.execute_script("return window.qolvenStats.received") > 5,
-                                      message="samples stream in")
-    wait_text(driver, "#stream-stats", lambda t: "samples/s received" in t, "stream figures")
+    wait_until(driver, "return window.qolvenStats.received > 5", "samples stream in")
+    wait_text(driver, "#fig-rate", lambda t: "/s of " in t, "stream figures")
+    wait_text(driver, "#fig-min", lambda t: t != "–", "min over the window")
+    low, high = float(text_of(driver, "#fig-min")), float(text_of(driver, "#fig-max"))
+    mean = float(text_of(driver, "#fig-mean"))
+    assert low <= mean <= high
 
     # Settings: a value the board takes is shown as read back; one it refuses shows the library's text.
     tab(driver, "settings")
     wait_text(driver, "#settings-status", lambda t: "settings of board type 2" in t, "settings read")
     wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "0", "decimal point listed")
-    save_setting(driver, "decimal-point", 2)
-    wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "2", "decimal point read back")
+    rows = driver.find_elements(By.CSS_SELECTOR, "#settings-table tbody tr")
+    assert all(r.get_attribute("textContent").count("(write only)") <= 1 for r in rows), "write only said once"
+    assert any("(write only)" in r.get_attribute("textContent") for r in rows)
+    assert not any("`" in r.get_attribute("textContent") for r in rows), "no literal backticks"
+    # Every syntax shows whole.
+    cut = driver.execute_script("""
+        return Array.from(document.querySelectorAll('#settings-table .syntax'))
+          .filter((e) => e.scrollWidth > e.clientWidth + 1).map((e) => e.textContent);""")
+    assert cut == []
+    syntax = text_of(driver, "#setting-loading-point\\.0 .syntax")
+    assert syntax.startswith("[count ") and syntax.endswith("]"), syntax
+    # The board's factory line is a calibration too: the page asks before moving its loads.
+    save_setting(driver, "decimal-point", 1)
+    said = confirm_text(driver, accept=True)
+    assert "10 times smaller" in said, said
+    wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "1", "decimal point read back")
     save_setting(driver, "decimal-point", 300)
-    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "Invalid Decimal Point (decimal-point: value 300 is outside 0..255)",
-              "refusal shown")
-    assert text_of(driver, "#setting-decimal-point td.value") == "2"
+    wait_text(driver, '#setting-decimal-point .error',
+              lambda t: t == "Invalid Decimal Point (decimal-point: value 300 is outside 0..255)", "refusal shown")
+    assert text_of(driver, "#setting-decimal-point td.value") == "1"
     save_setting(driver, "decimal-point", "two")
     wait_text(driver, '#setting-decimal-point .error', lambda t: "is not a number" in t, "malformed value named")
-    assert api(server, "GET", "/api/devices/SIM0002/settings/decimal-point")["value"] == "2"
+    assert api(server, "GET", "/api/devices/SIM0002/settings/decimal-point")["value"] == "1"
 
-    # Calibration wizard on known counts; two decimals from the setting above.
+    # Calibration wizard, as docs/serve.md tells it.
     tab(driver, "calibration")
+    steps = driver.find_element(By.ID, "wizard-steps").text
+    assert re.search(r"1\. Zero\s+2\. Known loads\s+3\. Review\s+4\. Write", steps), steps
     set_virtual_signal(driver, 1000000)
     driver.find_element(By.ID, "cal-samples").clear()
     driver.find_element(By.ID, "cal-samples").send_keys("10")
@@ -182,51 +254,224 @@ def test_page_against_virtual_boards(served, browser, workdir):
     wait_text(driver, "#zero-result", lambda t: t.startswith("Zero: 1000000 counts (± 0.0"), "zero measured")
     driver.find_element(By.ID, "zero-next").click()
 
-    # A load that hardly moves the signal is refused at the review.
-    set_virtual_signal(driver, 1000040)
-    driver.find_element(By.ID, "load-value").send_keys("5")
-    driver.find_element(By.ID, "load-measure").click()
-    WebDriverWait(driver, WAIT).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#load-table tbody tr")) == 1,
-                                      message="first load measured")
+    # Loads out of order are named at once, and the review names every problem.
+    def measure_load(counts, load, rows):
+        set_virtual_signal(driver, counts)
+        field = driver.find_element(By.ID, "load-value")
+        field.clear()
+        field.send_keys(load)
+        driver.find_element(By.ID, "load-measure").click()
+        WebDriverWait(driver, WAIT).until(
+            lambda d: len(d.find_elements(By.CSS_SELECTOR, "#load-table tbody tr")) == rows, message="load measured")
+
+    measure_load(1250000, "2.5", 1)
+    measure_load(1100000, "1.0", 2)
+    wait_text(driver, "#load-warnings", lambda t: "Point 2 (1.0) is not heavier than point 1 (2.5)" in t,
+              "a lighter load named")
     driver.find_element(By.ID, "loads-next").click()
-    wait_text(driver, "#review-error", lambda t: t.startswith("span too small"), "small span refused")
+    wait_text(driver, "#review-problems", lambda t: "has load 10 after 25" in t and "not monotonic" in t,
+              "both problems reviewed")
+    assert not driver.find_element(By.ID, "review-sensitivity-line").is_displayed(), "no empty sensitivity"
     assert not driver.find_element(By.ID, "review-write").is_enabled()
 
-    # Back, drop that point, measure a real load.
+    # Back, drop both points; a load that hardly moves the signal is refused at the review.
+    driver.find_element(By.ID, "review-back").click()
+    for _ in range(2):
+        driver.find_element(By.CSS_SELECTOR, "#load-table tbody tr button").click()
+    measure_load(1000040, "5", 1)
+    driver.find_element(By.ID, "loads-next").click()
+    wait_text(driver, "#review-problems", lambda t: t.startswith("span too small"), "small span refused")
     driver.find_element(By.ID, "review-back").click()
     driver.find_element(By.CSS_SELECTOR, "#load-table tbody tr button").click()
-    set_virtual_signal(driver, 1200000)
-    driver.find_element(By.ID, "load-measure").click()
-    WebDriverWait(driver, WAIT).until(lambda d: len(d.find_elements(By.CSS_SELECTOR, "#load-table tbody tr")) == 1,
-                                      message="second load measured")
+    measure_load(1200000, "5", 1)
     assert [c.text for c in driver.find_elements(By.CSS_SELECTOR, "#load-table tbody td")][:3] == \
-        ["1", "5.00", "1200000"]
+        ["1", "5.0", "1200000"]
+    assert text_of(driver, "#load-warnings") == ""
     driver.find_element(By.ID, "loads-next").click()
     wait_text(driver, "#review-sensitivity", lambda t: t.startswith("40000.000 counts per load unit"),
               "sensitivity reviewed")
     driver.find_element(By.ID, "review-write").click()
     wait_text(driver, "#write-status", lambda t: t.startswith("Written: 2 loading points"), "calibration written")
     written = [c.text for c in driver.find_elements(By.CSS_SELECTOR, "#written-table tbody td")]
-    assert written == ["0", "0.00", "1000000", "1", "5.00", "1200000"]
+    assert written == ["0", "0.0", "1000000", "1", "5.0", "1200000"]
     table = api(server, "GET", "/api/devices/SIM0002/calibration")
-    assert table["points"] == [{"count": 1000000, "load": 0}, {"count": 1200000, "load": 500}]
+    assert table["points"] == [{"count": 1000000, "load": 0}, {"count": 1200000, "load": 50}]
 
-    # The calibrated load in the live view, then the screenshot for the documentation.
+    # The calibrated load in the live view, the same as the API's, then the screenshot.
     set_virtual_signal(driver, 1100000)
     tab(driver, "live")
-    wait_text(driver, "#live-load", lambda t: t == "2.50", "calibrated load shown")
+    wait_text(driver, "#live-load", lambda t: t == "2.5", "calibrated load shown")
+    assert api(server, "GET", "/api/devices/SIM0002/reading")["loadText"] == "2.5"
     driver.execute_script("window.scrollTo(0, 0)")
     shot = os.environ.get("QOLVEN_SCREENSHOT", os.path.join(workdir, "serve.png"))
     assert driver.save_screenshot(shot)
     assert os.path.getsize(shot) > 10000
 
+    # A decimal point over the calibration: asked first; declined, nothing is written.
+    tab(driver, "settings")
+    wait_text(driver, "#setting-decimal-point td.value", lambda t: t == "1", "settings read again")
+    save_setting(driver, "decimal-point", 2)
+    said = confirm_text(driver, accept=False)
+    assert "2 loading points" in said and "10 times smaller" in said and "2.5 would read 0.25" in said, said
+    wait_text(driver, '#setting-decimal-point .error', lambda t: t == "not written", "declined")
+    assert api(server, "GET", "/api/devices/SIM0002/settings/decimal-point")["value"] == "1"
+
+    # Tare on the host: the load starts from zero, the board's table stays.
+    tab(driver, "live")
+    driver.find_element(By.ID, "tare").click()
+    wait_text(driver, "#live-load", lambda t: t == "0.0", "tared load")
+    assert "tared" in text_of(driver, "#live-unit")
+    driver.find_element(By.ID, "untare").click()
+    wait_text(driver, "#live-load", lambda t: t == "2.5", "tare cleared")
+    assert api(server, "GET", "/api/devices/SIM0002/calibration")["points"][1] == {"count": 1200000, "load": 50}
+
+    # The y axis zooms in and back to the data.
+    Select(driver.find_element(By.ID, "series")).select_by_value("load")
+    wait_until(driver, "return window.qolvenChart.data[1].filter((y) => y !== null).length > 5", "loads charted")
+    driver.find_element(By.ID, "y-fit").click()
+    before = driver.execute_script("const y = window.qolvenChart.scales.y; return y.max - y.min;")
+    driver.find_element(By.ID, "y-in").click()
+    driver.find_element(By.ID, "y-in").click()
+    wait_until(driver, "const y = window.qolvenChart.scales.y; return y.max - y.min < %r;" % (before / 3),
+               "zoomed in")
+    driver.find_element(By.ID, "y-fit").click()
+    wait_until(driver, "const y = window.qolvenChart.scales.y; return y.max - y.min > %r;" % (before / 2),
+               "fitted again")
+
+    # Restore asks first, as reset does.
+    tab(driver, "maintenance")
+    driver.find_element(By.ID, "restore").click()
+    said = confirm_text(driver, accept=False)
+    assert "overwritten" in said, said
+    assert text_of(driver, "#pages-status") == ""
+
     # The virtual board stored what the page wrote: a later process reads it from the state file.
     served.stop()
-    for name, value in (("decimal-point", "2"), ("loading-point.1", "1200000"), ("load-of-loading-point.1", "500"),
+    for name, value in (("decimal-point", "1"), ("loading-point.1", "1200000"), ("load-of-loading-point.1", "50"),
                         ("number-of-loading-points", "2")):
         got = subprocess.run(qolven(workdir, "--serial", "SIM0002", "get", name), capture_output=True, text=True,
                              timeout=WAIT)
         assert got.stdout == "%s %s\n" % (name, value), got.stderr
+
+
+def test_a_rate_changed_elsewhere_keeps_the_chart_going(server, browser):
+    driver = browser
+    api(server, "PUT", "/api/devices/SIM0002/stream", {"rate": 13})
+    open_page(driver, server)
+    wait_until(driver, "return window.qolvenStats.received > 200", "samples at 500/s")
+    for rate in (15, 13):
+        # Another client (another tab, a script) changes the rate.
+        api(server, "PUT", "/api/devices/SIM0002/stream", {"rate": rate})
+        wait_until(driver, "return document.getElementById('rate').value === '%d'" % rate, "the rate list follows")
+        xs, _ = chart_data(driver)
+        latest = xs[-1]
+        time.sleep(2)
+        xs, ys = chart_data(driver)
+        # The chart keeps moving with the clock: no jump, no data stuck at the edge.
+        assert 1.0 < xs[-1] - latest < 4.0, (latest, xs[-1])
+        assert xs[-1] - xs[0] <= 10.5
+        steps = [b - a for a, b in zip(xs, xs[1:])]
+        assert min(steps) >= 0 and max(steps) < 1.0, max(steps)
+
+
+def test_losses_show_as_gaps_that_the_figures_count(workdir, browser):
+    devices = "type=2,serial=SIM0002,delay_us=300,fault=fast_short,fault_every=7"
+    s = Server(workdir, devices=devices)
+    try:
+        driver = browser
+        api(s.url, "PUT", "/api/devices/SIM0002/stream", {"rate": 15})
+        open_page(driver, s.url)
+        wait_until(driver, "return window.qolvenStats.boardLost > 0 && window.qolvenStats.joinedAt === 0",
+                   "losses counted")
+        # At each status, what the figures call lost is what the sample numbers skipped.
+        for _ in range(3):
+            wait_until(driver, "return window.qolvenStats.boardLost > 0", "a status")
+            lost, gaps = driver.execute_script(
+                "return [window.qolvenStats.boardLost, window.qolvenStats.gapsAtStatus];")
+            assert lost == gaps
+            time.sleep(1)
+        assert int(text_of(driver, "#fig-lost")) >= lost
+        _, ys = chart_data(driver)
+        assert None in ys, "a loss breaks the line"
+        recorded = driver.execute_script("return window.qolvenCsv().sample;")
+        skipped = sum(b - a - 1 for a, b in zip(recorded, recorded[1:]))
+        assert skipped > 0
+        assert all(b > a for a, b in zip(recorded, recorded[1:]))
+    finally:
+        s.stop()
+
+
+def test_a_restarted_server(workdir, browser):
+    driver = browser
+    port = free_port()
+    # With the same token the page goes on, and the chart shows the pause.
+    first = Server(workdir, port=port, token="fixed-token-0123456789abcdef")
+    api(first.url, "PUT", "/api/devices/SIM0002/stream", {"rate": 13})  # kept in the state file
+    open_page(driver, first.url)
+    wait_until(driver, "return window.qolvenStats.received > 50", "samples")
+    first.stop()
+    wait_text(driver, "#contact", lambda t: t.startswith("No contact with the server since"), "contact lost")
+    assert "stale" in driver.find_element(By.ID, "reading").get_attribute("class")
+    assert text_of(driver, "#id-answers").startswith("unknown")
+    time.sleep(1)
+    again = Server(workdir, port=port, token="fixed-token-0123456789abcdef")
+    try:
+        received = driver.execute_script("return window.qolvenStats.received")
+        wait_until(driver, "return window.qolvenStats.received > %d + 200" % received, "samples again")
+        wait_until(driver, "return document.getElementById('contact').hidden", "contact back")
+        xs, ys = chart_data(driver)
+        breaks = [i for i, y in enumerate(ys) if y is None]
+        assert breaks, "old and new data are not joined"
+        i = breaks[-1]
+        assert xs[i + 1] - xs[i - 1] > 1.0, "the pause shows on the time axis"
+        assert "stale" not in driver.find_element(By.ID, "reading").get_attribute("class")
+    finally:
+        again.stop()
+
+    # A new token (the default): the page says so instead of reconnecting forever.
+    third = Server(workdir, port=port)
+    try:
+        wait_text(driver, "#contact", lambda t: "no longer takes its token" in t, "lost token named")
+        assert "stale" in driver.find_element(By.ID, "reading").get_attribute("class")
+        assert text_of(driver, "#id-answers").startswith("unknown")
+        # Reloading tells a person what to do, not a raw JSON answer.
+        driver.get(third.url.split("?token=")[0])
+        body = driver.find_element(By.TAG_NAME, "body").text
+        assert "token" in body and not body.lstrip().startswith("{"), body
+        open_page(driver, third.url)
+        wait_text(driver, "#id-answers", lambda t: t == "yes", "the new address works")
+    finally:
+        third.stop()
+
+
+def test_a_narrow_window(server, workdir):
+    driver = chromium(workdir, size="390,900")
+    try:
+        driver.set_window_size(390, 900)
+        open_page(driver, server)
+        width = driver.execute_script("return window.innerWidth")
+        assert width <= 400
+        for b in driver.find_elements(By.CSS_SELECTOR, "#tabs button"):
+            box = b.rect
+            assert box["x"] >= 0 and box["x"] + box["width"] <= width, (b.text, box)
+        tab(driver, "settings")
+        wait_text(driver, "#settings-status", lambda t: "settings of board type" in t, "settings read")
+        for b in driver.find_elements(By.CSS_SELECTOR, "#settings-table button"):
+            box = b.rect
+            assert box["x"] + box["width"] <= width, box
+        assert driver.execute_script("return document.documentElement.scrollWidth") <= width
+        tab(driver, "live")
+        # The figures hold their place: the chart does not move as they change.
+        wait_text(driver, "#fig-rate", lambda t: "/s of " in t, "stream figures")
+        tops = set()
+        for _ in range(6):
+            tops.add(driver.execute_script("return Math.round(document.getElementById('chart').getBoundingClientRect().top)"))
+            driver.find_element(By.ID, "pause").click()
+            time.sleep(0.6)
+        assert len(tops) == 1, tops
+        assert driver.execute_script("return document.documentElement.scrollWidth") <= width
+    finally:
+        driver.quit()
 
 
 class ForeignSite:
