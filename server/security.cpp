@@ -1,5 +1,8 @@
 #include "security.h"
 
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <netinet/in.h>
@@ -48,7 +51,33 @@ std::string tokenProblem(const std::string &token, bool loopback) {
     return "";
 }
 
-BrowserSession newBrowserSession() { return {"/s/" + randomToken(), randomToken()}; }
+namespace {
+
+// 32 hexadecimal digits of HMAC-SHA-256(token, purpose): nothing of the token
+// can be learnt from them.
+std::string derived(const std::string &token, const char *purpose) {
+    unsigned char mac[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    if (!HMAC(EVP_sha256(), token.data(), static_cast<int>(token.size()),
+              reinterpret_cast<const unsigned char *>(purpose), std::strlen(purpose), mac, &size) || size < 16)
+        return randomToken();
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (unsigned i = 0; i < 16; ++i) {
+        text += digits[mac[i] >> 4];
+        text += digits[mac[i] & 15];
+    }
+    return text;
+}
+
+} // namespace
+
+// Derived from the token, so that a server restarted with the same token keeps
+// its page's session and an open page goes on.
+BrowserSession browserSessionFor(const std::string &token) {
+    if (token.empty()) return {"/s/" + randomToken(), randomToken()};
+    return {"/s/" + derived(token, "qolven page path"), derived(token, "qolven session cookie")};
+}
 
 bool isLoopback(const std::string &address) {
     if (address == "localhost" || address == "::1") return true;

@@ -22,7 +22,7 @@ struct BrowserSession {
     std::string path;    // "/s/" and 32 hexadecimal digits; the page lives below it
     std::string secret;  // the cookie's value
 };
-BrowserSession newBrowserSession();
+BrowserSession browserSessionFor(const std::string &token);
 
 // 127.0.0.0/8, ::1 and "localhost".
 bool isLoopback(const std::string &address);

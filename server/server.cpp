@@ -29,6 +29,9 @@ namespace {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
+constexpr milliseconds kPingInterval{2000};
+constexpr milliseconds kQuietReader{6000};  // three pings unanswered
+
 // Every live-view connection holds a thread for as long as it is open; the
 // others keep enough threads for the page's own requests.
 ConnectionLimits connectionLimits(const Options &o) {
@@ -41,7 +44,7 @@ ConnectionLimits connectionLimits(const Options &o) {
 
 struct Server::Impl {
     Options options;
-    BrowserSession session = newBrowserSession();
+    BrowserSession session = browserSessionFor(options.token);
     std::unique_ptr<AccessPolicy> policy;
     GuardedServer http;
     std::thread listener;

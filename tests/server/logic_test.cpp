@@ -168,6 +168,16 @@ TEST(Security, AddressesAndSecrets) {
     EXPECT_EQ(t1.size(), 32u);
     EXPECT_EQ(t1.find_first_not_of("0123456789abcdef"), std::string::npos);
     EXPECT_NE(t1, t2);
+    // A page's session follows its token: kept across restarts, another for another token.
+    BrowserSession a = browserSessionFor(t1), again = browserSessionFor(t1), b = browserSessionFor(t2);
+    EXPECT_EQ(a.path, again.path);
+    EXPECT_EQ(a.secret, again.secret);
+    EXPECT_NE(a.path, b.path);
+    EXPECT_NE(a.secret, b.secret);
+    EXPECT_NE(a.path, "/s/" + a.secret);
+    EXPECT_EQ(a.path.size(), 35u);
+    EXPECT_EQ(a.secret.find(t1), std::string::npos);
+    EXPECT_NE(browserSessionFor("").secret, browserSessionFor("").secret);
 }
 
 TEST(Security, HostOriginAndToken) {

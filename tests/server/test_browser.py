@@ -22,6 +22,7 @@ import urllib.request
 import pytest
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import Select, WebDriverWait
 
@@ -121,9 +122,16 @@ def text_of(driver, css):
 
 
 def wait_text(driver, css, predicate, what):
-    WebDriverWait(driver, WAIT, poll_frequency=0.2).until(
-        lambda d: predicate(text_of(d, css)), message=what + " (" + css + ")")
-    return text_of(driver, css)
+    seen = []
+
+    def shows(d):
+        seen.append(text_of(d, css))
+        return predicate(seen[-1])
+
+    # A table the page draws anew may swap the element between finding and reading it.
+    WebDriverWait(driver, WAIT, poll_frequency=0.2, ignored_exceptions=(StaleElementReferenceException,)).until(
+        shows, message=what + " (" + css + ")")
+    return seen[-1]
 
 
 def wait_until(driver, script, what):
