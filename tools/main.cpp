@@ -109,6 +109,8 @@ const std::vector<Command> &commands() {
           {"output", Kind::Text, "FILE", "write the CSV to FILE instead of standard output", 0, 0, false, pathProblem},
           {"strict", Kind::Flag, "", "a shortfall of samples ends with exit code 5"}},
          streamDetails},
+        {"record", commandRecord, false, "[--serial S [S ...] | --all] --output FILE.h5|FILE.csv [--seconds S] ...",
+         "record devices into an HDF5 or CSV file: triggers, tare, limits, rotation", recordOptions(), recordDetails},
         {"registers", commandRegisters, true,
          "eeprom|channel|memory|teds ADDRESS[-LAST] [VALUE] | registers page N | registers internal N",
          "read or write raw registers, read a page", {}, registersDetails},
