@@ -61,11 +61,19 @@ void fast_catch_up(Device &d, TimePoint now) {
     for (uint64_t i = 0; i < owed; ++i) {
         TimePoint t = g.start + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>(static_cast<double>(g.generated) / g.rate));
-        int32_t v = live_count(d, t);
         Sample s;
         s.seq = g.seq;
-        s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
-        s.channel = static_cast<uint8_t>(g.seq % channels);
+        if (d.replay) {
+            size_t i = replay_index_of(d, g.seq, g.rate);
+            int32_t v = d.replay->counts[i];
+            s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
+            s.channel = static_cast<uint8_t>(d.replay->channels[i] & 3);
+            s.ownSequence = true;
+        } else {
+            int32_t v = live_count(d, t);
+            s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
+            s.channel = static_cast<uint8_t>(g.seq % channels);
+        }
         g.waiting.push_back(s);
         if (g.waiting.size() > kMaxWaitingSamples) g.waiting.pop_front();
         g.seq++;
@@ -88,10 +96,10 @@ static void encode_sample(const Sample &s, int width, bool channelByte, std::vec
     if (countBytes == 3) {
         out.push_back((v >> 16) & 0xFF);
         out.push_back((v >> 8) & 0xFF);
-        out.push_back(s.seq & 0xFF);
+        out.push_back(s.ownSequence ? v & 0xFF : s.seq & 0xFF);
     } else {
         out.push_back((v >> 16) & 0xFF);
-        out.push_back(static_cast<uint8_t>(((v >> 8) & 0xF0) | (s.seq & 0x0F)));
+        out.push_back(static_cast<uint8_t>(((v >> 8) & 0xF0) | ((s.ownSequence ? v >> 8 : s.seq) & 0x0F)));
     }
 }
 
