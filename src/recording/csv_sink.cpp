@@ -1,7 +1,10 @@
 // CSV files: one row per sample (serial,sequence,channel,time,count,load),
 // rows of one flush in time order, and '#' lines for what describes the
 // recording and for its events (comment lines to pandas, numpy and R).
+// Rows gather in memory and reach the file a whole flush at a time, so that a
+// recording killed between flushes ends on a whole line.
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -31,10 +34,11 @@ std::string quoted(const std::string &text) {
     return out + "\"";
 }
 
+// "1;2;3", quoted: the pairs of a line are separated by spaces.
 std::string list(const int64_t *values, int n) {
     std::string text;
     for (int i = 0; i < n; ++i) text += (i ? ";" : "") + std::to_string(values[i]);
-    return text;
+    return "\"" + text + "\"";
 }
 
 std::string real(double v) {
@@ -47,22 +51,17 @@ class CsvSink : public Sink {
 public:
     explicit CsvSink(const FileHeader &h) : h_(h) {
         int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (h.overwrite ? O_TRUNC : O_EXCL);
-        int fd = ::open(h.path.c_str(), flags, 0644);
-        if (fd < 0) fail(errno);
-        file_ = fdopen(fd, "w");
-        if (!file_) {
-            int e = errno;
-            ::close(fd);
-            fail(e);
-        }
-        std::setvbuf(file_, nullptr, _IOFBF, 1 << 16);
-        line("# qolven recording, format 1");
-        line("# application: " + quoted(h.application) + "; library " + h.libraryVersion + "; recorder " +
-             h.recorderVersion);
-        line("# start_utc: " + isoUtc(h.time0Wall) + "; start_wall: " + real(h.time0Wall) +
-             "; start_monotonic: " + real(h.time0Monotonic) + "; start_spread: " + real(h.spread) + " s");
-        line("# file_index: " + std::to_string(h.index) + "; file_start_time: " + real(h.startTime) + " s");
-        line("# trigger: " + quoted(h.trigger) + "; trigger_time: " + real(h.triggerTime) + "; stop: " + quoted(h.stop));
+        fd_ = ::open(h.path.c_str(), flags, 0644);
+        if (fd_ < 0) fail(errno);
+        line("# qolven recording: format=qolven-recording format_version=1");
+        line("# application=" + quoted(h.application) + " library_version=" + h.libraryVersion +
+             " recorder_version=" + h.recorderVersion);
+        line("# start_utc=" + isoUtc(h.time0Wall) + " start_wall=" + real(h.time0Wall) + " start_monotonic=" +
+             real(h.time0Monotonic) + " start_spread=" + real(h.spread) + " time_unit=s");
+        line("# file_index=" + std::to_string(h.index) + " file_start_time=" + real(h.startTime) +
+             " device_count=" + std::to_string(h.devices.size()));
+        line("# trigger=" + quoted(h.trigger) + " trigger_time=" + real(h.triggerTime) + " stop_condition=" +
+             quoted(h.stop) + " flush_interval=" + real(h.flushInterval));
         for (size_t i = 0; i < h.devices.size(); ++i) {
             const DeviceInfo &d = h.devices[i];
             const qolven_calibration &c = d.calibration;
@@ -77,23 +76,23 @@ public:
                  " nominal_rate=" + real(d.nominalRate) + " multi_channel=" + std::to_string(d.multiChannel) +
                  " start_offset=" + real(d.offset) + " start_utc=" + isoUtc(d.startWall) +
                  " loss_basis=" + qolven_loss_basis_name(d.lossBasis));
-            line("# device " + std::to_string(d.index) + " calibration: source=" +
-                 calibrationSourceName(c.source) + " points=" + std::to_string(c.points) + " counts=" +
-                 list(c.counts, c.points) + " loads=" + list(c.loads, c.points) + " points_in_use=" +
-                 std::to_string(c.points_in_use) + " decimal_point=" + std::to_string(c.decimal_point) +
-                 " unit_code=" + std::to_string(c.unit_code) + " why=" + quoted(c.why));
-            line("# device " + std::to_string(d.index) + " tare: " +
-                 (t.tared ? "count " + std::to_string(t.tareCount) : std::string("none")) + "; limits: " +
-                 (d.limits.set ? std::string(quantityName(d.limits.quantity)) + " " + real(d.limits.low) + ".." +
-                                     real(d.limits.high)
-                               : std::string("none")));
+            line("# device " + std::to_string(d.index) + " calibration: calibration_source=" +
+                 calibrationSourceName(c.source) + " calibration_points=" + std::to_string(c.points) +
+                 " calibration_counts=" + list(c.counts, c.points) + " calibration_loads=" + list(c.loads, c.points) +
+                 " points_in_use=" + std::to_string(c.points_in_use) + " decimal_point=" +
+                 std::to_string(c.decimal_point) + " unit_code=" + std::to_string(c.unit_code) +
+                 " calibration_why=" + quoted(c.why) + " has_load=" + std::to_string(d.hasLoad ? 1 : 0));
+            line("# device " + std::to_string(d.index) + " tare and limits: tare_active=" +
+                 std::to_string(t.tared ? 1 : 0) + " tare_count=" + std::to_string(t.tareCount) + " limit_quantity=" +
+                 (d.limits.set ? quantityName(d.limits.quantity) : "") + " limit_low=" +
+                 real(d.limits.set ? d.limits.low : NAN) + " limit_high=" + real(d.limits.set ? d.limits.high : NAN));
         }
         line("serial,sequence,channel,time,count,load");
         flushBuffer();
     }
 
     ~CsvSink() override {
-        if (file_) std::fclose(file_);
+        if (fd_ >= 0) ::close(fd_);
     }
 
     void write(const std::vector<Columns> &pending, const std::vector<Event> &events) override {
@@ -128,13 +127,13 @@ public:
 
     void flush(const Progress &) override {
         flushBuffer();
-        if (fsync(fileno(file_)) != 0 && errno != EINVAL) fail(errno);
+        if (fsync(fd_) != 0 && errno != EINVAL) fail(errno);
     }
 
     void close(const Progress &p) override {
-        line("# end: complete=" + std::to_string(p.complete ? 1 : 0) + "; stop_reason: " + quoted(p.stopReason) +
-             "; samples=" + std::to_string(p.samples) + "; lost=" + std::to_string(p.lost) + "; events=" +
-             std::to_string(p.events) + "; end_time=" + real(p.endTime));
+        line("# end: complete=" + std::to_string(p.complete ? 1 : 0) + " stop_reason=" + quoted(p.stopReason) +
+             " trigger_time=" + real(p.triggerTime) + " samples=" + std::to_string(p.samples) + " lost=" +
+             std::to_string(p.lost) + " events=" + std::to_string(p.events) + " end_time=" + real(p.endTime));
         for (size_t i = 0; i < p.devices.size(); ++i) {
             const DeviceCounters &c = p.devices[i];
             line("# device " + std::to_string(i) + " end: samples=" + std::to_string(c.samples) + " lost=" +
@@ -145,9 +144,15 @@ public:
                  std::to_string(c.stream.reconnects));
         }
         flush(p);
-        std::FILE *f = file_;
-        file_ = nullptr;
-        if (std::fclose(f) != 0) fail(errno);
+        int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) fail(errno);
+    }
+
+    void abandon() override {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        buffer_.clear();
     }
 
     uint64_t bytes() const override { return bytes_; }
@@ -158,8 +163,7 @@ private:
     }
 
     void put(const char *text, size_t n) {
-        errno = 0;
-        if (std::fwrite(text, 1, n, file_) != n) fail(errno);
+        buffer_.append(text, n);
         bytes_ += n;
     }
 
@@ -176,12 +180,19 @@ private:
     }
 
     void flushBuffer() {
-        errno = 0;
-        if (std::fflush(file_) != 0 || std::ferror(file_)) fail(errno);
+        size_t done = 0;
+        while (done < buffer_.size()) {
+            ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) fail(n < 0 ? errno : ENOSPC);
+            done += size_t(n);
+        }
+        buffer_.clear();
     }
 
     FileHeader h_;
-    std::FILE *file_ = nullptr;
+    int fd_ = -1;
+    std::string buffer_;
     uint64_t bytes_ = 0;
 };
 

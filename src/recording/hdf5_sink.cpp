@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <mutex>
 #include <cstddef>
 #include <cstring>
 #include <unistd.h>
@@ -44,6 +45,8 @@ public:
     Id &operator=(const Id &) = delete;
     ~Id() { reset(); }
     hid_t get() const { return id_; }
+    // Forgets the identifier without closing it.
+    void release() { id_ = -1; }
     // Closes now; false when HDF5 reported a failure.
     bool close() {
         if (id_ < 0) return true;
@@ -176,6 +179,26 @@ public:
         fd_ = -1;
         if (!file_.close()) throw WriteFailure("cannot close " + h_.path + ": " + hdf5Reason());
         closed_ = true;
+    }
+
+    void abandon() override {
+        // After a failed write HDF5 cannot close a dataset cleanly, and a file
+        // whose datasets failed to close brings the library down when the
+        // process ends.  The datasets are left open; the file's own close
+        // then only lets go of it (what the last flush wrote stays on disk).
+        for (DeviceSets &s : sets_) {
+            s.group.release();
+            s.time.release();
+            s.count.release();
+            s.sequence.release();
+            s.channel.release();
+            s.load.release();
+        }
+        events_.release();
+        fd_ = -1;
+        file_.close();
+        closed_ = true;
+        H5Eclear2(H5E_DEFAULT);
     }
 
     uint64_t bytes() const override {
@@ -402,6 +425,7 @@ private:
         setInteger(root, "lost", int64_t(p.lost));
         setInteger(root, "events", int64_t(p.events));
         setReal(root, "end_time", p.endTime);
+        setReal(root, "trigger_time", p.triggerTime);
         for (size_t i = 0; i < p.devices.size() && i < sets_.size(); ++i) {
             const DeviceCounters &c = p.devices[i];
             const hid_t g = sets_[i].group.get();
@@ -429,7 +453,14 @@ private:
 
 } // namespace
 
-std::unique_ptr<Sink> openHdf5(const FileHeader &h) { return std::make_unique<Hdf5Sink>(h); }
+std::unique_ptr<Sink> openHdf5(const FileHeader &h) {
+    // HDF5's own clean-up at the process's exit trips over a file a failed
+    // write left behind; the operating system closes it as well.  Only
+    // possible before anything else in the process has used HDF5.
+    static std::once_flag once;
+    std::call_once(once, [] { H5dont_atexit(); });
+    return std::make_unique<Hdf5Sink>(h);
+}
 
 bool hdf5Available() { return true; }
 

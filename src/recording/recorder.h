@@ -113,6 +113,7 @@ struct Progress {
     std::vector<DeviceCounters> devices;
     uint64_t samples = 0, lost = 0, events = 0;
     double endTime = 0;      // newest time written
+    double triggerTime = 0;  // NaN while waiting for the start trigger
     std::string stopReason;  // set when the file is closed
     bool complete = false;
 };
@@ -148,6 +149,9 @@ public:
     virtual void flush(const Progress &p) = 0;
     // The file is closed whole; nothing may be called after.
     virtual void close(const Progress &p) = 0;
+    // After a write failure: the file is let go without writing more (what
+    // the last flush put on disk stays readable).  Never throws.
+    virtual void abandon() = 0;
     virtual uint64_t bytes() const = 0;
 };
 

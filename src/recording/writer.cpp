@@ -397,7 +397,7 @@ private:
 
     void finish() {
         std::string late;
-        if (std::isfinite(stopTime_) && !cut_)
+        if (std::isfinite(stopTime_) && !cut_ && !writeFailed_ && result_ == QOLVEN_OK)
             for (const DeviceState &d : devices_)
                 if (!d.done) late += (late.empty() ? "" : ", ") + d.info.serial;
         // The readers end first: what they handed over last, and their
@@ -441,13 +441,7 @@ private:
                 }
             }
         }
-        if (writeFailed_ && sink_) {
-            // What was flushed stays readable; the close may fail again.
-            try {
-                sink_->close(progress(false));
-            } catch (const WriteFailure &) {
-            }
-        }
+        if (writeFailed_ && sink_) sink_->abandon();
         if (sink_) bytesClosed_ += sink_->bytes();
         sink_.reset();
         publish(true);
@@ -561,6 +555,7 @@ private:
         p.lost = fileLost_;
         p.events = fileEvents_;
         p.endTime = lastWritten_;
+        p.triggerTime = triggerTime_;
         p.complete = complete;
         p.stopReason = complete ? stopReason_ : "";
         std::lock_guard<std::mutex> lock(r_->m);
