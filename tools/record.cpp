@@ -392,8 +392,6 @@ int commandRecord(Session &s, Output &out) {
     const std::string path = o.text("output", "");
     checkOutput(s, path);
 
-    Devices devices;
-    openAll(s, serials, devices);
     std::unique_ptr<qolven_recorder, void (*)(qolven_recorder *)> recorder(qolven_recorder_create(),
                                                                           qolven_recorder_destroy);
     qolven_recorder *r = recorder.get();
@@ -401,8 +399,11 @@ int commandRecord(Session &s, Output &out) {
     auto setting = [&](int status, const std::string &what) {
         if (status != QOLVEN_OK) throw Failure(exitFor(status), what + ": " + qolven_recorder_error_text(r));
     };
-    for (qolven_device *d : devices.list) setting(qolven_recorder_add_device(r, d), "record");
+    // The file first: a name that cannot be written is refused before any device is opened.
     setting(qolven_recorder_set_output(r, path.c_str(), o.has("overwrite") ? 1 : 0), "--output");
+    Devices devices;
+    openAll(s, serials, devices);
+    for (qolven_device *d : devices.list) setting(qolven_recorder_add_device(r, d), "record");
     if (o.has("rate")) setting(qolven_recorder_set_rate(r, int(o.integer("rate", -1))), "--rate");
     if (o.has("seconds")) setting(qolven_recorder_set_duration(r, o.real("seconds", 0)), "--seconds");
     if (o.has("start-on"))
