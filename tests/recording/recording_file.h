@@ -7,6 +7,7 @@
 
 #include <qolven_record.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
