@@ -25,7 +25,7 @@ from .device import (Block, BoardInfo, BoardType, Device, ParameterInfo, Reading
                      parameter_table, serial_numbers)
 
 __all__ = [
-    "open", "devices", "parameters", "board_types", "methods", "library_version",
+    "open", "devices", "parameters", "board_types", "methods", "library_version", "record",
     "Device", "BoardInfo", "BoardType", "Reading", "Block", "ParameterInfo",
     "QolvenError", "QolvenTimeout", "QolvenInvalidArgument",
 ]
@@ -111,3 +111,10 @@ def methods():
 def library_version() -> str:
     """Version of the loaded driver library."""
     return _native.text(_any_native().lib.qolven_version())
+
+
+def record(devices, path, **options):
+    """Records open devices into one HDF5 or CSV file (qolven.recording.record
+    says which options it takes) and returns the result once it ends."""
+    from .recording import record as _record
+    return _record(devices, path, **options)
