@@ -4,6 +4,7 @@
 // stream's events to the writer.
 #include <algorithm>
 #include <cstring>
+#include <pthread.h>
 #include <sys/stat.h>
 
 #include "recording/engine.h"
@@ -200,6 +201,8 @@ void readLoop(qolven_recorder *r, Slot &s) {
 }
 
 void readerMain(qolven_recorder *r, Slot *s) {
+    // Named, so that top -H and the benchmark tell the recorder's threads apart.
+    pthread_setname_np(pthread_self(), ("qrec-read-" + std::to_string(s->info.index)).substr(0, 15).c_str());
     int status = prepare(r, *s);
     {
         std::lock_guard<std::mutex> lock(r->m);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <pthread.h>
 
 #include "recording/engine.h"
 
@@ -642,6 +643,7 @@ private:
 } // namespace
 
 void writerMain(qolven_recorder *r, FileHeader header) {
+    pthread_setname_np(pthread_self(), "qrec-writer");
     std::unique_ptr<Writer> w;
     int failure = QOLVEN_OK;
     std::string why;
