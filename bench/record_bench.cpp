@@ -130,7 +130,7 @@ int main(int argc, char **argv) {
                     qolven_stream_read_samples(d, nullptr, nullptr, count.data(), nullptr, nullptr, 4096, &n, 50);
                     received += n;
                 }
-                struct qolven_stream_status st {};
+                struct qolven_stream_info st {};
                 qolven_stream_status(d, &st);
                 missing += st.lost;
                 qolven_stream_stop(d);

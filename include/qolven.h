@@ -253,7 +253,7 @@ enum qolven_stream_state {
     QOLVEN_STREAM_FAILED = 3         /* the last read failed; start again */
 };
 
-struct qolven_stream_status {
+struct qolven_stream_info {
     int state;                 /* qolven_stream_state */
     int board_type;
     int rate_code;
@@ -280,7 +280,7 @@ QOLVEN_API int qolven_stream_start(qolven_device *device, int rate_code);
 QOLVEN_API int qolven_stream_read_samples(qolven_device *device, int64_t *sequence, int32_t *channel,
                                           int32_t *count, double *time, double *load, size_t capacity,
                                           size_t *received, int timeout_ms);
-QOLVEN_API int qolven_stream_status(qolven_device *device, struct qolven_stream_status *status);
+QOLVEN_API int qolven_stream_status(qolven_device *device, struct qolven_stream_info *status);
 QOLVEN_API int qolven_stream_stop(qolven_device *device);
 /* 1 (the default): wait for an unplugged bridge and go on; 0: fail with QOLVEN_DISCONNECTED. */
 QOLVEN_API int qolven_stream_set_reconnect(qolven_device *device, int reconnect);

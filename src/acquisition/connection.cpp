@@ -210,7 +210,12 @@ int qolven_close(qolven_device *d) {
     if (!d) return QOLVEN_INVALID_ARGUMENT;
     return guarded(d, [&]() -> int {
         begin(d);
-        if (!d->open()) return QOLVEN_OK;
+        if (!d->open()) {
+            // A stream waiting for an unplugged bridge to return has closed it already.
+            d->serial.clear();
+            d->stream = Stream();
+            return QOLVEN_OK;
+        }
         d->object->Close_Device_Connection(d->handle());
         // The bridge releases the handle even when closing reports a failure.
         d->object->DeviceHandle = nullptr;

@@ -7,57 +7,20 @@
 #include <vector>
 
 #include "acquisition/device.h"
+#include "acquisition/named_parameters.h"
 #include "acquisition/value_text.h"
+#include "core/method_binding.h"
 
 using namespace qolven_acquisition;
 
 namespace {
 
 using D = Device;
-
-enum class Kind { Byte, Int, Text };
+using Kind = _QOLVEN_USB_DLL::detail::ArgumentKind;
+using _QOLVEN_USB_DLL::detail::Argument;
+using _QOLVEN_USB_DLL::detail::Invoke;
+using _QOLVEN_USB_DLL::detail::MethodBinding;
 const char *const kKindNames[] = {"byte", "int", "text"};
-
-// An argument after it was checked: the number, or the text itself.
-struct Argument {
-    long long integer = 0;
-    std::string text;
-};
-
-template <typename T> struct KindOf;
-template <> struct KindOf<unsigned char> { static constexpr Kind value = Kind::Byte; };
-template <> struct KindOf<int> { static constexpr Kind value = Kind::Int; };
-
-template <typename T> T convert(const Argument &a);
-template <> unsigned char convert(const Argument &a) { return static_cast<unsigned char>(a.integer); }
-template <> int convert(const Argument &a) { return static_cast<int>(a.integer); }
-
-using Invoke = std::string (*)(D &, void *handle, const Argument *);
-
-// Arguments, kinds and the invoker of a method, read off its signature.
-template <auto M, typename Signature = decltype(M)> struct Bind;
-
-template <auto M, typename... A> struct Bind<M, std::string (D::*)(void *, A...)> {
-    static constexpr bool handle = true;
-    static std::vector<Kind> kinds() { return {KindOf<A>::value...}; }
-    static std::string call(D &d, void *h, const Argument *a) { return call(d, h, a, std::index_sequence_for<A...>()); }
-    template <size_t... I>
-    static std::string call(D &d, void *h, const Argument *a, std::index_sequence<I...>) {
-        (void)a;
-        return (d.*M)(h, convert<A>(a[I])...);
-    }
-};
-
-template <auto M, typename... A> struct Bind<M, std::string (D::*)(A...)> {
-    static constexpr bool handle = false;
-    static std::vector<Kind> kinds() { return {KindOf<A>::value...}; }
-    static std::string call(D &d, void *, const Argument *a) { return call(d, a, std::index_sequence_for<A...>()); }
-    template <size_t... I>
-    static std::string call(D &d, const Argument *a, std::index_sequence<I...>) {
-        (void)a;
-        return (d.*M)(convert<A>(a[I])...);
-    }
-};
 
 struct Method {
     std::string name;
@@ -79,10 +42,8 @@ std::vector<std::string> words(const char *text) {
     return list;
 }
 
-template <auto M>
-Method method(const char *name, const char *result, const char *arguments) {
-    using B = Bind<M>;
-    return {name, result, B::handle, words(arguments), B::kinds(), &B::call};
+Method method(const MethodBinding &b) {
+    return {b.name, b.result, b.needsDevice, words(b.arguments), std::vector<Kind>(b.kinds, b.kinds + b.count), b.invoke};
 }
 
 Method custom(const char *name, const char *result, bool needsDevice, const char *arguments,
@@ -110,157 +71,88 @@ std::string fastData(D &d, void *h, const Argument *a) {
                                std::to_string(a[2].integer), std::to_string(a[3].integer), a[4].text,
                                static_cast<unsigned char>(a[5].integer));
 }
+// Reads through DeviceHandle although it takes no handle argument.
+std::string adcConfiguration(D &d, void *, const Argument *a) {
+    return d.Get_ADC_Configuration(static_cast<unsigned char>(a[0].integer), static_cast<unsigned char>(a[1].integer));
+}
 
 const char *const kAction = "action", *const kNumber = "number", *const kCount = "count", *const kRaw = "raw",
                   *const kRecords = "records", *const kText = "text";
 
+// The methods that no parameter row names; the rows' readers and writers follow them.
 const std::vector<Method> &methods() {
     // clang-format off
-    static const std::vector<Method> table = {
+    static const std::vector<Method> table = [] {
+        std::vector<Method> list = {
         // discovery (Open_Device_Connection and Close_Device_Connection: qolven_call routes them to qolven_open and qolven_close)
-        method<&D::Get_Device_Count>("Get_Device_Count", kNumber, ""),
+        method(QOLVEN_BIND(Get_Device_Count, kNumber, "")),
         custom("Get_Device_Serial_Number", kText, false, "index", {Kind::Int}, serialNumber),
         custom("Open_Device_Connection", kAction, false, "serialNumber", {Kind::Text}, nullptr),
         custom("Close_Device_Connection", kAction, false, "", {}, nullptr),
         // raw registers
-        method<&D::Read_EEPROM_Register>("Read_EEPROM_Register", kRaw, "address"),
-        method<&D::Write_EEPROM_Register>("Write_EEPROM_Register", kAction, "address high low"),
-        method<&D::Read_Channel_Register>("Read_Channel_Register", kRaw, "channel address"),
-        method<&D::Write_Channel_Register>("Write_Channel_Register", kAction, "channel address value"),
-        method<&D::Read_Memory_Register>("Read_Memory_Register", kNumber, "address"),
-        method<&D::Write_Memory_Register>("Write_Memory_Register", kAction, "address value"),
-        method<&D::Read_TEDS_Register>("Read_TEDS_Register", kNumber, "highAddress lowAddress"),
-        method<&D::Write_TEDS_Register>("Write_TEDS_Register", kAction, "highAddress lowAddress value"),
-        method<&D::Read_Page_Register>("Read_Page_Register", kAction, "page"),
+        method(QOLVEN_BIND(Read_EEPROM_Register, kRaw, "address")),
+        method(QOLVEN_BIND(Write_EEPROM_Register, kAction, "address high low")),
+        method(QOLVEN_BIND(Read_Channel_Register, kRaw, "channel address")),
+        method(QOLVEN_BIND(Write_Channel_Register, kAction, "channel address value")),
+        method(QOLVEN_BIND(Read_Memory_Register, kNumber, "address")),
+        method(QOLVEN_BIND(Write_Memory_Register, kAction, "address value")),
+        method(QOLVEN_BIND(Read_TEDS_Register, kNumber, "highAddress lowAddress")),
+        method(QOLVEN_BIND(Write_TEDS_Register, kAction, "highAddress lowAddress value")),
+        method(QOLVEN_BIND(Read_Page_Register, kAction, "page")),
         // identity and housekeeping
-        method<&D::Version_of_Board>("Version_of_Board", kAction, ""),
+        method(QOLVEN_BIND(Version_of_Board, kAction, "")),
         custom("Get_Version_of_Board", kAction, true, "", {}, versionOfBoard),
-        method<&D::Get_Type_of_Board>("Get_Type_of_Board", kNumber, ""),
-        method<&D::Get_Hardware_Version>("Get_Hardware_Version", kNumber, ""),
-        method<&D::Get_Firmware_Version>("Get_Firmware_Version", kNumber, ""),
-        method<&D::Get_Firmware_Year>("Get_Firmware_Year", kNumber, ""),
-        method<&D::Get_Firmware_Month>("Get_Firmware_Month", kNumber, ""),
-        method<&D::Slave_Activity_Inquiry>("Slave_Activity_Inquiry", kAction, ""),
-        method<&D::Reset_Board>("Reset_Board", kAction, ""),
+        method(QOLVEN_BIND(Get_Type_of_Board, kNumber, "")),
+        method(QOLVEN_BIND(Get_Hardware_Version, kNumber, "")),
+        method(QOLVEN_BIND(Get_Firmware_Version, kNumber, "")),
+        method(QOLVEN_BIND(Get_Firmware_Year, kNumber, "")),
+        method(QOLVEN_BIND(Get_Firmware_Month, kNumber, "")),
+        method(QOLVEN_BIND(Slave_Activity_Inquiry, kAction, "")),
+        method(QOLVEN_BIND(Reset_Board, kAction, "")),
         // backup and keys
-        method<&D::Create_Back_Up>("Create_Back_Up", kAction, "sourcePage destinationPage"),
-        method<&D::Restore_Back_Up>("Restore_Back_Up", kAction, "destinationPage sourcePage"),
-        method<&D::Change_Battery_Enter>("Change_Battery_Enter", kAction, ""),
-        method<&D::Change_Tare_Up>("Change_Tare_Up", kAction, ""),
-        method<&D::Change_Display_Back>("Change_Display_Back", kAction, ""),
-        method<&D::Change_Reset_Left>("Change_Reset_Left", kAction, ""),
-        method<&D::Change_Menu>("Change_Menu", kAction, ""),
-        method<&D::Change_Unit_Right>("Change_Unit_Right", kAction, ""),
-        method<&D::Change_Shunt_Exit>("Change_Shunt_Exit", kAction, ""),
-        method<&D::Change_Hold_Down>("Change_Hold_Down", kAction, ""),
+        method(QOLVEN_BIND(Create_Back_Up, kAction, "sourcePage destinationPage")),
+        method(QOLVEN_BIND(Restore_Back_Up, kAction, "destinationPage sourcePage")),
+        method(QOLVEN_BIND(Change_Battery_Enter, kAction, "")),
+        method(QOLVEN_BIND(Change_Tare_Up, kAction, "")),
+        method(QOLVEN_BIND(Change_Display_Back, kAction, "")),
+        method(QOLVEN_BIND(Change_Reset_Left, kAction, "")),
+        method(QOLVEN_BIND(Change_Menu, kAction, "")),
+        method(QOLVEN_BIND(Change_Unit_Right, kAction, "")),
+        method(QOLVEN_BIND(Change_Shunt_Exit, kAction, "")),
+        method(QOLVEN_BIND(Change_Hold_Down, kAction, "")),
         // count decoding
-        method<&D::Calculate_ADC_Value>("Calculate_ADC_Value", kCount, "status high middle low"),
-        method<&D::Calculate_PXV_ADC_Value>("Calculate_PXV_ADC_Value", kNumber, "high middle low"),
-        method<&D::Calculate_PXV_ADC_Value2>("Calculate_PXV_ADC_Value2", kNumber, "high middle low"),
-        method<&D::Calculate_ADC_Value_Fast_Data_Request>("Calculate_ADC_Value_Fast_Data_Request", kNumber, "high middle low"),
-        method<&D::Calculate_ADC_Value_Fast_Data_Request2>("Calculate_ADC_Value_Fast_Data_Request2", kNumber, "high middle"),
+        method(QOLVEN_BIND(Calculate_ADC_Value, kCount, "status high middle low")),
+        method(QOLVEN_BIND(Calculate_PXV_ADC_Value, kNumber, "high middle low")),
+        method(QOLVEN_BIND(Calculate_PXV_ADC_Value2, kNumber, "high middle low")),
+        method(QOLVEN_BIND(Calculate_ADC_Value_Fast_Data_Request, kNumber, "high middle low")),
+        method(QOLVEN_BIND(Calculate_ADC_Value_Fast_Data_Request2, kNumber, "high middle")),
         // measurement
-        method<&D::Normal_Data_Request>("Normal_Data_Request", kCount, "channel"),
-        method<&D::Get_Offset_Value>("Get_Offset_Value", kCount, "channel"),
-        method<&D::Get_Fullscale_Value>("Get_Fullscale_Value", kCount, "channel"),
-        method<&D::Get_Offset_Load>("Get_Offset_Load", kNumber, "channel"),
-        method<&D::Get_Fullscale_Load>("Get_Fullscale_Load", kNumber, "channel"),
+        method(QOLVEN_BIND(Normal_Data_Request, kCount, "channel")),
+        method(QOLVEN_BIND(Get_Offset_Value, kCount, "channel")),
+        method(QOLVEN_BIND(Get_Fullscale_Value, kCount, "channel")),
         custom("Fast_Data_Request", kRecords, true, "separatorChoice slot typeText rateText versionText channel",
                {Kind::Int, Kind::Int, Kind::Int, Kind::Int, Kind::Text, Kind::Byte}, fastData),
-        method<&D::Get_Display_Page>("Get_Display_Page", kAction, ""),
-        method<&D::Get_Rotation_Values>("Get_Rotation_Values", kAction, ""),
+        method(QOLVEN_BIND(Get_Display_Page, kAction, "")),
+        method(QOLVEN_BIND(Get_Rotation_Values, kAction, "")),
         custom("Get_Angle_Value", kNumber, false, "", {}, angleValue),
         custom("Get_RPM_Value", kNumber, false, "", {}, rpmValue),
-        method<&D::Reset_Angle>("Reset_Angle", kAction, "unused"),
-        method<&D::Get_Data_Logging>("Get_Data_Logging", kAction, "recordNumber"),
-        // calibration record
-        method<&D::Set_Calibration_Code>("Set_Calibration_Code", kAction, "value channel"),
-        method<&D::Set_Calibration_Day>("Set_Calibration_Day", kAction, "value channel"),
-        method<&D::Set_Calibration_Month>("Set_Calibration_Month", kAction, "value channel"),
-        method<&D::Set_Calibration_Year>("Set_Calibration_Year", kAction, "value channel"),
-        method<&D::Get_Calibration_Code>("Get_Calibration_Code", kNumber, "channel"),
-        method<&D::Get_Calibration_Day>("Get_Calibration_Day", kNumber, "channel"),
-        method<&D::Get_Calibration_Month>("Get_Calibration_Month", kNumber, "channel"),
-        method<&D::Get_Calibration_Year>("Get_Calibration_Year", kNumber, "channel"),
-        method<&D::Set_Calibration_Mode>("Set_Calibration_Mode", kAction, "first second channel"),
-        method<&D::Set_Calibration_Register>("Set_Calibration_Register", kAction, "register first second channel"),
-        // loading points
-        method<&D::Set_Number_of_Loading_Points>("Set_Number_of_Loading_Points", kAction, "number channel"),
-        method<&D::Get_Number_of_Loading_Points>("Get_Number_of_Loading_Points", kNumber, "channel"),
-        method<&D::Set_Loading_Point>("Set_Loading_Point", kAction, "point channel"),
-        method<&D::Get_Loading_Point>("Get_Loading_Point", kCount, "point channel typeOfCalibration"),
-        method<&D::Set_Load_of_Loading_Point>("Set_Load_of_Loading_Point", kAction, "point load channel"),
-        method<&D::Get_Load_of_Loading_Point>("Get_Load_of_Loading_Point", kNumber, "point channel"),
-        method<&D::Set_Zero_Correction>("Set_Zero_Correction", kAction, "point count channel typeOfCalibration"),
-        // sensor bridge
-        method<&D::Set_Sensitivity>("Set_Sensitivity", kAction, "value channel"),
-        method<&D::Get_Sensitivity>("Get_Sensitivity", kNumber, "channel"),
-        method<&D::Set_Bridge_Resistance>("Set_Bridge_Resistance", kAction, "value channel"),
-        method<&D::Get_Bridge_Resistance>("Get_Bridge_Resistance", kNumber, "channel"),
-        method<&D::Set_Shunt_Value>("Set_Shunt_Value", kAction, "value channel"),
-        method<&D::Get_Shunt_Value>("Get_Shunt_Value", kNumber, "channel"),
-        method<&D::Get_Shunt_Resistor>("Get_Shunt_Resistor", kNumber, "channel"),
-        method<&D::Get_Sensor_Sensitivity>("Get_Sensor_Sensitivity", kNumber, "channel"),
-        method<&D::Get_Zero_Potentiometer>("Get_Zero_Potentiometer", kNumber, "channel"),
-        method<&D::Get_Span_1_Potentiometer>("Get_Span_1_Potentiometer", kNumber, "channel"),
-        method<&D::Get_Span_2_Potentiometer>("Get_Span_2_Potentiometer", kNumber, "channel"),
-        // sensor identity, crosstalk, type of calibration
-        method<&D::Set_Sensor_Identification_Number>("Set_Sensor_Identification_Number", kAction, "value channel"),
-        method<&D::Get_Sensor_Identification_Number>("Get_Sensor_Identification_Number", kNumber, "channel"),
-        method<&D::Set_Sensor_Configuration>("Set_Sensor_Configuration", kAction, "value channel"),
-        method<&D::Set_CrossTalk>("Set_CrossTalk", kAction, "value channel"),
-        method<&D::Get_CrossTalk>("Get_CrossTalk", kText, "channel"),
-        method<&D::Set_Type_of_Calibration>("Set_Type_of_Calibration", kAction, "value channel"),
-        method<&D::Get_Type_of_Calibration>("Get_Type_of_Calibration", kNumber, "channel"),
-        // display settings
-        method<&D::Set_Unit_Code>("Set_Unit_Code", kAction, "value channel"),
-        method<&D::Get_Unit_Code>("Get_Unit_Code", kNumber, "channel"),
-        method<&D::Set_Decimal_Point>("Set_Decimal_Point", kAction, "value channel"),
-        method<&D::Get_Decimal_Point>("Get_Decimal_Point", kNumber, "channel"),
-        method<&D::Set_Direction>("Set_Direction", kAction, "value channel"),
-        method<&D::Get_Direction>("Get_Direction", kNumber, "channel"),
+        method(QOLVEN_BIND(Reset_Angle, kAction, "unused")),
+        method(QOLVEN_BIND(Get_Data_Logging, kAction, "recordNumber")),
+        // calibration commands and loading points the rows do not carry
+        method(QOLVEN_BIND(Set_Calibration_Mode, kAction, "first second channel")),
+        method(QOLVEN_BIND(Set_Calibration_Register, kAction, "register first second channel")),
+        method(QOLVEN_BIND(Set_Loading_Point, kAction, "point channel")),
         // converter
-        method<&D::Set_ADC_Configuration>("Set_ADC_Configuration", kAction, "rate channel"),
-        method<&D::Set_ADC_Configuration2>("Set_ADC_Configuration2", kAction, "configuration channel"),
-        // Reads through DeviceHandle although it takes no handle argument.
-        {"Get_ADC_Configuration", kText, true, words("register channel"), {Kind::Byte, Kind::Byte},
-         &Bind<&D::Get_ADC_Configuration>::call},
-        method<&D::Get_ADC_PGA_Setting>("Get_ADC_PGA_Setting", kNumber, "channel"),
-        method<&D::Get_ADC_Sampling_Rate>("Get_ADC_Sampling_Rate", kNumber, "channel"),
-        method<&D::Set_Average_Setting>("Set_Average_Setting", kAction, "value channel"),
-        method<&D::Get_Average_Setting>("Get_Average_Setting", kNumber, "channel"),
-        // active channels, active page, internal registers
-        method<&D::Set_Active_Page_Number>("Set_Active_Page_Number", kAction, "value channel"),
-        method<&D::Get_Active_Page_Number>("Get_Active_Page_Number", kNumber, "channel"),
-        method<&D::Set_Number_of_Active_Channels>("Set_Number_of_Active_Channels", kAction, "value channel"),
-        method<&D::Get_Number_of_Active_Channels>("Get_Number_of_Active_Channels", kNumber, "channel"),
+        custom("Get_ADC_Configuration", kText, true, "register channel", {Kind::Byte, Kind::Byte}, adcConfiguration),
         // The method fails without a text for a register outside 0..255: checked here instead.
         custom("Get_Internal_Register", kNumber, true, "register", {Kind::Byte}, internalRegister),
-        // outputs, switches, rotation pulses
-        method<&D::Set_Voltage_Output>("Set_Voltage_Output", kAction, "value channel"),
-        method<&D::Get_Voltage_Output>("Get_Voltage_Output", kNumber, "channel"),
-        method<&D::Get_Analog_Voltage_Output>("Get_Analog_Voltage_Output", kNumber, "channel"),
-        method<&D::Get_Excitation>("Get_Excitation", kNumber, "channel"),
-        method<&D::Get_Gain_Switch>("Get_Gain_Switch", kNumber, "channel"),
-        method<&D::Get_Polarity>("Get_Polarity", kNumber, "channel"),
-        method<&D::Get_Output_Type>("Get_Output_Type", kNumber, "channel"),
-        method<&D::Set_Load_Switch>("Set_Load_Switch", kAction, "value channel"),
-        method<&D::Set_Digital_Components>("Set_Digital_Components", kAction, "first second third fourth"),
-        method<&D::Set_Pulses_Per_Rotation>("Set_Pulses_Per_Rotation", kAction, "value channel"),
-        method<&D::Get_Pulses_Per_Rotation>("Get_Pulses_Per_Rotation", kNumber, "channel"),
-        // network settings
-        method<&D::Set_Destination_MAC_Address>("Set_Destination_MAC_Address", kAction, "m1 m2 m3 m4 m5 m6 channel"),
-        method<&D::Set_Destination_IP_Address>("Set_Destination_IP_Address", kAction, "o1 o2 o3 o4 channel"),
-        method<&D::Set_Destination_Port_Number>("Set_Destination_Port_Number", kAction, "port channel"),
-        method<&D::Set_Source_IP_Address>("Set_Source_IP_Address", kAction, "o1 o2 o3 o4 channel"),
-        method<&D::Set_Source_Port_Number>("Set_Source_Port_Number", kAction, "port channel"),
-        method<&D::Get_Destination_MAC_Address>("Get_Destination_MAC_Address", kAction, "channel"),
-        method<&D::Get_Destination_IP_Address>("Get_Destination_IP_Address", kAction, "channel"),
-        method<&D::Get_Destination_Port_Number>("Get_Destination_Port_Number", kAction, "channel"),
-        method<&D::Get_Source_MAC_Address>("Get_Source_MAC_Address", kAction, "channel"),
-        method<&D::Get_Source_IP_Address>("Get_Source_IP_Address", kAction, "channel"),
-        method<&D::Get_Source_Port_Number>("Get_Source_Port_Number", kAction, "channel"),
-    };
+        };
+        for (const _QOLVEN_USB_DLL::detail::Parameter *p : parameterTable()) {
+            if (p->reader.method.name) list.push_back(method(p->reader.method));
+            if (p->writer.method.name) list.push_back(method(p->writer.method));
+        }
+        return list;
+    }();
     // clang-format on
     return table;
 }

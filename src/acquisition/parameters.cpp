@@ -1,6 +1,8 @@
 // The parameter table through the C interface.
 #include <cstdlib>
+#include <cstring>
 
+#include "acquisition/device.h"
 #include "acquisition/named_parameters.h"
 
 using namespace qolven_acquisition;
@@ -10,7 +12,7 @@ namespace {
 const Parameter *row(int index) {
     const auto &table = parameterTable();
     if (index < 0 || static_cast<size_t>(index) >= table.size()) return nullptr;
-    return &table[static_cast<size_t>(index)];
+    return table[static_cast<size_t>(index)];
 }
 
 namespace bt = _QOLVEN_USB_DLL::detail;
@@ -41,7 +43,7 @@ int checkForBoard(qolven_device *d, const Parameter &p, int point, const Value *
                                                       std::to_string(last) + " of board type " + type);
     if (value && value->given && p.typeHigh && value->integer > p.typeHigh(boardType))
         return refuse(d, QOLVEN_INVALID_ARGUMENT, std::string(p.name) + ": value " + std::to_string(value->integer) +
-                                                      " is outside " + std::to_string(p.low) + ".." +
+                                                      " is outside " + std::to_string(lowestValue(p)) + ".." +
                                                       std::to_string(p.typeHigh(boardType)) + " of board type " + type);
     return QOLVEN_OK;
 }
@@ -57,8 +59,10 @@ extern "C" {
 int qolven_parameter_count(void) { return static_cast<int>(parameterTable().size()); }
 
 int qolven_parameter_find(const char *name) {
-    const Parameter *p = findParameter(name);
-    return p ? static_cast<int>(p - parameterTable().data()) : -1;
+    const auto &table = parameterTable();
+    for (size_t i = 0; name && i < table.size(); ++i)
+        if (std::strcmp(table[i]->name, name) == 0) return static_cast<int>(i);
+    return -1;
 }
 
 const char *qolven_parameter_name(int index) {
@@ -75,7 +79,7 @@ const char *qolven_parameter_syntax(int index) {
     // Built once per row: the texts live as long as the library.
     static const std::vector<std::string> syntaxes = [] {
         std::vector<std::string> texts;
-        for (const Parameter &p : parameterTable()) texts.push_back(valueSyntax(p));
+        for (const Parameter *p : parameterTable()) texts.push_back(valueSyntax(*p));
         return texts;
     }();
     return row(index) ? syntaxes[static_cast<size_t>(index)].c_str() : nullptr;
@@ -83,18 +87,18 @@ const char *qolven_parameter_syntax(int index) {
 
 const char *qolven_parameter_getter(int index) {
     const Parameter *p = row(index);
-    return p ? p->getterName : nullptr;
+    return p ? (p->reader.method.name ? p->reader.method.name : "") : nullptr;
 }
 
 const char *qolven_parameter_setter(int index) {
     const Parameter *p = row(index);
-    return p ? p->setterName : nullptr;
+    return p ? (p->writer.method.name ? p->writer.method.name : "") : nullptr;
 }
 
 int qolven_parameter_flags(int index) {
     const Parameter *p = row(index);
     if (!p) return 0;
-    return (p->get ? QOLVEN_PARAMETER_READABLE : 0) | (p->set ? QOLVEN_PARAMETER_WRITABLE : 0) |
+    return (readable(*p) ? QOLVEN_PARAMETER_READABLE : 0) | (writable(*p) ? QOLVEN_PARAMETER_WRITABLE : 0) |
            (p->indexed ? QOLVEN_PARAMETER_INDEXED : 0) | (p->optionalValue ? QOLVEN_PARAMETER_VALUE_OPTIONAL : 0);
 }
 
@@ -106,16 +110,16 @@ int qolven_parameter_kind(int index) {
 int qolven_parameter_range(int index, int64_t *low, int64_t *high) {
     const Parameter *p = row(index);
     if (!p || !low || !high) return QOLVEN_INVALID_ARGUMENT;
-    *low = p->low;
-    *high = p->high;
+    *low = lowestValue(*p);
+    *high = highestValue(*p);
     return QOLVEN_OK;
 }
 
 int qolven_parameter_serves(int index, int boardType, int access) {
     const Parameter *p = row(index);
     if (!p) return 0;
-    if (access == QOLVEN_PARAMETER_READABLE) return p->get && serves(p->getFamilies, boardType) ? 1 : 0;
-    if (access == QOLVEN_PARAMETER_WRITABLE) return p->set && serves(p->setFamilies, boardType) ? 1 : 0;
+    if (access == QOLVEN_PARAMETER_READABLE) return readable(*p) && serves(p->readFamilies(), boardType) ? 1 : 0;
+    if (access == QOLVEN_PARAMETER_WRITABLE) return writable(*p) && serves(p->writeFamilies(), boardType) ? 1 : 0;
     return 0;
 }
 
@@ -132,13 +136,13 @@ int qolven_get_parameter(qolven_device *d, const char *name, int point, char *va
         begin(d);
         const Parameter *p = named(d, name);
         if (!p) return QOLVEN_UNKNOWN_NAME;
-        if (!p->get) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be read (write only)");
+        if (!readable(*p)) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be read (write only)");
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
         if (p->indexed) {
             int checked = checkForBoard(d, *p, point, nullptr);
             if (checked != QOLVEN_OK) return checked;
         }
-        std::string text = p->get(target(d, point));
+        std::string text = p->reader.call(target(d, point));
         if (text == "Error") return libraryFailure(d);
         return give(d, text, value, size, nullptr);
     });
@@ -150,14 +154,14 @@ int qolven_set_parameter(qolven_device *d, const char *name, int point, const ch
         begin(d);
         const Parameter *p = named(d, name);
         if (!p) return QOLVEN_UNKNOWN_NAME;
-        if (!p->set) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be written (read only)");
+        if (!writable(*p)) return refuse(d, QOLVEN_NOT_SUPPORTED, std::string(p->name) + " cannot be written (read only)");
         Value checked;
         std::string why;
         bool outside = false;
         if (!parseValue(*p, value, checked, why, &outside)) {
             std::string reason = std::string(p->name) + ": " + why;
-            if (outside && p->refusal != _QOLVEN_USB_DLL::detail::ErrorText::None)
-                reason = std::string(_QOLVEN_USB_DLL::detail::errorText(p->refusal)) + " (" + reason + ")";
+            if (outside && p->range.text != _QOLVEN_USB_DLL::detail::ErrorText::None)
+                reason = std::string(_QOLVEN_USB_DLL::detail::errorText(p->range.text)) + " (" + reason + ")";
             return refuse(d, QOLVEN_INVALID_ARGUMENT, reason);
         }
         if (!requireOpen(d)) return QOLVEN_NOT_OPEN;
@@ -166,7 +170,7 @@ int qolven_set_parameter(qolven_device *d, const char *name, int point, const ch
             if (forBoard != QOLVEN_OK) return forBoard;
         }
         boardChanged(d);
-        if (p->set(target(d, point), checked) == "Error") return libraryFailure(d);
+        if (p->writer.call(target(d, point), checked) == "Error") return libraryFailure(d);
         d->result = "0";
         return QOLVEN_OK;
     });

@@ -339,10 +339,10 @@ int qolven_stream_read_samples(qolven_device *d, int64_t *sequence, int32_t *cha
     });
 }
 
-int qolven_stream_status(qolven_device *d, struct qolven_stream_status *status) {
+int qolven_stream_status(qolven_device *d, struct qolven_stream_info *status) {
     if (!d || !status) return QOLVEN_INVALID_ARGUMENT;
     const Stream &s = d->stream;
-    struct qolven_stream_status blank = {};
+    struct qolven_stream_info blank = {};
     *status = blank;
     status->state = s.state;
     status->board_type = s.boardType;

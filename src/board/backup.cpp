@@ -1,5 +1,5 @@
 #include "board/board_types.h"
-#include "board/parameter_path.h"
+#include "parameters/parameter_path.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;

@@ -1,4 +1,4 @@
-#include "board/parameter_path.h"
+#include "parameters/parameter_path.h"
 
 namespace _QOLVEN_USB_DLL {
 using namespace detail;

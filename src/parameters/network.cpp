@@ -34,7 +34,7 @@ std::string writeValue(QOLVEN_USB_DLL &d, void *handle, Register first, std::ini
 std::string writePort(QOLVEN_USB_DLL &d, void *handle, Register reg, int port) {
     if (offline(d)) return kOk;
     clearError(d);
-    if (!inRange(d, port, table::portNumber.range)) return kError;
+    if (!inRange(d, port, table::kPortRange)) return kError;
     return writeValue(d, handle, reg, {(unsigned char)(port & 0xFF), (unsigned char)(port >> 8)});
 }
 

@@ -49,7 +49,7 @@ struct Slot {
     bool taredAtStart = false;
     int64_t tareCount = 0;
     // Refreshed by the reader under the recorder's lock.
-    struct qolven_stream_status stream{};
+    struct qolven_stream_info stream{};
 };
 
 } // namespace qolven_recording

@@ -95,7 +95,7 @@ int startStream(qolven_recorder *r, Slot &s) {
     qolven_device *d = s.device;
     int status = qolven_stream_start(d, r->settings.rate);
     if (status != QOLVEN_OK) return failDevice(s, status, "start the stream");
-    struct qolven_stream_status st{};
+    struct qolven_stream_info st{};
     qolven_stream_status(d, &st);
     DeviceInfo &info = s.info;
     info.rateCode = st.rate_code;
@@ -176,7 +176,7 @@ void readLoop(qolven_recorder *r, Slot &s) {
         auto now = Clock::now();
         if (now - statusTaken >= kStatusEvery) {
             statusTaken = now;
-            struct qolven_stream_status st{};
+            struct qolven_stream_info st{};
             qolven_stream_status(d, &st);
             std::lock_guard<std::mutex> lock(r->m);
             s.stream = st;
@@ -189,7 +189,7 @@ void readLoop(qolven_recorder *r, Slot &s) {
             batch.device = index;
         }
     }
-    struct qolven_stream_status st{};
+    struct qolven_stream_info st{};
     qolven_stream_status(d, &st);
     {
         std::lock_guard<std::mutex> lock(r->m);

@@ -106,7 +106,7 @@ struct DeviceCounters {
     uint64_t lost = 0;     // known lost within this file
     bool tared = false;
     int64_t tareCount = 0;
-    struct qolven_stream_status stream{};
+    struct qolven_stream_info stream{};
 };
 
 struct Progress {
