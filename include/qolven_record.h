@@ -152,6 +152,9 @@ QOLVEN_RECORD_API const char *qolven_recorder_error_text(const qolven_recorder *
 /* Adds an open device (its channel as set with qolven_set_channel); its index
  * is the number of devices added before.  At most 256. */
 QOLVEN_RECORD_API int qolven_recorder_add_device(qolven_recorder *recorder, qolven_device *device);
+/* The serial number of device `device` for the file, where its object does
+ * not know it (one made with qolven_wrap()); 1 to 63 bytes. */
+QOLVEN_RECORD_API int qolven_recorder_set_device_serial(qolven_recorder *recorder, int device, const char *serial);
 /* The file: its format from the name (.h5, .hdf5, .csv).  An existing file is
  * refused unless `overwrite` is 1. */
 QOLVEN_RECORD_API int qolven_recorder_set_output(qolven_recorder *recorder, const char *path, int overwrite);

@@ -198,6 +198,19 @@ int qolven_recorder_add_device(qolven_recorder *r, qolven_device *device) {
     });
 }
 
+int qolven_recorder_set_device_serial(qolven_recorder *r, int device, const char *serial) {
+    return setting(r, [&]() -> int {
+        if (device < 0 || size_t(device) >= r->devices.size())
+            return refuse(r, QOLVEN_INVALID_ARGUMENT, "device " + std::to_string(device) + " is not one of the " +
+                                                          std::to_string(r->devices.size()) + " added");
+        if (!serial || !*serial || std::strlen(serial) > 63)
+            return refuse(r, QOLVEN_INVALID_ARGUMENT, "the serial number must have 1 to 63 bytes");
+        r->serials.resize(r->devices.size());
+        r->serials[size_t(device)] = serial;
+        return done(r);
+    });
+}
+
 int qolven_recorder_set_output(qolven_recorder *r, const char *path, int overwrite) {
     return setting(r, [&]() -> int {
         if (!path || !*path) return refuse(r, QOLVEN_INVALID_ARGUMENT, "output: no file named");

@@ -60,6 +60,7 @@ struct qolven_recorder {
     std::condition_variable changed;  // phase, queue, finishing
     qolven_recording::Settings settings;
     std::vector<qolven_device *> devices;
+    std::vector<std::string> serials;  // given for devices whose object does not know theirs
     std::string error;
 
     std::atomic<int> state{QOLVEN_RECORD_IDLE};

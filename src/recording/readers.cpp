@@ -275,12 +275,14 @@ int startRecording(qolven_recorder *r) {
     r->status = qolven_record_status{};
     r->deviceStatus.assign(size_t(n), qolven_record_device_status{});
     set.limits.resize(size_t(n));
+    r->serials.resize(size_t(n));
 
     for (int i = 0; i < n; ++i) {
         auto slot = std::make_unique<Slot>();
         slot->device = r->devices[size_t(i)];
         slot->info.index = i;
-        slot->info.serial = qolven_open_serial(slot->device);
+        const std::string &given = r->serials[size_t(i)];
+        slot->info.serial = given.empty() ? qolven_open_serial(slot->device) : given;
         r->slots.push_back(std::move(slot));
     }
     r->joined = false;
