@@ -184,6 +184,12 @@ QOLVEN_RECORD_API int qolven_recorder_set_rotation(qolven_recorder *recorder, ui
 /* How often the file is brought up to date on disk (0.05..1 s, default 0.5):
  * a recording cut by a crash or a power loss keeps what was flushed. */
 QOLVEN_RECORD_API int qolven_recorder_set_flush_interval(qolven_recorder *recorder, double seconds);
+/* 1 (the default): where the process may (root, CAP_SYS_NICE or an
+ * RLIMIT_RTPRIO), the reading threads run at the lowest real-time priority
+ * (SCHED_RR): a board keeps only 64 samples (64 ms at 1000/s), and a busy
+ * machine would otherwise keep them from asking in time.  They sleep between
+ * requests.  The file's attribute reader_priority says which it was. */
+QOLVEN_RECORD_API int qolven_recorder_set_real_time(qolven_recorder *recorder, int on);
 /* The program that records, e.g. "qolven 1.0.0", stored in the file. */
 QOLVEN_RECORD_API int qolven_recorder_set_application(qolven_recorder *recorder, const char *name);
 

@@ -120,6 +120,7 @@ def _library() -> ctypes.CDLL:
         ("qolven_recorder_set_rotation", i, (vp, ctypes.c_uint64, d)),
         ("qolven_recorder_set_flush_interval", i, (vp, d)),
         ("qolven_recorder_set_application", i, (vp, c)),
+        ("qolven_recorder_set_real_time", i, (vp, i)),
         ("qolven_recorder_start", i, (vp,)),
         ("qolven_recorder_wait", i, (vp, i, ctypes.POINTER(i))),
         ("qolven_recorder_stop", i, (vp,)),
@@ -330,7 +331,7 @@ def record(devices: Union[Any, Iterable[Any]], path: Union[str, os.PathLike], *,
            rate_code: Optional[int] = None, start: Union[None, str, Trigger] = None, pre: float = 0,
            stop: Union[None, str, Trigger] = None, limits: Optional[Dict[Any, tuple]] = None,
            stop_on_limit: bool = False, tare: bool = False, rotate_bytes: int = 0, rotate_seconds: float = 0,
-           overwrite: bool = False, flush_interval: Optional[float] = None,
+           overwrite: bool = False, flush_interval: Optional[float] = None, real_time: bool = True,
            wait: bool = True) -> Union[RecordResult, Recorder]:
     """Records open devices into `path` (.h5/.hdf5 or .csv).
 
@@ -343,6 +344,7 @@ def record(devices: Union[Any, Iterable[Any]], path: Union[str, os.PathLike], *,
         `stop_on_limit` ends the recording at the first.
     tare: each device's live value becomes its zero before the start.
     rotate_bytes, rotate_seconds: a new file (NAME-0001.h5, ...) at that size or age.
+    real_time: the reading threads run at a real-time priority where the process may.
     wait: True returns the RecordResult when it ends; False returns the Recorder.
     """
     if not isinstance(devices, (list, tuple)):
@@ -393,6 +395,8 @@ def record(devices: Union[Any, Iterable[Any]], path: Union[str, os.PathLike], *,
             check(lib.qolven_recorder_set_tare_at_start(handle, 1), "tare")
         if rotate_bytes or rotate_seconds:
             check(lib.qolven_recorder_set_rotation(handle, int(rotate_bytes), float(rotate_seconds)), "rotation")
+        if not real_time:
+            check(lib.qolven_recorder_set_real_time(handle, 0), "real_time")
         if flush_interval is not None:
             check(lib.qolven_recorder_set_flush_interval(handle, float(flush_interval)), "flush_interval")
         check(lib.qolven_recorder_start(handle), "record")

@@ -328,6 +328,14 @@ int qolven_recorder_set_flush_interval(qolven_recorder *r, double seconds) {
     });
 }
 
+int qolven_recorder_set_real_time(qolven_recorder *r, int on) {
+    return setting(r, [&]() -> int {
+        if (on != 0 && on != 1) return refuse(r, QOLVEN_INVALID_ARGUMENT, "real time " + std::to_string(on) + " is not 0 or 1");
+        r->settings.realTime = on == 1;
+        return done(r);
+    });
+}
+
 int qolven_recorder_set_application(qolven_recorder *r, const char *name) {
     return setting(r, [&]() -> int {
         if (!name) return refuse(r, QOLVEN_INVALID_ARGUMENT, "application: the name is NULL");

@@ -61,7 +61,7 @@ public:
         line("# file_index=" + std::to_string(h.index) + " file_start_time=" + real(h.startTime) +
              " device_count=" + std::to_string(h.devices.size()));
         line("# trigger=" + quoted(h.trigger) + " trigger_time=" + real(h.triggerTime) + " stop_condition=" +
-             quoted(h.stop) + " flush_interval=" + real(h.flushInterval));
+             quoted(h.stop) + " flush_interval=" + real(h.flushInterval) + " reader_priority=" + h.readerPriority);
         for (size_t i = 0; i < h.devices.size(); ++i) {
             const DeviceInfo &d = h.devices[i];
             const qolven_calibration &c = d.calibration;

@@ -48,6 +48,7 @@ struct Slot {
     DeviceInfo info;
     bool taredAtStart = false;
     int64_t tareCount = 0;
+    bool realTime = false;  // the reader runs at a real-time priority
     // Refreshed by the reader under the recorder's lock.
     struct qolven_stream_info stream{};
 };

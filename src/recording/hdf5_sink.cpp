@@ -235,6 +235,7 @@ private:
         real(root, "trigger_time", h_.triggerTime);
         text(root, "stop_condition", h_.stop);
         real(root, "flush_interval", h_.flushInterval);
+        text(root, "reader_priority", h_.readerPriority);
         integer(root, "device_count", int64_t(h_.devices.size()));
         integer(root, "samples", 0);
         integer(root, "lost", 0);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 
 #include "recording/engine.h"
@@ -203,6 +204,11 @@ void readLoop(qolven_recorder *r, Slot &s) {
 void readerMain(qolven_recorder *r, Slot *s) {
     // Named, so that top -H and the benchmark tell the recorder's threads apart.
     pthread_setname_np(pthread_self(), ("qrec-read-" + std::to_string(s->info.index)).substr(0, 15).c_str());
+    if (r->settings.realTime) {
+        sched_param lowest{};
+        lowest.sched_priority = sched_get_priority_min(SCHED_RR);
+        s->realTime = pthread_setschedparam(pthread_self(), SCHED_RR, &lowest) == 0;
+    }
     int status = prepare(r, *s);
     {
         std::lock_guard<std::mutex> lock(r->m);
@@ -364,6 +370,9 @@ int startRecording(qolven_recorder *r) {
         stop += (stop.empty() ? "" : ", or ") + durationText(set.duration) + (set.start.set ? " after the trigger" : "");
     if (set.stopOnLimit) stop += (stop.empty() ? "" : ", or ") + std::string("at the first limit crossing");
     header.stop = stop.empty() ? "until stopped" : stop;
+    const bool allRealTime =
+        std::all_of(r->slots.begin(), r->slots.end(), [](const auto &s) { return s->realTime; });
+    header.readerPriority = allRealTime ? "real-time" : "normal";
     r->state = set.start.set ? QOLVEN_RECORD_WAITING : QOLVEN_RECORD_RECORDING;
 
     r->writer = std::thread(writerMain, r, header);

@@ -78,6 +78,7 @@ struct Settings {
     uint64_t rotateBytes = 0;
     double rotateSeconds = 0;
     double flushInterval = 0.5;
+    bool realTime = true;
     std::string application;
 };
 
@@ -128,6 +129,7 @@ struct FileHeader {
     std::string application, libraryVersion, recorderVersion;
     double time0Monotonic = 0, time0Wall = 0, spread = 0;
     std::string trigger, stop;  // the conditions, in words
+    std::string readerPriority; // "real-time" or "normal"
     double triggerTime = NAN;
     double flushInterval = 0;
     std::vector<DeviceInfo> devices;
