@@ -7,10 +7,10 @@ Make the file with, for instance, an hour at 1000 samples/s:
 
     qolven --simulate serial=H1 record --rate 15 --seconds 3600 --output hour.h5
 
-Prints the samples, the file's size, and the best of --repeat runs (after
-one run that brings the file into the page cache, and then with it dropped
-where the process may: a cold read) of h5py alone and of
-qolven.recording.load().
+Prints the samples, the file's size, and the best of --repeat runs (with
+the file in the page cache, and then dropped from it where the process may:
+a cold read) of h5py alone and of qolven.recording.load(), as processor time
+and wall time.
 """
 import argparse
 import os
@@ -44,14 +44,16 @@ def drop_cache(path):
 
 
 def best(function, path, repeat, cold):
-    times = []
+    """The best (processor seconds, wall seconds) of `repeat` runs: on a
+    shared machine the wall time is mostly waiting for a processor."""
+    runs = []
     for _ in range(repeat):
         if cold:
             drop_cache(path)
-        start = time.perf_counter()
+        wall, cpu = time.perf_counter(), time.process_time()
         function(path)
-        times.append(time.perf_counter() - start)
-    return min(times), max(times)
+        runs.append((time.process_time() - cpu, time.perf_counter() - wall))
+    return min(runs)
 
 
 def main():
@@ -65,10 +67,11 @@ def main():
           % (args.file, len(run.devices), samples, len(run.events), os.path.getsize(args.file) / 1e6,
              os.path.getsize(args.file) / samples,
              max(float(d.time[-1]) for d in run.devices.values() if len(d.time))))
+    print("  load average %.1f" % os.getloadavg()[0])
     for cold in (False, True):
         for name, function in (("h5py alone", h5py_alone), ("qolven.recording.load", recording.load)):
-            low, high = best(function, args.file, args.repeat, cold)
-            print("  %-22s %s: best %.3f s, worst %.3f s" % (name, "cold" if cold else "warm", low, high))
+            cpu, wall = best(function, args.file, args.repeat, cold)
+            print("  %-22s %s: %.3f s of processor, %.3f s wall" % (name, "cold" if cold else "warm", cpu, wall))
 
 
 if __name__ == "__main__":
