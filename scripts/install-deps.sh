@@ -10,7 +10,11 @@ packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev go
           libbenchmark-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils
           libcpp-httplib-dev libcli11-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
           python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip python3-venv
-          libftdi1-dev libusb-1.0-0-dev qemu-system-x86 busybox-static)
+          libftdi1-dev libusb-1.0-0-dev qemu-system-x86 busybox-static
+          libhdf5-dev python3-h5py)
+# The recorder writes HDF5 through Debian's libhdf5-dev (x86-64 only: its i386
+# package cannot be installed beside the x86-64 one, so the i386 recorder writes
+# CSV only); python3-h5py reads the files in the tests and from Python.
 # npm may come with a Node.js that is not Debian's; only ask for Debian's without one.
 command -v npm >/dev/null || packages+=(npm)
 # The 32-bit build of `qolven serve` links the i386 cpp-httplib (a Multi-Arch: same package),

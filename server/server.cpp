@@ -4,6 +4,7 @@
 #include "connections.h"
 #include "device_jobs.h"
 #include "device_worker.h"
+#include "recording.h"
 #include "request.h"
 #include "security.h"
 
@@ -11,6 +12,7 @@
 #include <qolven.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -59,6 +61,7 @@ struct Server::Impl {
     };
     std::map<std::string, Entry> devices;
     std::vector<std::string> order;  // serials as attached
+    std::unique_ptr<RecordingControl> recording;
 
     explicit Impl(Options o) : options(std::move(o)), http(connectionLimits(options)) {}
 
@@ -80,6 +83,7 @@ struct UnknownDevice : std::runtime_error {
 Server::Impl::Entry &Server::Impl::device(const std::string &serial) {
     auto it = devices.find(serial);
     if (it == devices.end()) throw UnknownDevice("no device with serial number \"" + serial + "\"");
+    if (recording) recording->checkFree(serial);
     return it->second;
 }
 
@@ -257,6 +261,8 @@ void Server::Impl::routes() {
                 send(res, failure(400, e.what()));
             } catch (const UnknownDevice &e) {
                 send(res, failure(404, e.what()));
+            } catch (const DeviceRecording &e) {
+                send(res, failure(409, e.what()));
             } catch (const std::exception &e) {
                 send(res, failure(500, std::string("internal error: ") + e.what()));
             }
@@ -395,6 +401,28 @@ void Server::Impl::routes() {
         Entry &e = device(req.matches[1]);
         return simulation(e, jsonBody(req, {"offset", "amplitude", "period", "noise"}));
     }));
+    // Recording (recording.cpp): into the folder the server was started in.
+    char folder[4096];
+    recording = std::make_unique<RecordingControl>(getcwd(folder, sizeof folder) ? folder : ".",
+                                                   "qolven serve " + options.version);
+    s.Get(at + "/api/recording", guarded([this, query](const httplib::Request &req) {
+        return recording->status(query(req, "since", 0, 1LL << 53, 0));
+    }));
+    s.Post(at + "/api/recording", guarded([this](const httplib::Request &req) {
+        std::vector<DeviceWorker *> workers;
+        for (const std::string &serial : order) workers.push_back(devices.at(serial).worker.get());
+        return recording->start(workers, jsonBody(req, {"file", "serials", "seconds", "rate", "tare"}));
+    }));
+    s.Post(at + "/api/recording/stop", guarded([this](const httplib::Request &req) {
+        jsonBody(req, {});
+        return recording->stop();
+    }));
+    s.Post(at + "/api/recording/mark", guarded([this](const httplib::Request &req) {
+        return recording->mark(jsonBody(req, {"text"}));
+    }));
+    s.Post(at + "/api/recording/tare", guarded([this](const httplib::Request &req) {
+        return recording->tare(jsonBody(req, {"serial"}));
+    }));
 
     // Refused before any handler runs, so nothing reaches a device.
     s.set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
@@ -513,6 +541,7 @@ void Server::stop() {
         i.http.stop();
         i.listener.join();
     }
+    if (i.recording) i.recording->shutdown();  // the file closed whole, the devices given back
     i.http.finish();
     i.devices.clear();
 }

@@ -125,6 +125,7 @@ void set_board_type(const std::string &serial, int boardType) {
         TimePoint now = Clock::now();
         init_storage(d);
         apply_overrides(d);
+        apply_replay(d);
         fast_restart(d, now);
         d.rotationPulses = 0;
         d.rotationLast = now;

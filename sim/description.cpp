@@ -30,7 +30,7 @@ namespace {
 const char *const kKnownKeys =
     "serial, description, type, hw, fw, year, month, device_type, delay_us, reset_delay_ms, completion_delay_ms, "
     "channels, seed, offset, amplitude, period, noise, rpm, eeprom.A, channel.C.A, memory.A, teds.A, internal.R, "
-    "fault, fault_every, fault_probability, fault_arg, fault_delay_us";
+    "fault, fault_every, fault_probability, fault_arg, fault_delay_us, replay, replay_device";
 
 struct Pair {
     std::string key, value;
@@ -213,7 +213,8 @@ public:
         }
         pair_ = nullptr;
         finish_fault(seen);
-        if (!seen.count("serial")) {
+        finish_replay(seen);
+        if (!seen.count("serial") && !replaySerial_) {
             char serial[16];
             std::snprintf(serial, sizeof serial, "SIM%04d", raw_.position);
             d_.cfg.serial = serial;
@@ -291,6 +292,12 @@ private:
             c.signalNoise = real(0, "counts");
         } else if (k == "rpm") {
             c.rotationRpm = real(any, "revolutions per minute");
+        } else if (k == "replay") {
+            if (p.value.empty()) fail("empty (the recording to play back, FILE.h5)");
+            replay_ = p.value;
+        } else if (k == "replay_device") {
+            if (p.value.empty()) fail("empty (a device of the recording: its serial number or group)");
+            replayDevice_ = p.value;
         } else if (k.rfind("fault", 0) == 0 && fault_key(k)) {
         } else if (register_key(k)) {
         } else {
@@ -347,6 +354,32 @@ private:
         d_.fault = spec_;
     }
 
+    // A recording to play back: read now, so that a bad file is refused with
+    // the rest of the description.  Its board type and serial number stand
+    // unless the description gives its own.
+    void finish_replay(const std::set<std::string> &seen) {
+        if (replay_.empty()) {
+            if (seen.count("replay_device")) throw Fail{where_ + ": key \"replay_device\": needs replay=FILE"};
+            return;
+        }
+        auto replay = std::make_shared<Replay>();
+        std::string why;
+        if (!load_replay(replay_, replayDevice_, *replay, &why)) throw Fail{where_ + ": key \"replay\": " + why};
+        if (!seen.count("type")) {
+            if (replay->boardType > 16)
+                throw Fail{where_ + ": key \"replay\": the recorded board type " + std::to_string(replay->boardType) +
+                           " is outside 0..16; give type="};
+            d_.cfg.boardType = replay->boardType;
+        }
+        const std::string &serial = replay->serial;
+        if (!seen.count("serial") && !serial.empty() && serial.size() <= 15 && printable_text(serial) &&
+            serial.find_first_of(" \"#,;=\\") == std::string::npos) {
+            d_.cfg.serial = serial;
+            replaySerial_ = true;
+        }
+        d_.replay = replay;
+    }
+
     bool register_key(const std::string &k) {
         struct Area {
             const char *prefix;
@@ -387,6 +420,8 @@ private:
     DeviceDescription d_;
     const FaultName *fault_ = nullptr;
     FaultSpec spec_;
+    std::string replay_, replayDevice_;
+    bool replaySerial_ = false;
 };
 
 // A NUL would end the text for every C caller: refused wherever it is.

@@ -63,11 +63,18 @@ void fast_catch_up(Device &d, TimePoint now) {
     for (uint64_t i = 0; i < owed; ++i) {
         TimePoint t = g.start + std::chrono::duration_cast<Clock::duration>(
                                     std::chrono::duration<double>(static_cast<double>(g.sinceStart) / g.rate));
-        int32_t v = live_count(d, t);
         Sample s;
         s.seq = g.seq;
-        s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
-        s.channel = static_cast<uint8_t>(g.seq % channels);
+        if (d.replay) {
+            size_t i = replay_index_of(d, g.seq, g.rate);
+            int32_t v = d.replay->counts[i];
+            s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
+            s.channel = static_cast<uint8_t>(d.replay->channels[i] & 3);
+        } else {
+            int32_t v = live_count(d, t);
+            s.count = v < 0 ? 0 : (v > 16777215 ? 16777215 : v);
+            s.channel = static_cast<uint8_t>(g.seq % channels);
+        }
         g.waiting.push_back(s);
         if (g.waiting.size() > kMaxWaitingSamples) {
             g.waiting.pop_front();

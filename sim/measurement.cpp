@@ -25,6 +25,7 @@ double signal_value(Device &d, TimePoint t) {
 }
 
 int32_t live_count(Device &d, TimePoint t) {
+    if (d.replay) return d.replay->counts[replay_index_at(d, seconds_between(d.epoch, t))];
     double v = std::round(signal_value(d, t));
     if (v > 2147483647.0) v = 2147483647.0;
     if (v < -2147483648.0) v = -2147483648.0;

@@ -132,6 +132,7 @@ void init_device(Device &d, TimePoint now) {
     d.faultRng.seed(d.cfg.seed);
     init_storage(d);
     apply_overrides(d);
+    apply_replay(d);
     d.fast = FastGenerator();
     fast_restart(d, now);
     d.rotationPulses = 0;
@@ -162,6 +163,7 @@ DevicePtr make_device(const DeviceDescription &description) {
     d->serial = std::make_shared<const std::string>(d->cfg.serial);
     d->cfg.activeChannels = std::clamp(d->cfg.activeChannels, 1, 4);
     d->overrides = description.overrides;
+    d->replay = description.replay;
     init_device(*d, Clock::now());
     if (description.fault) d->faults.push_back({*description.fault, 0});
     return d;

@@ -60,11 +60,26 @@ struct RegisterOverride {
     uint32_t value = 0;
 };
 
+// A recording a board plays back (replay.cpp): one device of a file of
+// `qolven record`.
+struct Replay {
+    std::string path, group, serial;
+    int boardType = 2;
+    int rateCode = 0;
+    double rate = 0;  // samples per second recorded
+    std::vector<int32_t> counts;
+    std::vector<uint8_t> channels;
+    std::string calibrationSource;  // "table", "offset-fullscale" or "none"
+    std::vector<int64_t> calibrationCounts, calibrationLoads;
+    int pointsInUse = -1, decimalPoint = -1, unitCode = -1;
+};
+
 // One device of a description: configuration, register defaults and fault.
 struct DeviceDescription {
     BoardConfig cfg;
     std::vector<RegisterOverride> overrides;
     std::optional<FaultSpec> fault;
+    std::shared_ptr<const Replay> replay;
 };
 
 struct RxChunk {
@@ -136,6 +151,7 @@ struct Device {
     std::shared_ptr<const std::string> serial;  // cfg.serial, shared with the call log
 
     std::vector<RegisterOverride> overrides;
+    std::shared_ptr<const Replay> replay;  // null unless it plays a recording back
 
     // bridge side
     std::atomic<bool> detached{false};     // read without `m`
@@ -310,6 +326,17 @@ int fast_width(int boardType, int rateCode);  // 0: no fast data on this type
 void fast_restart(Device &d, TimePoint now);
 void fast_catch_up(Device &d, TimePoint now);
 void fast_set_rate(Device &d, double rate, TimePoint now);
+
+// ---- replay (replay.cpp)
+// Reads device `device` (its group name or serial number; "" for the first) of
+// a recording; false with the reason.  Loads HDF5's library on first use.
+bool load_replay(const std::string &path, const std::string &device, Replay &out, std::string *error);
+// The recorded sampling-rate code and calibration into the board's storage.
+void apply_replay(Device &d);
+// The recorded sample at `seconds` after the board's epoch, and the one the
+// fast-data generator's sample `sequence` plays at `rate`.
+size_t replay_index_at(const Device &d, double seconds);
+size_t replay_index_of(const Device &d, uint32_t sequence, double rate);
 
 // ---- rotation (rotation.cpp)
 void rotation_advance(Device &d, TimePoint now);

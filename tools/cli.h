@@ -210,6 +210,9 @@ int commandKey(Session &s, Output &out);
 int commandDisplay(Session &s, Output &out);
 int commandReset(Session &s, Output &out);
 int commandServe(Session &s, Output &out);
+int commandRecord(Session &s, Output &out);
+const std::vector<OptionSpec> &recordOptions();
+std::string recordDetails();
 
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();

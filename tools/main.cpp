@@ -115,6 +115,8 @@ const std::vector<Command> &commands() {
           {"strict", Kind::Flag, "", "samples lost end the command with exit code 5"},
           {"no-reconnect", Kind::Flag, "", "stop when the bridge is unplugged instead of waiting for it"}},
          streamDetails},
+        {"record", commandRecord, false, "[--serial S [S ...] | --all] --output FILE.h5|FILE.csv [--seconds S] ...",
+         "record devices into an HDF5 or CSV file: triggers, tare, limits, rotation", recordOptions(), recordDetails},
         {"registers", commandRegisters, true,
          "eeprom|channel|memory|teds ADDRESS[-LAST] [VALUE] | registers page N | registers internal N",
          "read or write raw registers, read a page", {}, registersDetails},

@@ -31,7 +31,7 @@ from .stream import Block, Event, Stream, StreamStatus
 
 __all__ = [
     "open", "devices", "held_devices", "parameters", "board_types", "methods", "keys", "nominal_rates",
-    "library_version", "bridge", "trace",
+    "library_version", "bridge", "trace", "record",
     "Device", "Stream", "BoardInfo", "BoardType", "Reading", "Calibration", "Block", "StreamStatus", "Event",
     "ParameterInfo", "Key", "BridgeInfo",
     "QolvenError", "QolvenTimeout", "QolvenInvalidArgument", "QolvenUnknownName", "QolvenNotSupported",
@@ -167,3 +167,10 @@ def trace(stream: Optional[Union[IO[Any], int]] = None) -> None:
         stream.flush()
         fd = stream.fileno()
     _native.load().bridge_library.qolven_bridge_trace(fd)
+
+
+def record(devices, path, **options):
+    """Records open devices into one HDF5 or CSV file (qolven.recording.record
+    says which options it takes) and returns the result once it ends."""
+    from .recording import record as _record
+    return _record(devices, path, **options)

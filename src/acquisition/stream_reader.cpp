@@ -128,19 +128,20 @@ void reconnectStep(qolven_device *d, Clock::time_point now) {
     s.nextRequest = Clock::now();
 }
 
-// After a good answer of `n` samples: how many went missing since the last one.
-int64_t missingBefore(Stream &s, size_t n, Clock::time_point arrival) {
+// After a good answer of `n` samples to the request sent at `sent`: how many
+// went missing since the last one.
+int64_t missingBefore(Stream &s, size_t n, Clock::time_point sent) {
     if (!s.answered) {
         s.answered = true;
-        s.firstAnswer = s.lastGood = arrival;
+        s.firstAnswer = s.lastGood = sent;
         s.firstSamples = double(n);
         s.backlog = s.usualBacklog = 0;
         s.goodAnswers = 0;
         return 0;
     }
-    const double expected = s.rate * seconds(s.lastGood, arrival);
+    const double expected = s.rate * seconds(s.lastGood, sent);
     s.backlog += expected - double(n);
-    s.lastGood = arrival;
+    s.lastGood = sent;
     if (n == 0 && !s.reconnected) {
         // An empty answer tells nothing of what the board still holds: the
         // next answer that brings samples decides, a long pause kept in mind.
@@ -154,7 +155,7 @@ int64_t missingBefore(Stream &s, size_t n, Clock::time_point arrival) {
         lost = std::max<int64_t>(0, std::llround(s.backlog - s.usualBacklog));
         s.backlog -= double(lost);
     } else {
-        // The usual backlog (samples gathered during an answer's way back) is
+        // The usual backlog (what the board still holds when it answers) is
         // learned quickly at first, then follows a board clock off the nominal rate.
         ++s.goodAnswers;
         s.usualBacklog += (s.backlog - s.usualBacklog) * std::max(kBacklogFollow, 1.0 / double(s.goodAnswers));
@@ -169,6 +170,11 @@ int request(qolven_device *d) {
     Device &o = *d->object;
     ++s.requests;
     begin(d);
+    // The board answers with what it gathered until the request reached it.
+    // Samples are counted and stamped from the sending, not from the
+    // answer's arrival: a thread held up after sending would otherwise make
+    // the samples still in the board look lost.
+    const Clock::time_point sent = Clock::now();
     std::string text;
     try {
         text = o.Fast_Data_Request(d->handle(), 1, 0, s.typeText, s.rateText, s.versionText, d->channel);
@@ -205,8 +211,8 @@ int request(qolven_device *d) {
     if (!parseFastRecords(text.c_str(), s.multiChannel, [&](const FastRecord &r) { records.push_back(r); }, why))
         return refuse(d, QOLVEN_INTERNAL, "internal error: fast-data records out of shape: " + why);
     const size_t n = records.size();
-    const int64_t lost = missingBefore(s, n, arrival);
-    const double at = seconds(s.start, arrival);
+    const int64_t lost = missingBefore(s, n, sent);
+    const double at = seconds(s.start, sent);
     if (s.reconnected) {
         addEvent(d, QOLVEN_EVENT_RECONNECTED, at, s.nextSequence + lost, lost,
                  "the board answers again; " + std::to_string(lost) + " samples lost in the gap");
