@@ -34,13 +34,9 @@ std::string fileProblem(const std::string &name) {
     return "";
 }
 
-int httpStatus(int status) {
-    switch (status) {
-    case QOLVEN_INVALID_ARGUMENT:
-    case QOLVEN_NOT_SUPPORTED: return 400;
-    case QOLVEN_RECORD_WRITE_FAILED: return 507;
-    default: return 422;
-    }
+// The recorder's own codes, then the acquisition layer's classes.
+int recordingStatus(int status) {
+    return status == QOLVEN_RECORD_WRITE_FAILED ? 507 : httpStatus(status);
 }
 
 Json number(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
@@ -125,16 +121,12 @@ Reply RecordingControl::start(const std::vector<DeviceWorker *> &workers, const 
         Lent *lent = l.get();
         l->thread = std::thread([this, lent] {
             Reply r = lent->worker->run(
-                [this, lent](Device &d, void *) {
-                    qolven_device *wrapped = qolven_wrap(&d);
+                [this, lent](qolven_device *d) {
                     std::unique_lock<std::mutex> lock(m_);
-                    lent->device = wrapped;
+                    lent->device = d;
                     lent->ready = true;
-                    if (!wrapped) lent->error = "out of memory";
                     cv_.notify_all();
                     cv_.wait(lock, [this] { return release_; });
-                    lock.unlock();
-                    qolven_destroy(wrapped);  // the wrapper only: the object stays the worker's
                     return Reply{200, Json::object()};
                 },
                 true, std::chrono::hours(24 * 366));
@@ -175,8 +167,6 @@ Reply RecordingControl::start(const std::vector<DeviceWorker *> &workers, const 
     };
     for (size_t i = 0; i < lent_.size(); ++i) {
         qolven_device *d = lent_[i]->device;
-        // A wrapped object cannot reopen a bridge that went away: an unplug ends the recording.
-        qolven_stream_set_reconnect(d, 0);
         step(qolven_recorder_add_device(r, d));
         serials.push_back(lent_[i]->worker->serial());
         step(qolven_recorder_set_device_serial(r, int(i), serials.back().c_str()));
@@ -192,7 +182,7 @@ Reply RecordingControl::start(const std::vector<DeviceWorker *> &workers, const 
         std::string why = qolven_recorder_error_text(r);
         qolven_recorder_destroy(r);
         giveBack();
-        return failure(httpStatus(status), "record: " + why);
+        return failure(recordingStatus(status), "record: " + why);
     }
     lock.lock();
     recorder_ = r;

@@ -427,9 +427,7 @@ int commandRecord(Session &s, Output &out) {
     if (o.has("tare")) setting(qolven_recorder_set_tare_at_start(r, 1), "--tare");
     if (rotateBytes || o.has("rotate-seconds"))
         setting(qolven_recorder_set_rotation(r, rotateBytes, o.real("rotate-seconds", 0)), "rotation");
-    const std::string application = "qolven " + std::to_string(QOLVEN_USB_VERSION_MAJOR) + "." +
-                                    std::to_string(QOLVEN_USB_VERSION_MINOR) + "." +
-                                    std::to_string(QOLVEN_USB_VERSION_PATCH);
+    const std::string application = std::string("qolven ") + qolven_version();
     setting(qolven_recorder_set_application(r, application.c_str()), "record");
 
     int result = QOLVEN_OK;
