@@ -223,6 +223,7 @@ class Device:
         set_(self, "_lock", threading.RLock())
         set_(self, "_handle", None)
         set_(self, "_claim", [])     # holds the handle until one close() takes it
+        set_(self, "_lent_to", None)  # the Recorder that holds the handle meanwhile
         set_(self, "_retired", None)  # closed inside a call of its own thread: freed with the object
         set_(self, "_serial", serial or "")
         set_(self, "_channel", 0)
@@ -275,6 +276,9 @@ class Device:
         """Closes the device; later calls raise QolvenNotOpen.  Closing twice is
         fine.  A stream read waiting in another thread ends at once; an
         exchange under way is finished first."""
+        recorder = self._lent_to
+        if recorder is not None:
+            recorder.close()  # the recording ends first: it uses the handle
         try:
             handle = self._claim.pop()  # atomic: one close() takes the handle
         except IndexError:
@@ -337,14 +341,39 @@ class Device:
         with self._lock:
             handle = self._handle
             if handle is None:
-                raise not_open(what)
+                raise self._unavailable(what)
             yield handle
+
+    def _unavailable(self, what: str) -> QolvenError:
+        if self._lent_to is not None:
+            return _errors.QolvenDeviceBusy(what + ": the device records; stop the recording first",
+                                            _errors.DEVICE_BUSY)
+        return not_open(what)
+
+    def _lend(self, recorder: Any) -> ctypes.c_void_p:
+        """The raw handle, for a recorder: until _give_back(), calls raise
+        QolvenDeviceBusy and close() ends the recording first."""
+        with self._lock:
+            handle = self._handle
+            if handle is None:
+                raise self._unavailable("record")
+            object.__setattr__(self, "_handle", None)
+            object.__setattr__(self, "_lent_to", recorder)
+            return handle
+
+    def _give_back(self, handle: ctypes.c_void_p) -> None:
+        with self._lock:
+            if self._lent_to is None:
+                return
+            object.__setattr__(self, "_lent_to", None)
+            if self._claim:
+                object.__setattr__(self, "_handle", handle)
 
     def _run(self, function: Any, what: str, *arguments: Any) -> None:
         with self._lock:
             handle = self._handle
             if handle is None:
-                raise not_open(what)
+                raise self._unavailable(what)
             status = function(handle, *arguments)
             if status:
                 raise self._failure(status, what, handle)
@@ -407,7 +436,7 @@ class Device:
         try:
             handle = self._handle
             if handle is None:
-                raise not_open("get " + info.name)
+                raise self._unavailable("get " + info.name)
             status = self._get_parameter(handle, cname, point, buffer, _BUFFER_SIZE)
             if status:
                 raise self._failure(status, "get " + info.name, handle)
@@ -438,7 +467,7 @@ class Device:
             try:
                 handle = self._handle
                 if handle is None:
-                    raise not_open("get " + info.name)
+                    raise self._unavailable("get " + info.name)
                 status = self._get_parameter(handle, cname, 0, buffer, _BUFFER_SIZE)
                 if status:
                     raise self._failure(status, "get " + info.name, handle)
@@ -575,7 +604,7 @@ class Device:
         with self._lock:
             handle = self._handle
             if handle is None:
-                raise not_open(method)
+                raise self._unavailable(method)
             buffer = self._buffer
             status = lib.qolven_call(handle, name, texts, len(values), buffer, len(buffer), ctypes.byref(length))
             if status == _errors.BUFFER_TOO_SMALL:
@@ -595,7 +624,7 @@ class Device:
         with self._lock:
             handle = self._handle
             if handle is None:
-                raise not_open("field " + name)
+                raise self._unavailable("field " + name)
             buffer = self._buffer
             status = self._lib.qolven_get_field(handle, cname, buffer, len(buffer), ctypes.byref(length))
             if status == _errors.BUFFER_TOO_SMALL:

@@ -193,6 +193,7 @@ class Recorder:
         self._lib = _library()
         self._handle = handle
         self._devices = list(devices)  # kept alive while the recorder uses them
+        self._lent: List[Tuple[Any, ctypes.c_void_p]] = []
         self._result: Optional[RecordResult] = None
 
     def _check(self, status: int, what: str) -> None:
@@ -281,6 +282,9 @@ class Recorder:
         if self._handle is not None:
             self._lib.qolven_recorder_destroy(self._handle)
             self._handle = None
+        while self._lent:
+            device, handle = self._lent.pop()
+            device._give_back(handle)
 
     def __enter__(self) -> "Recorder":
         return self
@@ -360,10 +364,12 @@ def record(devices: Union[Any, Iterable[Any]], path: Union[str, os.PathLike], *,
         check(lib.qolven_recorder_set_application(handle, ("qolven-python " + __version__).encode()), "record")
         check(lib.qolven_recorder_set_output(handle, os.fsencode(os.fspath(path)), 1 if overwrite else 0), "output")
         for d in devices:
-            live = getattr(d, "_live", None)
-            if live is None:
+            lend = getattr(d, "_lend", None)
+            if lend is None:
                 raise TypeError("record takes qolven.Device objects, not %s" % type(d).__name__)
-            check(lib.qolven_recorder_add_device(handle, live()), "record")
+            raw = lend(recorder)
+            recorder._lent.append((d, raw))
+            check(lib.qolven_recorder_add_device(handle, raw), "record")
         if rate_code is not None:
             check(lib.qolven_recorder_set_rate(handle, int(rate_code)), "rate_code")
         if seconds is not None:

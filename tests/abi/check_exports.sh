@@ -53,8 +53,9 @@ expect_members QOLVEN_USB_DLL.h QOLVEN_USB_DLL
 expect_members QOLVEN_FTD2XX.h QOLVEN_FTD2XX
 
 # The C interface: every qolven_* function the driver library's headers
-# declare (qolven_bridge.h belongs to the bridge library).
-c_functions=$(code $(ls "$include"/*.h | grep -v '/qolven_bridge\.h$') | grep -oE '\bqolven_[A-Za-z0-9_]+[[:space:]]*\(' |
+# declare (qolven_bridge.h and qolven_record.h belong to the bridge and the
+# recorder libraries).
+c_functions=$(code $(ls "$include"/*.h | grep -vE '/qolven_(bridge|record)\.h$') | grep -oE '\bqolven_[A-Za-z0-9_]+[[:space:]]*\(' |
               tr -d ' \t(' | sort -u || true)
 for name in $c_functions; do
   grep -qx "$name" <<<"$exported" || fail "C function $name is declared but not exported"
