@@ -294,6 +294,9 @@ void DeviceWorker::startStream(int rateCode) {
 
 void DeviceWorker::stopStream(bool keepFigures) {
     if (live_.on) {
+        // Off first: a last read that fails (the stream was ended under it, as
+        // by a recording the device was lent to) must not stop it again.
+        live_.on = false;
         // What the board sent before the stop goes out first.
         readStream(0);
         qolven_stream_info info{};
@@ -303,7 +306,6 @@ void DeviceWorker::stopStream(bool keepFigures) {
         live_.sequenceBase += static_cast<int64_t>(info.received + info.lost);
         live_.now = qolven_stream_info{};
         qolven_stream_stop(device_);
-        live_.on = false;
     }
     publishSamples();
     if (!keepFigures) {

@@ -5,7 +5,6 @@
 
 (function () {
   const $ = (id) => document.getElementById(id);
-  const RATES = [2.5, 10, 20, 25, 30, 50, 60, 80, 100, 150, 200, 250, 300, 500, 750, 1000];
   const KEEP_POINTS = 4000;
   const rec = {
     serials: [],
@@ -190,7 +189,7 @@
       o.textContent = serial;
       $("rec-tare-device").appendChild(o);
     }
-    RATES.forEach((r, code) => {
+    (info.rates || []).forEach((r, code) => {
       const o = document.createElement("option");
       o.value = String(code);
       o.textContent = code + ": " + r + "/s";
@@ -204,7 +203,11 @@
       const serial = $("rec-tare-device").value;
       action("api/recording/tare", serial ? { serial } : {});
     });
-    $("recording").hidden = false;
+    $("tab-button-recording").hidden = false;
+    // Drawn while its tab was hidden, the chart takes the tab's width once shown.
+    $("tab-button-recording").addEventListener("click", () => {
+      if (rec.chart) rec.chart.setSize({ width: Math.max(320, $("rec-chart").clientWidth || 800), height: 240 });
+    });
     makeChart();
     poll();
   }

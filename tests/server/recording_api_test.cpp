@@ -13,9 +13,11 @@
 
 #include <chrono>
 #include <filesystem>
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <string_view>
 #include <thread>
 
 namespace {
@@ -81,6 +83,21 @@ protected:
 };
 
 TEST_F(RecordingApi, ARecordingFromThePageLandsInTheServersFolder) {
+    // A page watches REC1's live view all along: its stream is ended under it by the recording.
+    std::atomic<int> liveEvents{0};
+    std::atomic<bool> stopLive{false};
+    std::thread live([&] {
+        httplib::Client c("127.0.0.1", server->port());
+        c.set_read_timeout(30, 0);
+        c.Get("/api/devices/REC1/stream", auth(), [&](const char *data, size_t size) {
+            for (std::string_view chunk(data, size); chunk.find("event: samples") != std::string_view::npos;
+                 chunk.remove_prefix(chunk.find("event: samples") + 1))
+                ++liveEvents;
+            return !stopLive;
+        });
+    });
+    for (int i = 0; i < 200 && liveEvents == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_GT(liveEvents, 0);
     auto started = post("/api/recording", {{"file", "page.csv"}, {"rate", 13}, {"tare", true}});
     ASSERT_EQ(started.first, 200) << started.second.dump();
     EXPECT_EQ(started.second["file"], "page.csv");
@@ -118,6 +135,11 @@ TEST_F(RecordingApi, ARecordingFromThePageLandsInTheServersFolder) {
     EXPECT_NE(csv.find("# end: complete=1"), std::string::npos);
 
     EXPECT_EQ(get("/api/devices/REC1/reading").first, 200) << "the device serves again";
+    const int seen = liveEvents;
+    for (int i = 0; i < 200 && liveEvents == seen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(liveEvents, seen) << "the live view goes on after the recording";
+    stopLive = true;
+    live.join();
 }
 
 TEST_F(RecordingApi, NamesThatLeaveTheFolderAreRefused) {

@@ -51,8 +51,9 @@ def free_port():
 class Server:
     def __init__(self, workdir, port=0, token=None, devices=DEVICES):
         extra = ["--token", token] if token is not None else []
+        # Recordings started from the page go into the folder serve runs in.
         self.process = subprocess.Popen(qolven(workdir, "serve", "--port", str(port), *extra, devices=devices),
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=workdir)
         self.url = None
         for line in self.process.stdout:
             match = re.search(r"^Open (http://\S+)", line)
@@ -450,6 +451,29 @@ def test_a_restarted_server(workdir, browser):
         wait_text(driver, "#id-answers", lambda t: t == "yes", "the new address works")
     finally:
         third.stop()
+
+
+def test_a_recording_from_its_tab(served, browser, workdir):
+    h5py = pytest.importorskip("h5py")
+    driver = browser
+    open_page(driver, served.url)
+    tab(driver, "recording")
+    for field, value in (("rec-file", "page.h5"), ("rec-seconds", "1")):
+        element = driver.find_element(By.ID, field)
+        element.clear()
+        element.send_keys(value)
+    Select(driver.find_element(By.ID, "rec-rate")).select_by_value("13")
+    driver.find_element(By.ID, "rec-start").click()
+    wait_until(driver, "return document.getElementById('rec-status').textContent.includes('the duration is over')"
+                       " || document.getElementById('rec-error').textContent !== ''", "the recording ends")
+    assert text_of(driver, "#rec-error") == "", (text_of(driver, "#rec-status"), driver.get_log("browser"))
+    assert driver.find_element(By.ID, "rec-start").is_enabled()
+    assert "stop" in text_of(driver, "#rec-events")
+    with h5py.File(os.path.join(workdir, "page.h5"), "r") as f:
+        assert f.attrs["complete"] == 1
+        for serial in api(served.url, "GET", "/api")["devices"]:
+            assert f["devices"][serial].attrs["rate_code"] == 13
+            assert len(f["devices"][serial]["count"]) > 300, "1 s at 500 samples/s"
 
 
 def test_a_narrow_window(server, workdir):
