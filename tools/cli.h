@@ -171,6 +171,10 @@ int commandKey(Session &s, Output &out);
 int commandDisplay(Session &s, Output &out);
 int commandReset(Session &s, Output &out);
 int commandServe(Session &s, Output &out);
+int commandPublish(Session &s, Output &out);
+// The options and further help of publish (tools/publish.cpp).
+std::vector<OptionSpec> publishOptions();
+std::string publishDetails();
 
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();
