@@ -7,11 +7,13 @@ cd "$(dirname "$0")/.."
 packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev googletest
           libbenchmark-dev clang libclang-rt-dev valgrind pkg-config dpkg-dev file binutils
           libcpp-httplib-dev libcli11-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
-          python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip python3-venv)
+          python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip python3-venv
+          libpaho-mqtt-dev mosquitto mosquitto-clients openssl python3-paho-mqtt)
 # npm may come with a Node.js that is not Debian's; only ask for Debian's without one.
 command -v npm >/dev/null || packages+=(npm)
 # The 32-bit build of `qolven serve` links the i386 cpp-httplib (a Multi-Arch: same package).
-packages_i386=(libcpp-httplib-dev:i386)
+# and of `qolven publish` the i386 Paho MQTT client (Multi-Arch: same as well).
+packages_i386=(libcpp-httplib-dev:i386 libpaho-mqtt-dev:i386)
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -31,7 +33,7 @@ if [ ${#missing[@]} -ne 0 ] || [ ${#missing_i386[@]} -ne 0 ]; then
   if [ ${#missing_i386[@]} -gt 0 ]; then
     # Without it the 32-bit tool is built without `serve` (it says so); nothing else depends on it.
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing_i386[@]}" >/dev/null ||
-      echo "install-deps: ${missing_i386[*]} could not be installed; the i386 qolven will lack serve" >&2
+      echo "install-deps: ${missing_i386[*]} could not be installed; the i386 qolven will lack serve and publish" >&2
   fi
 fi
 scripts/fetch-d2xx.sh >/dev/null ||

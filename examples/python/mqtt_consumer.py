@@ -42,12 +42,14 @@ def decode_block(payload):
 
 
 class Tally:
-    """Samples per board; a gap is a sequence number skipped, a duplicate a
-    block sent again after a reconnection (QoS 1 delivers at least once)."""
+    """Samples per board.  A block's lost_before says how many samples the
+    board lost just before it (a request came too late); any other skipped
+    sequence number is a gap on the way here.  A duplicate is a block sent
+    again after a reconnection (QoS 1 delivers at least once)."""
 
     def __init__(self):
         self.next = {}  # (serial, stream start) -> the sequence number expected next
-        self.samples, self.gaps, self.duplicates, self.latency = {}, {}, {}, []
+        self.samples, self.gaps, self.board_lost, self.duplicates, self.latency = {}, {}, {}, {}, []
 
     def add(self, serial, block, received):
         key = (serial, block["stream_start"])
@@ -58,7 +60,9 @@ class Tally:
         if end <= expected:
             self.duplicates[serial] = self.duplicates.get(serial, 0) + 1
             return
-        if block["first"] > expected:
+        if block["first"] > expected and block["lost_before"] == block["first"] - expected:
+            self.board_lost[serial] = self.board_lost.get(serial, 0) + block["lost_before"]
+        elif block["first"] > expected:
             self.gaps[serial].append((expected, block["first"] - 1))
         self.samples[serial] += end - max(expected, block["first"])
         self.next[key] = end
@@ -121,7 +125,8 @@ def main():
     client.disconnect()
     latency = sorted(tally.latency)
     print(json.dumps({
-        "samples": tally.samples, "gaps": tally.gaps, "duplicate_blocks": tally.duplicates,
+        "samples": tally.samples, "gaps": tally.gaps, "board_lost": tally.board_lost,
+        "duplicate_blocks": tally.duplicates,
         "states": {s: m.get("state") for s, m in states.items()},
         "latency_median_ms": 1000 * statistics.median(latency) if latency else None,
         "latency_p99_ms": 1000 * latency[int(0.99 * (len(latency) - 1))] if latency else None}))

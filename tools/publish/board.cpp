@@ -309,7 +309,7 @@ void BoardPublisher::addSample(int64_t sequence, int32_t channel, int32_t count,
 void BoardPublisher::flushBlock() {
     if (block_.counts.empty()) return;
     if (settings_.loadLimits && block_.hasLoads) checkLoadLimits(block_);
-    if (drops_.blocks > 0 && link_->waiting() < settings_.queueLimit) reportDrops();
+    if (drops_.blocks > 0 && link_->fastWaiting() < settings_.queueLimit) reportDrops();
     const size_t n = block_.size();
     BrokerLink::Sent sent = link_->publish(topics_->fast(), encodeBlock(block_), 1, false, true);
     std::lock_guard<std::mutex> lock(summaryMutex_);
@@ -513,9 +513,6 @@ Json BoardPublisher::execute(const Command &c) {
         return result;
     };
     auto failed = [&](int rc) { return refuse(qolven_error_name(rc), deviceError()); };
-    if (c.retained)
-        return refuse("refused", "a retained command is not run (it would run again for every new subscriber); "
-                                 "publish commands without the retain flag");
     if (c.payload.size() > kMostCommandBytes)
         return refuse("refused", "a command has at most " + std::to_string(kMostCommandBytes) + " bytes");
     Json j = Json::parse(c.payload, nullptr, false);
@@ -527,6 +524,9 @@ Json BoardPublisher::execute(const Command &c) {
             return refuse("refused", "\"id\" is a text of at most 128 bytes or an integer");
         result["id"] = id;
     }
+    if (c.retained)
+        return refuse("refused", "a retained command is not run (it would run again for every new subscriber); "
+                                 "publish commands without the retain flag");
     if (!j.contains("action") || !j["action"].is_string())
         return refuse("refused", "\"action\" is missing: set, tare, clear-tare, stream-start or stream-stop");
     const std::string action = j["action"].get<std::string>();

@@ -217,14 +217,22 @@ int BrokerLink::waiting() {
 BrokerLink::Sent BrokerLink::publish(const std::string &topic, const std::string &payload, int qos, bool retained,
                                      bool fastData) {
     if (!client_) return Sent::Failed;
-    if (fastData && waiting() >= options_.queueLimit) return Sent::Full;
+    if (fastData && fastWaiting_ >= options_.queueLimit) return Sent::Full;
     MQTTAsync_message m = MQTTAsync_message_initializer;
     m.payload = const_cast<char *>(payload.data());
     m.payloadlen = static_cast<int>(payload.size());
     m.qos = qos;
     m.retained = retained ? 1 : 0;
     MQTTAsync_responseOptions response = MQTTAsync_responseOptions_initializer;
+    if (fastData) {
+        // Counted out when the broker has it (or the client library gives it up).
+        response.context = this;
+        response.onSuccess = [](void *context, MQTTAsync_successData *) { --static_cast<BrokerLink *>(context)->fastWaiting_; };
+        response.onFailure = [](void *context, MQTTAsync_failureData *) { --static_cast<BrokerLink *>(context)->fastWaiting_; };
+        ++fastWaiting_;
+    }
     int rc = MQTTAsync_sendMessage(client_, topic.c_str(), &m, &response);
+    if (rc != MQTTASYNC_SUCCESS && fastData) --fastWaiting_;
     if (rc == MQTTASYNC_SUCCESS) return Sent::Ok;
     if (rc == MQTTASYNC_MAX_BUFFERED_MESSAGES) return Sent::Full;
     return Sent::Failed;

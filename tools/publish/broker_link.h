@@ -51,6 +51,8 @@ public:
     bool takeConnected() { return fresh_.exchange(false); }
     // Messages the client library holds: waiting, or sent and not yet acknowledged.
     int waiting();
+    // The fast-data blocks among them (those of this run).
+    int fastWaiting() const { return fastWaiting_.load(); }
     uint64_t connections() const { return connections_.load(); }
     // Disconnects after sending what waits for at most `flushMs`; the rest stays in the folder.
     void close(int flushMs);
@@ -78,6 +80,7 @@ private:
     std::atomic<bool> closing_{false};
     std::atomic<bool> disconnected_{false};
     std::atomic<uint64_t> connections_{0};
+    std::atomic<int> fastWaiting_{0};
     std::mutex mutex_;  // the back-off and what was last reported
     std::chrono::steady_clock::time_point nextAttempt_{};
     int backoffSeconds_ = 1;

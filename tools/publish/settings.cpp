@@ -53,7 +53,13 @@ std::string BrokerAddress::text() const {
 }
 
 BrokerAddress parseBrokerUrl(const std::string &url) {
-    const std::string what = "--broker " + shown(url);
+    // Whatever stands before an '@' may be a password: it is never shown.
+    size_t at = url.find('@');
+    size_t scheme = url.find("://");
+    const std::string what =
+        "--broker " + shown(at == std::string::npos ? url
+                                                    : url.substr(0, scheme == std::string::npos ? 0 : scheme + 3) +
+                                                          "...@" + url.substr(at + 1));
     BrokerAddress a;
     std::string rest;
     if (url.compare(0, 7, "mqtt://") == 0) {
