@@ -115,7 +115,7 @@ void BrokerLink::open() {
         if (!options_.keyFile.empty()) ssl_.privateKey = options_.keyFile.c_str();
         ssl_.enableServerCertAuth = 1;
         ssl_.verify = 1;  // the certificate must name the host
-        ssl_.sslVersion = MQTT_SSL_VERSION_TLS_1_2;
+        ssl_.sslVersion = MQTT_SSL_VERSION_DEFAULT;  // the newest both sides speak; OpenSSL's floor holds
         c.ssl = &ssl_;
     }
     connect();
