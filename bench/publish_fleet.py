@@ -85,6 +85,7 @@ def main():
              "--seconds", str(a.seconds)],
             env=env, stdout=subprocess.DEVNULL, stderr=open(os.path.join(work, "publisher%d.err" % i), "w")))
     time.sleep(1)
+    load_start = os.getloadavg()[0]
     broker_cpu0 = cpu_seconds(broker.pid)
     publisher_cpu = {q.pid: cpu_seconds(q.pid) for q in publishers}
     started = time.monotonic()
@@ -118,6 +119,7 @@ def main():
         "latency_median_ms": round(1000 * statistics.median(latency), 2) if latency else None,
         "latency_p99_ms": round(1000 * latency[int(0.99 * (len(latency) - 1))], 2) if latency else None,
         "blocks": len(latency),
+        "load_average_1min": [round(load_start, 1), round(os.getloadavg()[0], 1)],
     }
     print(json.dumps(result, indent=1))
     shutil.rmtree(work, ignore_errors=True)

@@ -421,10 +421,21 @@ void BoardPublisher::publishReading() {
     nextReading_ += interval;
     if (nextReading_ <= Clock::now()) nextReading_ = Clock::now() + interval;
     // A live value: stale ones are worth nothing, so they are not queued.
-    if (!link_->connected() || state_ == "board-gone") return;
+    if (!link_->connected()) return;
+    if (state_ == "board-gone") {
+        // A running stream reconnects by itself; without one the board is looked for here.
+        if (streaming_ || !reopen()) return;
+    }
     qolven_reading r{};
     int rc = qolven_read(d_, &r);
     if (rc == QOLVEN_INTERRUPTED || stopping()) return;
+    if (rc == QOLVEN_DISCONNECTED && !streaming_) {
+        Json e = event("disconnected", deviceError());
+        publishEvent(e);
+        log_.line(name_ + ": " + deviceError() + "; waiting for it");
+        setState("board-gone", deviceError());
+        return;
+    }
     Json j;
     j["time"] = wallNow();
     if (rc != QOLVEN_OK) {
@@ -468,6 +479,16 @@ void BoardPublisher::publishReading() {
         one.firstSequence = -1;
         checkLoadLimits(one);
     }
+}
+
+bool BoardPublisher::reopen() {
+    qolven_close(d_);
+    if (qolven_open(d_, serial_.c_str()) != QOLVEN_OK || qolven_set_channel(d_, settings_.channel) != QOLVEN_OK)
+        return false;
+    publishEvent(event("reconnected", "the board is back"));
+    log_.line(name_ + ": the board is back");
+    setState("online", "");
+    return true;
 }
 
 // ---- commands

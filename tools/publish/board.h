@@ -65,6 +65,8 @@ private:
     void flushBlock();
     void takeEvents();
     void publishReading();
+    // Opens the board again after it went away while no stream ran.
+    bool reopen();
     void checkLoadLimits(const Block &block);
     void reportDrops();
     void finish();
