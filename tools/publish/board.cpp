@@ -189,6 +189,16 @@ void BoardPublisher::idle(int ms) {
 }
 
 void BoardPublisher::finish() {
+    // What the stream already holds goes out too, so that the final figures
+    // and the blocks agree.
+    for (int i = 0; streaming_ && i < 8; ++i) {
+        size_t got = 0;
+        int rc = qolven_stream_read_samples(d_, sequences_.data(), channels_.data(), counts_.data(), times_.data(),
+                                            loads_.data(), kChunk, &got, 0);
+        if (rc == QOLVEN_INTERRUPTED) continue;  // the stop's own interruption, taken once
+        if (rc != QOLVEN_OK || got == 0) break;
+        for (size_t k = 0; k < got; ++k) addSample(sequences_[k], channels_[k], counts_[k], times_[k], loads_[k]);
+    }
     flushBlock();
     if (streaming_) {
         qolven_stream_info info{};
@@ -262,6 +272,9 @@ void BoardPublisher::pumpStream(int waitMs) {
     size_t got = 0;
     int rc = qolven_stream_read_samples(d_, sequences_.data(), channels_.data(), counts_.data(), times_.data(),
                                         loads_.data(), kChunk, &got, waitMs);
+    // Samples taken from the stream are sent even when the stop came meanwhile.
+    if (rc == QOLVEN_OK)
+        for (size_t i = 0; i < got; ++i) addSample(sequences_[i], channels_[i], counts_[i], times_[i], loads_[i]);
     if (rc == QOLVEN_INTERRUPTED || stopping()) return;
     if (rc != QOLVEN_OK) {
         flushBlock();
@@ -274,9 +287,7 @@ void BoardPublisher::pumpStream(int waitMs) {
         e["status"] = qolven_error_name(rc);
         publishEvent(e);
         log_.line(name_ + ": fast data failed: " + deviceError() + "; starting again in 5 s");
-        return;
     }
-    for (size_t i = 0; i < got; ++i) addSample(sequences_[i], channels_[i], counts_[i], times_[i], loads_[i]);
 }
 
 void BoardPublisher::addSample(int64_t sequence, int32_t channel, int32_t count, double time, double load) {
@@ -320,6 +331,7 @@ void BoardPublisher::flushBlock() {
         std::string reason = sent == BrokerLink::Sent::Full ? "queue-full" : "refused by the MQTT client";
         if (drops_.blocks == 0) {
             drops_.first = block_.firstSequence;
+            drops_.lostBefore = block_.lostBefore;
             drops_.since = wallNow();
             drops_.reason = reason;
             log_.line(name_ + (sent == BrokerLink::Sent::Full
@@ -327,6 +339,7 @@ void BoardPublisher::flushBlock() {
                                          " blocks): new fast data is dropped until the broker takes some"
                                    : ": the MQTT client refused a fast-data block; it is dropped"));
         }
+        if (drops_.blocks > 0) drops_.boardLost += block_.lostBefore;
         ++drops_.blocks;
         drops_.samples += n;
         drops_.last = block_.nextSequence() - 1;
@@ -348,6 +361,8 @@ void BoardPublisher::reportDrops() {
     e["first_sequence"] = drops_.first;
     e["last_sequence"] = drops_.last;
     e["samples"] = drops_.samples;
+    e["board_lost"] = drops_.boardLost;
+    e["lost_before"] = drops_.lostBefore;
     e["blocks"] = drops_.blocks;
     e["since"] = drops_.since;
     publishEvent(e);

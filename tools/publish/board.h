@@ -49,6 +49,8 @@ private:
     struct Drops {
         uint64_t blocks = 0, samples = 0;
         int64_t first = 0, last = 0;
+        uint64_t lostBefore = 0;  // the board lost these right before `first`
+        uint64_t boardLost = 0;   // and these between `first` and `last`
         double since = 0;
         std::string reason;
     };
