@@ -200,6 +200,26 @@ string(JOIN "\n" CPACK_COMPONENT_PYTHON_DESCRIPTION
 set(CPACK_DEBIAN_TOOLS_PACKAGE_NAME qolven-tools)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CPACK_DEBIAN_RUNTIME_PACKAGE_NAME} ${_qolven_exact}, ${_qolven_cxx_depends}")
+# The Debian packages of the shared libraries serve and publish link: the
+# package that holds the file the build linked.
+function(_qolven_tool_depends library)
+  get_filename_component(_real "${library}" REALPATH)
+  execute_process(COMMAND dpkg-query -S "${_real}" OUTPUT_VARIABLE _owner ERROR_QUIET RESULT_VARIABLE _rc)
+  if(_rc EQUAL 0)
+    string(REGEX REPLACE "^([^:,]+).*$" "\\1" _package "${_owner}")
+    string(STRIP "${_package}" _package)
+    set(CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS "${CPACK_DEBIAN_TOOLS_PACKAGE_DEPENDS}, ${_package}" PARENT_SCOPE)
+  endif()
+endfunction()
+if(TARGET qolven_server)
+  find_library(QOLVEN_HTTPLIB_LIBRARY cpp-httplib)
+  if(QOLVEN_HTTPLIB_LIBRARY)
+    _qolven_tool_depends(${QOLVEN_HTTPLIB_LIBRARY})
+  endif()
+endif()
+if(TARGET qolven_publish)
+  _qolven_tool_depends(${QOLVEN_PAHO_ASYNC})
+endif()
 # The tool loads the simulated bridge for --simulate.
 set(CPACK_DEBIAN_TOOLS_PACKAGE_SUGGESTS "${CPACK_DEBIAN_SIM_PACKAGE_NAME} ${_qolven_exact}")
 string(JOIN "\n" CPACK_COMPONENT_TOOLS_DESCRIPTION

@@ -11,7 +11,8 @@ packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev go
           libcpp-httplib-dev libcli11-dev nlohmann-json3-dev chromium chromium-driver python3-selenium
           python3 python3-pytest python3-numpy python3-setuptools python3-wheel python3-pip python3-venv
           libftdi1-dev libusb-1.0-0-dev qemu-system-x86 busybox-static
-          libhdf5-dev python3-h5py)
+          libhdf5-dev python3-h5py
+          libpaho-mqtt-dev mosquitto mosquitto-clients openssl python3-paho-mqtt)
 # The recorder writes HDF5 through Debian's libhdf5-dev (x86-64 only: its i386
 # package cannot be installed beside the x86-64 one, so the i386 recorder writes
 # CSV only); python3-h5py reads the files in the tests and from Python.
@@ -19,8 +20,9 @@ packages=(cmake make g++ gcc g++-multilib gcc-multilib qemu-user libgtest-dev go
 command -v npm >/dev/null || packages+=(npm)
 # The 32-bit build of `qolven serve` links the i386 cpp-httplib (a Multi-Arch: same package),
 # libqolven_ftdi1 the i386 libftdi1 and libusb (libftdi1-dev is for one architecture only:
-# the header of the x86-64 one serves both).
-packages_i386=(libcpp-httplib-dev:i386 libftdi1-2:i386 libusb-1.0-0-dev:i386)
+# the header of the x86-64 one serves both), `qolven publish` the i386 Paho MQTT client
+# (Multi-Arch: same as well).
+packages_i386=(libcpp-httplib-dev:i386 libftdi1-2:i386 libusb-1.0-0-dev:i386 libpaho-mqtt-dev:i386)
 sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
@@ -38,10 +40,10 @@ if [ ${#missing[@]} -ne 0 ] || [ ${#missing_i386[@]} -ne 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
   fi
   if [ ${#missing_i386[@]} -gt 0 ]; then
-    # Without them the 32-bit tool is built without `serve` and no 32-bit libqolven_ftdi1 (it says so).
+    # Without them the 32-bit tool is built without `serve` and `publish` and no 32-bit libqolven_ftdi1 (it says so).
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing_i386[@]}" >/dev/null ||
-      echo "install-deps: ${missing_i386[*]} could not be installed; the i386 qolven may lack serve" \
-           "and libqolven_ftdi1" >&2
+      echo "install-deps: ${missing_i386[*]} could not be installed; the i386 qolven may lack serve," \
+           "publish and libqolven_ftdi1" >&2
   fi
 fi
 scripts/fetch-d2xx.sh >/dev/null ||

@@ -213,6 +213,10 @@ int commandServe(Session &s, Output &out);
 int commandRecord(Session &s, Output &out);
 const std::vector<OptionSpec> &recordOptions();
 std::string recordDetails();
+int commandPublish(Session &s, Output &out);
+// The options and further help of publish (tools/publish.cpp).
+std::vector<OptionSpec> publishOptions();
+std::string publishDetails();
 
 // Help text of the parameter names (for `get --help`, `set --help`).
 std::string parameterHelp();

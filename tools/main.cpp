@@ -132,6 +132,10 @@ const std::vector<Command> &commands() {
           {"bind", Kind::Text, "ADDRESS", "address to listen on (default 127.0.0.1, this machine only)"},
           {"token", Kind::Text, "TOKEN", "the token every request must carry (default: a new random one)"}},
          serveDetails},
+        {"publish", commandPublish, false,
+         "--broker URL [--serial S [S ...] | --all] [--rate CODE] [--reading-interval MS]",
+         "the boards on an MQTT broker: identity, state, readings, fast data, events", publishOptions(),
+         publishDetails},
     };
     return table;
 }

@@ -53,6 +53,13 @@ expect_package libqolven-d2xx-sim libgcc-s1
 if [ -e "$QOLVEN_BUILD_DIR/bin/qolven" ]; then
   expect_package qolven-tools "libqolven-usb1 (= $release)"
   [ -x "$root/usr/bin/qolven" ] || fail "qolven-tools does not hold usr/bin/qolven"
+  # The libraries of serve and publish come from Debian packages the tool must name.
+  tool_depends=$(dpkg-deb -f "$(deb_of qolven-tools)" Depends)
+  for pair in "libcpp-httplib.so:libcpp-httplib" "libpaho-mqtt3as.so:libpaho-mqtt"; do
+    if readelf -d "$QOLVEN_BUILD_DIR/bin/qolven" | grep -q "NEEDED.*\[${pair%%:*}"; then
+      [[ "$tool_depends" == *"${pair#*:}"* ]] || fail "qolven-tools links ${pair%%:*} but Depends '$tool_depends' lacks its package"
+    fi
+  done
 fi
 
 # The Python package is architecture-independent, and imports and runs from the
