@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 namespace qolven_acquisition {
 
@@ -42,7 +43,11 @@ bool calibratedLoad(const qolven_calibration &c, int64_t count, double &load) {
 
 std::string loadText(double load, int decimalPoint) {
     char text[512];
-    std::snprintf(text, sizeof text, "%.*f", std::clamp(decimalPoint, 0, kMostPlaces), load);
+    const int places = std::clamp(decimalPoint, 0, kMostPlaces);
+    std::snprintf(text, sizeof text, "%.*f", places, load);
+    // A load that rounds to zero reads 0, not -0, as the display shows it.
+    if (text[0] == '-' && std::strspn(text + 1, "0.") == std::strlen(text + 1))
+        std::snprintf(text, sizeof text, "%.*f", places, 0.0);
     return text;
 }
 

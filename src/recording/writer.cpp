@@ -431,6 +431,7 @@ private:
                 e.time = std::isfinite(stopTime_) ? stopTime_ : std::max(0.0, newestTime());
                 e.text = stopReason_;
                 trimPending();
+                rotateByTime();
                 pendingEvents_.push_back(e);
                 writeOut();
                 sink_->close(progress(true));
@@ -471,7 +472,9 @@ private:
 
     // ---- the file
 
-    void flushNow() {
+    // Files end at the rotation's time boundaries, also the last one (the
+    // samples after the final flush belong in the file of their time).
+    void rotateByTime() {
         if (s_.rotateSeconds > 0) {
             for (;;) {
                 const double boundary = fileStart_ + s_.rotateSeconds;
@@ -490,6 +493,10 @@ private:
                 pendingEvents_.insert(pendingEvents_.end(), later.begin(), later.end());
             }
         }
+    }
+
+    void flushNow() {
+        rotateByTime();
         writeOut();
         sink_->flush(progress(false));
         if (s_.rotateBytes && sink_->bytes() >= s_.rotateBytes) rotate(std::nextafter(lastWritten_, kNever));

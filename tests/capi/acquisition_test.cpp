@@ -214,6 +214,11 @@ TEST_F(Acquisition, OneLoadAlongTheLoadingPointsWithTheDecimalPoint) {
             ASSERT_EQ(qolven_calibration_load(&c, count, &got), QOLVEN_OK);
             EXPECT_NEAR(got, load, 1e-9) << "count " << count;
         }
+        // A load just below zero reads as zero, without a sign.
+        char text[32], zero[32];
+        ASSERT_EQ(qolven_format_load(&c, -0.4 * std::pow(10.0, -t.decimalPoint), text, sizeof text), QOLVEN_OK);
+        ASSERT_EQ(qolven_format_load(&c, 0.0, zero, sizeof zero), QOLVEN_OK);
+        EXPECT_STREQ(text, zero);
         qolven_sim::reset();
     }
 }
