@@ -167,6 +167,8 @@ enum qolven_load_source {
     QOLVEN_LOAD_TABLE = 1,             /* the loading points in use */
     QOLVEN_LOAD_OFFSET_FULLSCALE = 2   /* the offset and full-scale pair */
 };
+/* "none", "table", "offset-fullscale"; "unknown" for any other value. */
+QOLVEN_API const char *qolven_load_source_name(int source);
 
 struct qolven_calibration {
     int source;                                 /* qolven_load_source */

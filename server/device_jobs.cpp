@@ -31,13 +31,6 @@ Reply settingFailure(const SettingResult &r, const std::string &name) {
     return reply;
 }
 
-const char *sourceName(int source) {
-    switch (source) {
-    case QOLVEN_LOAD_TABLE: return "table";
-    case QOLVEN_LOAD_OFFSET_FULLSCALE: return "offset-fullscale";
-    default: return "none";
-    }
-}
 
 std::optional<long long> settingNumber(qolven_device *d, const char *name) {
     SettingResult r = readSetting(d, name, 0);
@@ -281,7 +274,7 @@ Reply calibrationRead(DeviceWorker &w, int channel) {
                 date[part] = v ? Json(*v) : Json();
             }
         return Reply{200, Json{{"channel", channel},
-                               {"source", sourceName(c.source)},
+                               {"source", qolven_load_source_name(c.source)},
                                {"stored", orNull(c.points_in_use)},
                                {"points", list},
                                {"decimalPoint", orNull(c.decimal_point)},

@@ -201,6 +201,7 @@ class Native:
             ("qolven_stream_stop", i, (vp,)),
             ("qolven_stream_set_reconnect", i, (vp, i)),
             ("qolven_loss_basis_name", c, (i,)),
+            ("qolven_load_source_name", c, (i,)),
             ("qolven_stream_next_event", i, (vp, ctypes.POINTER(CEvent), pi)),
             ("qolven_event_name", c, (i,)),
             ("qolven_rate_samples_per_second", ctypes.c_double, (i,)),

@@ -22,7 +22,6 @@ _READABLE, _WRITABLE, _INDEXED, _OPTIONAL = 1, 2, 4, 8
 _SELF_NAMED = (_errors.INVALID_ARGUMENT, _errors.UNKNOWN_NAME, _errors.NOT_SUPPORTED)
 # Room for any value text (the longest, a MAC address, has 17 characters).
 _BUFFER_SIZE = 512
-_LOAD_SOURCES = {0: "none", 1: "table", 2: "offset-fullscale"}
 
 
 class ParameterInfo(NamedTuple):
@@ -539,7 +538,7 @@ class Device:
         c = _CCalibration()
         self._run(self._lib.qolven_read_calibration, "calibration", ctypes.byref(c))
         points = tuple((c.counts[i], c.loads[i]) for i in range(c.points))
-        return Calibration(_LOAD_SOURCES.get(c.source, str(c.source)), points, _or_none(c.points_in_use),
+        return Calibration(text(self._lib.qolven_load_source_name(c.source)), points, _or_none(c.points_in_use),
                            _or_none(c.decimal_point), _or_none(c.unit_code), text(c.why))
 
     def set_tare(self, count: Optional[int] = None) -> int:

@@ -156,6 +156,15 @@ int qolven_read_count(qolven_device *d, int64_t *count) {
     });
 }
 
+const char *qolven_load_source_name(int source) {
+    switch (source) {
+    case QOLVEN_LOAD_NONE: return "none";
+    case QOLVEN_LOAD_TABLE: return "table";
+    case QOLVEN_LOAD_OFFSET_FULLSCALE: return "offset-fullscale";
+    default: return "unknown";
+    }
+}
+
 int qolven_read_calibration(qolven_device *d, struct qolven_calibration *calibration) {
     if (!d || !calibration) return QOLVEN_INVALID_ARGUMENT;
     return guarded(d, [&]() -> int {

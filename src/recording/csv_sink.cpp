@@ -77,7 +77,7 @@ public:
                  " start_offset=" + real(d.offset) + " start_utc=" + isoUtc(d.startWall) +
                  " loss_basis=" + qolven_loss_basis_name(d.lossBasis));
             line("# device " + std::to_string(d.index) + " calibration: calibration_source=" +
-                 calibrationSourceName(c.source) + " calibration_points=" + std::to_string(c.points) +
+                 qolven_load_source_name(c.source) + " calibration_points=" + std::to_string(c.points) +
                  " calibration_counts=" + list(c.counts, c.points) + " calibration_loads=" + list(c.loads, c.points) +
                  " points_in_use=" + std::to_string(c.points_in_use) + " decimal_point=" +
                  std::to_string(c.decimal_point) + " unit_code=" + std::to_string(c.unit_code) +

@@ -355,7 +355,7 @@ private:
         real(g, "start_wall", d.startWall);
         real(g, "start_monotonic", d.startMonotonic);
         text(g, "loss_basis", qolven_loss_basis_name(d.lossBasis));
-        text(g, "calibration_source", calibrationSourceName(c.source));
+        text(g, "calibration_source", qolven_load_source_name(c.source));
         integer(g, "calibration_points", c.points);
         const int points = std::clamp(c.points, 0, QOLVEN_MAX_LOADING_POINTS);
         integers(g, "calibration_counts", c.counts, hsize_t(points));

@@ -172,7 +172,6 @@ std::string rotatedPath(const std::string &path, int index);
 std::string groupName(const std::string &serial);
 const char *quantityName(int quantity);
 const char *edgeName(int edge);
-const char *calibrationSourceName(int source);
 // "rising count 9000000 on SIM0001"
 std::string crossingText(const Crossing &c, const std::string &serial);
 

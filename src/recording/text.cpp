@@ -61,13 +61,6 @@ const char *quantityName(int quantity) { return quantity == QOLVEN_RECORD_LOAD ?
 
 const char *edgeName(int edge) { return edge == QOLVEN_RECORD_FALLING ? "falling" : "rising"; }
 
-const char *calibrationSourceName(int source) {
-    switch (source) {
-    case QOLVEN_LOAD_TABLE: return "table";
-    case QOLVEN_LOAD_OFFSET_FULLSCALE: return "offset-fullscale";
-    default: return "none";
-    }
-}
 
 std::string crossingText(const Crossing &c, const std::string &serial) {
     char level[64];

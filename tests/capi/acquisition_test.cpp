@@ -176,6 +176,15 @@ TEST_F(Acquisition, ErrorNamesAreDistinct) {
         names.push_back(name);
     }
     EXPECT_STREQ(qolven_error_name(QOLVEN_INTERRUPTED + 1), "unknown status");
+    // The other names the front ends show come from here too, and never as a null.
+    for (int v = -1; v <= 3; ++v) {
+        EXPECT_NE(qolven_load_source_name(v), nullptr);
+        EXPECT_NE(qolven_loss_basis_name(v), nullptr);
+    }
+    EXPECT_STREQ(qolven_load_source_name(QOLVEN_LOAD_NONE), "none");
+    EXPECT_STREQ(qolven_load_source_name(QOLVEN_LOAD_TABLE), "table");
+    EXPECT_STREQ(qolven_load_source_name(QOLVEN_LOAD_OFFSET_FULLSCALE), "offset-fullscale");
+    EXPECT_STREQ(qolven_load_source_name(7), "unknown");
 }
 
 // ---- one load

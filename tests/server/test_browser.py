@@ -161,11 +161,19 @@ def set_virtual_signal(driver, counts):
 
 
 def save_setting(driver, key, value):
-    row = driver.find_element(By.ID, "setting-" + key)
-    field = row.find_element(By.CSS_SELECTOR, "input")
-    field.clear()
-    field.send_keys(str(value))
-    row.find_element(By.CSS_SELECTOR, "button").click()
+    # The table is drawn anew when its tab opens: a row taken from the old one is
+    # gone before its button is pressed, and nothing was saved: take it again.
+    for attempt in range(5):
+        try:
+            row = driver.find_element(By.ID, "setting-" + key)
+            field = row.find_element(By.CSS_SELECTOR, "input")
+            field.clear()
+            field.send_keys(str(value))
+            row.find_element(By.CSS_SELECTOR, "button").click()
+            return
+        except StaleElementReferenceException:
+            time.sleep(0.2)
+    pytest.fail("the settings table kept being drawn anew")
 
 
 def confirm_text(driver, accept):

@@ -26,13 +26,6 @@ std::string hostName() {
     return name;
 }
 
-const char *sourceName(int source) {
-    switch (source) {
-    case QOLVEN_LOAD_TABLE: return "table";
-    case QOLVEN_LOAD_OFFSET_FULLSCALE: return "offset-fullscale";
-    default: return "none";
-    }
-}
 
 bool servesFastData(int boardType) {
     for (int family = 0; family < qolven_board_type_family_count(); ++family)
@@ -683,7 +676,7 @@ Json BoardPublisher::identity() const {
     }
     j["block_format"] = kBlockVersion;
     Json c;
-    c["source"] = sourceName(calibration_.source);
+    c["source"] = qolven_load_source_name(calibration_.source);
     c["decimal_point"] = calibration_.decimal_point;
     c["unit_code"] = calibration_.unit_code;
     if (calibration_.source == QOLVEN_LOAD_NONE) c["why"] = calibration_.why;
