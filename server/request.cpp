@@ -182,6 +182,8 @@ std::string valueText(const Json &body, const std::string &name) {
     if (it->is_string()) {
         std::string text = it->get<std::string>();
         if (text.size() > 64) throw BadRequest(name + ": longer than 64 characters");
+        // The library takes C strings: a NUL would cut the value short unseen.
+        if (text.find('\0') != std::string::npos) throw BadRequest(name + ": holds a NUL character");
         return text;
     }
     if (it->is_number_integer()) return it->dump();

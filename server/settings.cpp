@@ -39,6 +39,7 @@ std::vector<SettingInfo> settingsTable() {
 }
 
 std::optional<SettingInfo> findSetting(const std::string &name) {
+    if (name.find('\0') != std::string::npos) return std::nullopt;  // "decimal-point\0x" is no name
     int index = qolven_parameter_find(name.c_str());
     if (index < 0) return std::nullopt;
     return settingsTable()[static_cast<size_t>(index)];

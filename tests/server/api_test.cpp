@@ -584,6 +584,11 @@ TEST_F(Api, HugeBodiesAreRefusedWhole) {
     Answer b = send("PUT", "/api/devices/SIM0002/settings/decimal-point", long_value, auth());
     EXPECT_EQ(b.status, 400);
     EXPECT_EQ(b.body["error"], "value: longer than 64 characters");
+    // A NUL would cut the value short on its way to the library: "3\0" + "3" is not 3.
+    Answer nul = send("PUT", "/api/devices/SIM0002/settings/decimal-point", R"({"value": "3\u00003"})", auth());
+    EXPECT_EQ(nul.status, 400) << nul.text;
+    EXPECT_EQ(nul.body["error"], "value: holds a NUL character");
+    EXPECT_EQ(get("/api/devices/SIM0002/settings/decimal-point%00x").status, 404);
     EXPECT_EQ(wire("SIM0002"), 0u);
     // The server still answers.
     EXPECT_EQ(get("/api").status, 200);
