@@ -236,6 +236,8 @@ Reply RecordingControl::status(long long since) {
     if (recorder_) {
         body = statusOf(recorder_, serials_);
         body["file"] = file_;
+        // Finished only once the result is known and the devices are given back.
+        if (body["state"] == "finished") body["state"] = "stopping";
     } else if (!last_.is_null()) {
         body = last_;
     } else {
