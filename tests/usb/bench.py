@@ -305,6 +305,8 @@ class Run:
             self.monitor.command("device_del u0")
         elif what == "replug":
             answer = self.monitor.command(f"device_add {self.device[0]}")
+            if answer:
+                self.event(f"device_add: {answer}")
             if "rror" in answer:
                 # Unplugging may take the character device with it.
                 self.monitor.command(f"chardev-add {self.chardev[0]}")
@@ -466,8 +468,10 @@ WARNING = re.compile(r"stderr: qolven: warning: (\w+) at ([\d.]+) s \(sample (\d
 LOST_IN_WARNING = re.compile(r"(?:^|; )(\d+) samples lost")
 
 
-def reconnect_results(step, cycles, gap):
-    """What one stream through `cycles` unplug/replug cycles showed, and what was wrong with it."""
+def reconnect_results(step, replugs, power_cycles, gap):
+    """What one stream through `replugs` unplug/replug cycles and `power_cycles`
+    board power cycles showed, and what was wrong with it."""
+    cycles = replugs + power_cycles
     lines, found = step["lines"], []
     warnings = []  # (kind, first sample after the gap, samples lost)
     for line in lines:
@@ -503,16 +507,22 @@ def reconnect_results(step, cycles, gap):
         if kind in ("reconnected", "lost") and lost and (sample, lost) not in shown:
             found.append(f"a {kind} warning gives {lost} samples lost before sample {sample}, "
                          "but the sample column has no such gap")
-    marks = step.get("marks", [])
-    replugs = [t for what, t in marks if what == "replug"]
-    resumes = [t for what, t in marks if what == "resumed"]
-    times = []
-    for replug, resumed in zip(replugs, resumes):
-        if resumed < replug:
-            found.append("the stream resumed before the replug it is timed against")
-        times.append((resumed - replug) * 1000)
-    if len(times) != cycles:
-        found.append(f"{len(replugs)} replugs and {len(resumes)} resumptions timed for {cycles} cycles")
+    # From the host's device_add (or its power cycle of the board) to the
+    # guest's line that the tool gave its reconnected warning.
+    times = {"replug": [], "powercycle": []}
+    cause = None
+    for what, t in step.get("marks", []):
+        if what in times:
+            cause = (what, t)
+        elif what == "resumed":
+            if cause is None:
+                found.append("the stream resumed with no replug or power cycle before")
+            else:
+                times[cause[0]].append((t - cause[1]) * 1000)
+                cause = None
+    if len(times["replug"]) != replugs or len(times["powercycle"]) != power_cycles:
+        found.append(f"{len(times['replug'])} replugs and {len(times['powercycle'])} power cycles followed by "
+                     f"samples, for {replugs} and {power_cycles}")
     # The reader's descriptors and threads after the first cycle are all it
     # needs: the later cycles add none.
     first, last = proc.get("after-first"), proc.get("after-last")
@@ -522,7 +532,8 @@ def reconnect_results(step, cycles, gap):
         for what in ("fd", "threads"):
             if last[what] != first[what]:
                 found.append(f"{what}: {first[what]} after the first cycle, {last[what]} after the last")
-    return {"replug-to-sample-ms": times, "lost": [w[2] for w in reconnected], "gaps": len(gaps),
+    return {"replug-to-sample-ms": times["replug"], "power-cycle-to-sample-ms": times["powercycle"],
+            "lost": [w[2] for w in reconnected], "gaps": len(gaps),
             "lost-warnings": sum(1 for w in warnings if w[0] == "lost"), "proc": proc}, found
 
 
@@ -541,7 +552,8 @@ def check(run, stacks, reference):
             if not any(l.startswith("stderr: qolven: bridge library: " + library + " ") for l in step["lines"]):
                 failures.append(f"{stack} {name}: the bridge library named is not {library}")
         if name == "tool-reconnect":
-            _, found = reconnect_results(step, run.args.reconnect_cycles, RECONNECT_GAP)
+            _, found = reconnect_results(step, run.args.reconnect_cycles, run.args.reconnect_power_cycles,
+                                         RECONNECT_GAP)
             failures.extend(f"{stack} {name}: {f}" for f in found)
             continue
         if name in OWN_LINES:
@@ -567,7 +579,7 @@ def check(run, stacks, reference):
         failures.extend(found)
     for stack in stacks:
         missing = sorted(n for n in EXPECTED_RC if (stack, n) not in run.steps
-                         and (n != "tool-reconnect" or run.args.reconnect_cycles > 0))
+                         and (n != "tool-reconnect" or run.args.reconnect_cycles + run.args.reconnect_power_cycles))
         if missing:
             failures.append(f"{stack}: steps that did not run: {', '.join(missing)}")
     return failures
@@ -600,9 +612,11 @@ def main():
     parser.add_argument("--stream-seconds", type=int, default=1)
     parser.add_argument("--exchanges", type=int, default=300)
     parser.add_argument("--reconnect-cycles", type=int, default=2,
-                        help="unplug/replug cycles under one stream, per stack (0: none)")
+                        help="unplug/replug cycles of the bridge under one stream, per stack")
+    parser.add_argument("--reconnect-power-cycles", type=int, default=1,
+                        help="board power cycles under the same stream, after the replugs")
     parser.add_argument("--timeout", type=float, default=None,
-                        help="seconds the guest has (170, and 8 more per reconnect cycle and stack)")
+                        help="seconds the guest has (170, and 8 more per reconnect or power cycle and stack)")
     parser.add_argument("--figures", help="write the figures as JSON to this file")
     parser.add_argument("--only-steps", default="", help="run only these steps (names, space-separated)")
     parser.add_argument("--extra", default="", help="a shell command run in the guest as the step 'extra'")
@@ -679,12 +693,13 @@ def bench(args, work, started):
                        "(build the i386 preset first)")
 
     config = (f"SERIAL={SERIAL}\nLONG_SERIAL={LONG_SERIAL}\nSTREAM_SECONDS={args.stream_seconds}\n"
-              f"EXCHANGES={args.exchanges}\nRECONNECT_CYCLES={args.reconnect_cycles}\nRECONNECT_GAP={RECONNECT_GAP}\n"
+              f"EXCHANGES={args.exchanges}\nRECONNECT_CYCLES={args.reconnect_cycles}\n"
+              f"RECONNECT_POWER_CYCLES={args.reconnect_power_cycles}\nRECONNECT_GAP={RECONNECT_GAP}\n"
               f"ONLY_STEPS={shlex.quote(args.only_steps)}\nEXTRA={shlex.quote(args.extra)}\n")
     if args.stacks:
         stacks = [s for s in stacks if s[0] in args.stacks.split()]
     if args.timeout is None:
-        args.timeout = 170 + 8 * args.reconnect_cycles * len(stacks)
+        args.timeout = 170 + 8 * (args.reconnect_cycles + args.reconnect_power_cycles) * len(stacks)
     image.file("/bench/config", config.encode())
     image.file("/bench/stacks", "".join(" ".join(s) + "\n" for s in stacks).encode())
     initrd = os.path.join(work, "initrd.cpio")
@@ -718,7 +733,7 @@ def bench(args, work, started):
         failures.insert(0, f"the guest did not finish its steps (console.log in {work})")
     table = figures(run, names)
     reconnects = {stack: reconnect_results(run.steps[(stack, "tool-reconnect")], args.reconnect_cycles,
-                                           RECONNECT_GAP)[0]
+                                           args.reconnect_power_cycles, RECONNECT_GAP)[0]
                   for stack in names if (stack, "tool-reconnect") in run.steps}
     if args.figures:
         with open(args.figures, "w") as f:
@@ -733,10 +748,12 @@ def bench(args, work, started):
         for k in keys:
             log("  " + "".join(f"{table.get(n, {}).get(k, float('nan')):14.3f}" for n in names) + f"  {k}")
     for stack, r in reconnects.items():
-        times = r["replug-to-sample-ms"]
-        log(f"reconnect {stack}: {len(times)} cycles, replug (device_add) to the reconnected warning, ms: " +
-            (f"median {statistics.median(times):.0f}, max {max(times):.0f}; " if times else "") +
-            f"each {' '.join(f'{t:.0f}' for t in times)}")
+        for key, what in (("replug-to-sample-ms", "replug (device_add)"),
+                          ("power-cycle-to-sample-ms", "board power cycle (1 s off)")):
+            times = r[key]
+            if times:
+                log(f"reconnect {stack}: {len(times)} x {what} to samples again, ms: median "
+                    f"{statistics.median(times):.0f}, max {max(times):.0f}; each {' '.join(f'{t:.0f}' for t in times)}")
         log(f"reconnect {stack}: samples lost per cycle {' '.join(map(str, r['lost']))}; {r['gaps']} gaps, "
             f"{r['lost-warnings']} lost warnings besides")
         for when, p in r["proc"].items():

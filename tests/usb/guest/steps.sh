@@ -4,12 +4,13 @@
 # standard error as "stderr: " lines, then "@@END STACK NAME rc=N".  A line
 # "@@ACTION WHAT" asks the host to act on the bridges or the board (bench.py);
 # the step then waits for the effect it can see itself.  "@@RESUMED" marks the
-# moment a stream took samples again after a replug (the host times it).
+# moment a stream took samples again after a replug or a power cycle (the host
+# times it).
 #
 # /bench/config sets SERIAL, LONG_SERIAL, STREAM_SECONDS, EXCHANGES,
-# RECONNECT_CYCLES, RECONNECT_GAP, and for a look at one thing ONLY_STEPS
-# (names of the steps to run) and EXTRA (a command run as the step "extra",
-# with QOLVEN, PROBE, SERIAL at hand);
+# RECONNECT_CYCLES, RECONNECT_POWER_CYCLES, RECONNECT_GAP, and for a look at
+# one thing ONLY_STEPS (names of the steps to run) and EXTRA (a command run as
+# the step "extra", with QOLVEN, PROBE, SERIAL at hand);
 # /bench/stacks has one line per stack: NAME ARCH LIBRARY MINIMAL BRIDGE, where
 # BRIDGE is the tool's name for the provider (QOLVEN_BRIDGE).
 . /bench/config
@@ -209,8 +210,9 @@ power_cycle_during_read() {
 }
 
 # One `qolven stream` while the bridge is unplugged and plugged in again
-# RECONNECT_CYCLES times.  RECONNECT_GAP samples are written before each cycle
-# and after the last, so that the stream ends by itself (--samples; --seconds
+# RECONNECT_CYCLES times, then the board loses power RECONNECT_POWER_CYCLES
+# times (the bridge stays).  RECONNECT_GAP samples are written before each
+# cycle and after the last, so that the stream ends by itself (--samples; --seconds
 # only bounds it).  The tool's standard error passes through a reader that
 # prints "@@RESUMED" as soon as a reconnected warning comes (the tool writes it
 # right after the first samples of the gap): the host times the replug from
@@ -244,9 +246,19 @@ await_warnings() {
   while [ "$(grep -c "warning: $1 at" /tmp/rc.err)" -lt "$2" ]; do
     kill -0 $streamer 2>/dev/null || { echo "the stream ended before $1 warning $2"; return 1; }
     i=$((i + 1))
-    [ $i -ge $(($3 * 20)) ] && { echo "no $1 warning $2 after $3 s"; return 1; }
+    [ $i -ge $(($3 * 20)) ] && { echo "no $1 warning $2 after $3 s"; stream_state; return 1; }
     sleep 0.05
   done
+}
+
+# Where a stream that does not come back is: the bridge's driver and each
+# thread's system call (its number and arguments) and kernel wait.
+stream_state() {
+  drivers "$SERIAL"
+  for t in /proc/$streamer/task/*; do
+    echo "thread ${t##*/} $(cat $t/comm) syscall $(cut -d' ' -f1-3 $t/syscall) wchan $(cat $t/wchan)"
+  done
+  ls -l /proc/$streamer/fd | awk '{ print "fd", $(NF-2), $NF }'
 }
 
 proc_figures() {
@@ -265,22 +277,28 @@ stream_through_replugs() {
     case $line in *"warning: reconnected at"*) echo "@@RESUMED" ;; esac
   done </tmp/rc.fifo &
   watcher=$!
-  "$QOLVEN" --serial "$SERIAL" stream --samples $(((RECONNECT_CYCLES + 1) * RECONNECT_GAP)) \
-    --seconds $((30 + 20 * RECONNECT_CYCLES)) --output /tmp/rc.csv 2>/tmp/rc.fifo &
+  cycles=$((RECONNECT_CYCLES + RECONNECT_POWER_CYCLES))
+  "$QOLVEN" --serial "$SERIAL" stream --samples $(((cycles + 1) * RECONNECT_GAP)) \
+    --seconds $((30 + 20 * cycles)) --output /tmp/rc.csv 2>/tmp/rc.fifo &
   streamer=$!
   ok=0
   if await_rows 1 20; then
     proc_figures after-start
     c=1
-    while [ $c -le "$RECONNECT_CYCLES" ]; do
+    while [ $c -le $cycles ]; do
       await_rows $((c * RECONNECT_GAP)) 30 || { ok=1; break; }
-      echo "@@ACTION unplug"
-      await_warnings disconnected $c 15 || { ok=1; break; }
-      await_bridge "$SERIAL" absent 10 || { ok=1; break; }
-      echo "@@ACTION replug"
+      if [ $c -le "$RECONNECT_CYCLES" ]; then
+        echo "@@ACTION unplug"
+        await_warnings disconnected $c 15 || { ok=1; break; }
+        await_bridge "$SERIAL" absent 10 || { ok=1; break; }
+        echo "@@ACTION replug"
+      else
+        echo "@@ACTION powercycle"
+        await_warnings disconnected $c 15 || { ok=1; break; }
+      fi
       await_warnings reconnected $c 30 || { ok=1; break; }
       [ $c -eq 1 ] && proc_figures after-first
-      [ $c -eq "$RECONNECT_CYCLES" ] && proc_figures after-last
+      [ $c -eq $cycles ] && proc_figures after-last
       c=$((c + 1))
     done
   else
@@ -344,7 +362,7 @@ run_stack() {
   step $S probe-unplug limited 60 $PROBE unplug "$SERIAL"
   step $S tool-unplug unplug_during_read
   step $S tool-power-cycle power_cycle_during_read
-  [ "${RECONNECT_CYCLES:-0}" -gt 0 ] && step $S tool-reconnect stream_through_replugs
+  [ $((RECONNECT_CYCLES + RECONNECT_POWER_CYCLES)) -gt 0 ] && step $S tool-reconnect stream_through_replugs
 }
 
 # The second bridge, whose serial number is longer than 15 characters.
