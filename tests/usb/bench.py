@@ -510,8 +510,13 @@ def reconnect_results(step, replugs, power_cycles, gap):
     # From the host's device_add (or its power cycle of the board) to the
     # guest's line that the tool gave its reconnected warning.
     times = {"replug": [], "powercycle": []}
-    cause = None
+    unplugged = []  # device_del to device_add: how long the stream had no bridge
+    cause = unplug = None
     for what, t in step.get("marks", []):
+        if what == "unplug":
+            unplug = t
+        if what == "replug" and unplug is not None:
+            unplugged.append((t - unplug) * 1000)
         if what in times:
             cause = (what, t)
         elif what == "resumed":
@@ -533,7 +538,7 @@ def reconnect_results(step, replugs, power_cycles, gap):
             if last[what] != first[what]:
                 found.append(f"{what}: {first[what]} after the first cycle, {last[what]} after the last")
     return {"replug-to-sample-ms": times["replug"], "power-cycle-to-sample-ms": times["powercycle"],
-            "lost": [w[2] for w in reconnected], "gaps": len(gaps),
+            "unplugged-ms": unplugged, "lost": [w[2] for w in reconnected], "gaps": len(gaps),
             "lost-warnings": sum(1 for w in warnings if w[0] == "lost"), "proc": proc}, found
 
 
@@ -748,11 +753,12 @@ def bench(args, work, started):
         for k in keys:
             log("  " + "".join(f"{table.get(n, {}).get(k, float('nan')):14.3f}" for n in names) + f"  {k}")
     for stack, r in reconnects.items():
-        for key, what in (("replug-to-sample-ms", "replug (device_add)"),
-                          ("power-cycle-to-sample-ms", "board power cycle (1 s off)")):
+        for key, what in (("unplugged-ms", "unplug (device_del) to replug"),
+                          ("replug-to-sample-ms", "replug (device_add) to samples again"),
+                          ("power-cycle-to-sample-ms", "board power cycle (1 s off) to samples again")):
             times = r[key]
             if times:
-                log(f"reconnect {stack}: {len(times)} x {what} to samples again, ms: median "
+                log(f"reconnect {stack}: {len(times)} x {what}, ms: median "
                     f"{statistics.median(times):.0f}, max {max(times):.0f}; each {' '.join(f'{t:.0f}' for t in times)}")
         log(f"reconnect {stack}: samples lost per cycle {' '.join(map(str, r['lost']))}; {r['gaps']} gaps, "
             f"{r['lost-warnings']} lost warnings besides")
