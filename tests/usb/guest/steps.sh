@@ -150,6 +150,9 @@ stream() {
 # is started again, as tool() does.
 start_reading() {
   for try in 1 2 3; do
+    # Emptied here, not by the reader's redirection: that may come after the
+    # first look below, which would then find the counts of the stack before.
+    : >/tmp/read.out
     "$QOLVEN" --serial "$SERIAL" read --count 40 --interval 0.1 >/tmp/read.out 2>/tmp/read.err &
     reader=$!
     i=0
