@@ -92,6 +92,9 @@ namespace qolven_acquisition {
 
 using Device = qolven_device::Object;
 
+// The D2XX status of a call on a handle whose device has left.
+constexpr uint32_t kIoError = 4;
+
 // Records a failure of the interface itself and returns its code.
 int refuse(qolven_device *d, int code, const std::string &text);
 // After a library call answered "Error": its text and status, and the code

@@ -12,7 +12,7 @@ namespace {
 
 using _QOLVEN_USB_DLL::detail::ErrorText;
 
-constexpr uint32_t kDeviceNotFound = 2, kDeviceNotOpened = 3, kIoError = 4;
+constexpr uint32_t kDeviceNotFound = 2, kDeviceNotOpened = 3;
 
 // The class of each text the library leaves in lastErrorText.
 int textClass(ErrorText t) {

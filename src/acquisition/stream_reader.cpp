@@ -88,17 +88,19 @@ int identifyForStream(qolven_device *d) {
     return QOLVEN_OK;
 }
 
+// The bridge library keeps the handle of a device that left until it is closed.
+void dropHandle(qolven_device *d) {
+    d->object->Close_Device_Connection(d->handle());
+    d->object->DeviceHandle = nullptr;
+}
+
 void enterReconnect(qolven_device *d, bool bridgeGone, Clock::time_point now, const std::string &why) {
     Stream &s = d->stream;
     s.state = QOLVEN_STREAM_RECONNECTING;
     s.bridgeGone = bridgeGone;
     s.nextLook = now;
     s.failuresInARow = 0;
-    if (bridgeGone && d->open()) {
-        // The bridge library keeps the handle of a device that left until it is closed.
-        d->object->Close_Device_Connection(d->handle());
-        d->object->DeviceHandle = nullptr;
-    }
+    if (bridgeGone && d->open()) dropHandle(d);
     addEvent(d, QOLVEN_EVENT_DISCONNECTED, seconds(s.start, now), s.nextSequence, 0, why);
 }
 
@@ -119,7 +121,17 @@ void reconnectStep(qolven_device *d, Clock::time_point now) {
     }
     // A board that comes back may have lost the rate the stream ran at: write it again.
     if (s.requestedRate < 0) s.requestedRate = s.rateCode;
-    if (identifyForStream(d) != QOLVEN_OK) return;
+    begin(d);
+    if (identifyForStream(d) != QOLVEN_OK) {
+        // The handle's device left, though a bridge of its serial number may be
+        // on the list again (unplugged and back between two requests, or right
+        // after this look opened it): the handle never works again, so open anew.
+        if (d->status == kIoError && d->open()) {
+            dropHandle(d);
+            s.bridgeGone = true;
+        }
+        return;
+    }
     s.state = QOLVEN_STREAM_RUNNING;
     ++s.reconnects;
     s.reconnected = true;

@@ -486,6 +486,36 @@ TEST_F(Acquisition, AnUnpluggedBridgeIsWaitedForAndTheGapCounted) {
     EXPECT_EQ(int64_t(s.lost), gap);
 }
 
+TEST_F(Acquisition, AHandleLeftDeadByAQuickReplugIsOpenedAnew) {
+    // The bridge went and came back between two requests: it is on the list the
+    // whole time, but the stream's handle is the old device's and fails every call.
+    Device d = open("H", 2, 1500);
+    ASSERT_EQ(qolven_stream_start(d.get(), 15), QOLVEN_OK);
+    Taken first = take(d.get(), 0.2);
+    ASSERT_FALSE(first.sequence.empty());
+    qolven_sim::BoardConfig config = qolven_sim::config("H");
+    qolven_sim::detach("H");
+    qolven_sim::attach(config);
+    Taken across = take(d.get(), 2.0);
+    ASSERT_EQ(across.code, QOLVEN_OK) << qolven_error_text(d.get());
+    qolven_stream_info s;
+    qolven_stream_status(d.get(), &s);
+    EXPECT_EQ(s.state, QOLVEN_STREAM_RUNNING);
+    EXPECT_EQ(s.reconnects, 1u);
+    ASSERT_FALSE(across.sequence.empty()) << "no samples from the bridge that came back";
+    EXPECT_TRUE(qolven_sim::is_open("H"));
+    std::vector<int> kinds;
+    int64_t gap = -1;
+    qolven_event e;
+    int got = 0;
+    while (qolven_stream_next_event(d.get(), &e, &got) == QOLVEN_OK && got) {
+        kinds.push_back(e.kind);
+        if (e.kind == QOLVEN_EVENT_RECONNECTED) gap = e.samples;
+    }
+    EXPECT_EQ(kinds, (std::vector<int>{QOLVEN_EVENT_DISCONNECTED, QOLVEN_EVENT_RECONNECTED}));
+    EXPECT_EQ(across.sequence.front() - first.sequence.back() - 1, gap);
+}
+
 TEST_F(Acquisition, AReturningBoardGetsBackTheRateTheStreamRanAt) {
     // The stream kept the board's own rate; the board that comes back has forgotten it.
     Device d = open("B", 2, 1500);

@@ -33,6 +33,8 @@ import threading
 import time
 
 SKIP = 77
+# Samples the reconnect step streams before each unplug and after the last replug.
+RECONNECT_GAP = 500
 SERIAL = "QV0001"
 LONG_SERIAL = "QV0002-LONG-SERIAL"
 MODULES = ["usb-common", "usbcore", "xhci-hcd", "xhci-pci", "usbserial", "ftdi_sio"]
@@ -297,10 +299,14 @@ class Run:
 
     def act(self, what):
         self.event(f"action {what}")
+        if self.current is not None:
+            self.current["marks"].append((what, time.monotonic() - self.start))
         if what == "unplug":
             self.monitor.command("device_del u0")
         elif what == "replug":
             answer = self.monitor.command(f"device_add {self.device[0]}")
+            if answer:
+                self.event(f"device_add: {answer}")
             if "rror" in answer:
                 # Unplugging may take the character device with it.
                 self.monitor.command(f"chardev-add {self.chardev[0]}")
@@ -329,45 +335,52 @@ class Run:
                                 stderr=qemu_log)
         lines = queue.Queue()
 
+        # Each line with the time it came: a reconnect is timed to the guest's line.
         def reader():
             for raw in qemu.stdout:
-                lines.put(raw.decode(errors="replace").rstrip("\r\n"))
+                lines.put((time.monotonic() - self.start, raw.decode(errors="replace").rstrip("\r\n")))
             lines.put(None)
 
         threading.Thread(target=reader, daemon=True).start()
-        current = None
+        self.current = None
         deadline = self.start + self.args.timeout
         done = False
         try:
             while True:
                 try:
-                    line = lines.get(timeout=1)
+                    item = lines.get(timeout=1)
                 except queue.Empty:
-                    if time.monotonic() > deadline:
-                        self.event(f"no end within {self.args.timeout} s: stopping the guest")
-                        break
-                    continue
-                if line is None:
+                    item = ()
+                if time.monotonic() > deadline:
+                    self.event(f"no end within {self.args.timeout} s: stopping the guest")
                     break
-                console.write(f"{time.monotonic() - self.start:8.3f} {line}\n")
+                if item == ():
+                    continue
+                if item is None:
+                    break
+                came, line = item
+                console.write(f"{came:8.3f} {line}\n")
                 if line.startswith("@@ACTION "):
                     self.act(line.split()[1])
+                elif line.startswith("@@RESUMED"):
+                    if self.current is not None:
+                        self.current["marks"].append(("resumed", came))
                 elif line.startswith("@@STEP "):
                     _, stack, name = line.split()[:3]
-                    current = self.steps.setdefault((stack, name), {"lines": [], "rc": None})
+                    self.current = self.steps.setdefault((stack, name), {"lines": [], "rc": None, "marks": []})
                     self.event(f"step {stack} {name}")
                 elif line.startswith("@@END "):
                     m = re.search(r"rc=(\d+)", line)
-                    if current is not None and m:
-                        current["rc"] = int(m.group(1))
-                    current = None
+                    if self.current is not None and m:
+                        self.current["rc"] = int(m.group(1))
+                    self.current = None
                 elif line.startswith("@@DONE"):
                     done = True
                     self.event("guest done")
                 elif line.startswith("@@"):
                     self.event(line)
-                elif current is not None:
-                    current["lines"].append(line)
+                elif self.current is not None:
+                    self.current["lines"].append(line)
         finally:
             if qemu.poll() is None:
                 try:
@@ -397,7 +410,7 @@ EXPECTED_RC = {
     "probe-list": 0, "probe-calls": 0, "probe-exchanges": 0, "probe-opened-elsewhere": 0, "probe-unplug": 0,
     "tool-list": 0, "tool-info": 0, "tool-info-serial": 0, "tool-info-missing": 4, "tool-get": 0, "tool-set": 0,
     "tool-get-again": 0, "tool-set-back": 0, "tool-read": 0, "tool-stream": 0, "minimal": 0,
-    "tool-unplug": 0, "tool-power-cycle": 0,
+    "tool-unplug": 0, "tool-power-cycle": 0, "tool-reconnect": 0,
     "long-sio-open": {"d2xx": 1, "provider": 0}, "long-sio-drivers": 0, "long-probe-list": 0, "long-probe": 0,
     "long-tool-list": 0, "long-tool-info": 0, "long-tool-info-long": None,
     "twin-list": 0, "twin-open-serial": {"d2xx": 0, "provider": 4}, "twin-open-path": {"d2xx": 1, "provider": 0},
@@ -451,6 +464,84 @@ def comparable(name, lines):
     return out
 
 
+WARNING = re.compile(r"stderr: qolven: warning: (\w+) at ([\d.]+) s \(sample (\d+)\): (.*)")
+LOST_IN_WARNING = re.compile(r"(?:^|; )(\d+) samples lost")
+
+
+def reconnect_results(step, replugs, power_cycles, gap):
+    """What one stream through `replugs` unplug/replug cycles and `power_cycles`
+    board power cycles showed, and what was wrong with it."""
+    cycles = replugs + power_cycles
+    lines, found = step["lines"], []
+    warnings = []  # (kind, first sample after the gap, samples lost)
+    for line in lines:
+        m = WARNING.match(line)
+        if m:
+            lost = LOST_IN_WARNING.search(m.group(4))
+            warnings.append((m.group(1), int(m.group(3)), int(lost.group(1)) if lost else None))
+    gaps = [tuple(map(int, l.split()[1:])) for l in lines if re.fullmatch(r"gap \d+ \d+ -?\d+", l)]
+    proc = {}
+    for line in lines:
+        m = re.fullmatch(r"proc (\S+) fd (\d+) threads (\d+) rss-kb (\d+)", line)
+        if m:
+            proc[m.group(1)] = {"fd": int(m.group(2)), "threads": int(m.group(3)), "rss-kb": int(m.group(4))}
+    exit_line = next((l for l in lines if l.startswith("stream-exit ")), None)
+    rows = next((int(l.split()[1]) for l in lines if re.fullmatch(r"rows \d+", l)), None)
+    if exit_line != "stream-exit 0":
+        found.append(f"the stream did not end with exit 0 ({exit_line or 'no exit code'})")
+    if rows != (cycles + 1) * gap:
+        found.append(f"the stream wrote {rows} rows, not the {(cycles + 1) * gap} asked for")
+    reconnected = [w for w in warnings if w[0] == "reconnected"]
+    disconnected = [w for w in warnings if w[0] == "disconnected"]
+    if len(reconnected) != cycles or len(disconnected) != cycles:
+        found.append(f"{len(disconnected)} disconnected and {len(reconnected)} reconnected warnings "
+                     f"for {cycles} cycles")
+    # Every gap in the sample column is a warning's count, and every count a gap.
+    told = {(w[1], w[2]) for w in warnings if w[0] in ("reconnected", "lost") and w[2]}
+    for before, after, missing in gaps:
+        if (after, missing) not in told:
+            found.append(f"{missing} samples missing between samples {before} and {after}, "
+                         "and no warning gives them")
+    shown = {(after, missing) for _, after, missing in gaps}
+    for kind, sample, lost in warnings:
+        if kind in ("reconnected", "lost") and lost and (sample, lost) not in shown:
+            found.append(f"a {kind} warning gives {lost} samples lost before sample {sample}, "
+                         "but the sample column has no such gap")
+    # From the host's device_add (or its power cycle of the board) to the
+    # guest's line that the tool gave its reconnected warning.
+    times = {"replug": [], "powercycle": []}
+    unplugged = []  # device_del to device_add: how long the stream had no bridge
+    cause = unplug = None
+    for what, t in step.get("marks", []):
+        if what == "unplug":
+            unplug = t
+        if what == "replug" and unplug is not None:
+            unplugged.append((t - unplug) * 1000)
+        if what in times:
+            cause = (what, t)
+        elif what == "resumed":
+            if cause is None:
+                found.append("the stream resumed with no replug or power cycle before")
+            else:
+                times[cause[0]].append((t - cause[1]) * 1000)
+                cause = None
+    if len(times["replug"]) != replugs or len(times["powercycle"]) != power_cycles:
+        found.append(f"{len(times['replug'])} replugs and {len(times['powercycle'])} power cycles followed by "
+                     f"samples, for {replugs} and {power_cycles}")
+    # The reader's descriptors and threads after the first cycle are all it
+    # needs: the later cycles add none.
+    first, last = proc.get("after-first"), proc.get("after-last")
+    if not first or not last:
+        found.append("no descriptor and thread counts after the first and the last cycle")
+    else:
+        for what in ("fd", "threads"):
+            if last[what] != first[what]:
+                found.append(f"{what}: {first[what]} after the first cycle, {last[what]} after the last")
+    return {"replug-to-sample-ms": times["replug"], "power-cycle-to-sample-ms": times["powercycle"],
+            "unplugged-ms": unplugged, "lost": [w[2] for w in reconnected], "gaps": len(gaps),
+            "lost-warnings": sum(1 for w in warnings if w[0] == "lost"), "proc": proc}, found
+
+
 def check(run, stacks, reference):
     failures = []
     for (stack, name), step in sorted(run.steps.items()):
@@ -465,6 +556,11 @@ def check(run, stacks, reference):
             library = "d2xx" if kind(stack) == "d2xx" else "ftdi1"
             if not any(l.startswith("stderr: qolven: bridge library: " + library + " ") for l in step["lines"]):
                 failures.append(f"{stack} {name}: the bridge library named is not {library}")
+        if name == "tool-reconnect":
+            _, found = reconnect_results(step, run.args.reconnect_cycles, run.args.reconnect_power_cycles,
+                                         RECONNECT_GAP)
+            failures.extend(f"{stack} {name}: {f}" for f in found)
+            continue
         if name in OWN_LINES:
             for line in OWN_LINES[name][kind(stack)]:
                 if line not in step["lines"]:
@@ -487,7 +583,8 @@ def check(run, stacks, reference):
             found.append(f"{stack} {name}: output differs from {reference}\n" + "\n".join(diff[:20]))
         failures.extend(found)
     for stack in stacks:
-        missing = sorted(n for n in EXPECTED_RC if (stack, n) not in run.steps)
+        missing = sorted(n for n in EXPECTED_RC if (stack, n) not in run.steps
+                         and (n != "tool-reconnect" or run.args.reconnect_cycles + run.args.reconnect_power_cycles))
         if missing:
             failures.append(f"{stack}: steps that did not run: {', '.join(missing)}")
     return failures
@@ -519,7 +616,12 @@ def main():
     parser.add_argument("--qemu", default="qemu-system-x86_64")
     parser.add_argument("--stream-seconds", type=int, default=1)
     parser.add_argument("--exchanges", type=int, default=300)
-    parser.add_argument("--timeout", type=float, default=170)
+    parser.add_argument("--reconnect-cycles", type=int, default=2,
+                        help="unplug/replug cycles of the bridge under one stream, per stack")
+    parser.add_argument("--reconnect-power-cycles", type=int, default=1,
+                        help="board power cycles under the same stream, after the replugs")
+    parser.add_argument("--timeout", type=float, default=None,
+                        help="seconds the guest has (170, and 8 more per reconnect or power cycle and stack)")
     parser.add_argument("--figures", help="write the figures as JSON to this file")
     parser.add_argument("--only-steps", default="", help="run only these steps (names, space-separated)")
     parser.add_argument("--extra", default="", help="a shell command run in the guest as the step 'extra'")
@@ -596,9 +698,13 @@ def bench(args, work, started):
                        "(build the i386 preset first)")
 
     config = (f"SERIAL={SERIAL}\nLONG_SERIAL={LONG_SERIAL}\nSTREAM_SECONDS={args.stream_seconds}\n"
-              f"EXCHANGES={args.exchanges}\nONLY_STEPS={shlex.quote(args.only_steps)}\nEXTRA={shlex.quote(args.extra)}\n")
+              f"EXCHANGES={args.exchanges}\nRECONNECT_CYCLES={args.reconnect_cycles}\n"
+              f"RECONNECT_POWER_CYCLES={args.reconnect_power_cycles}\nRECONNECT_GAP={RECONNECT_GAP}\n"
+              f"ONLY_STEPS={shlex.quote(args.only_steps)}\nEXTRA={shlex.quote(args.extra)}\n")
     if args.stacks:
         stacks = [s for s in stacks if s[0] in args.stacks.split()]
+    if args.timeout is None:
+        args.timeout = 170 + 8 * (args.reconnect_cycles + args.reconnect_power_cycles) * len(stacks)
     image.file("/bench/config", config.encode())
     image.file("/bench/stacks", "".join(" ".join(s) + "\n" for s in stacks).encode())
     initrd = os.path.join(work, "initrd.cpio")
@@ -631,9 +737,12 @@ def bench(args, work, started):
     if not done:
         failures.insert(0, f"the guest did not finish its steps (console.log in {work})")
     table = figures(run, names)
+    reconnects = {stack: reconnect_results(run.steps[(stack, "tool-reconnect")], args.reconnect_cycles,
+                                           args.reconnect_power_cycles, RECONNECT_GAP)[0]
+                  for stack in names if (stack, "tool-reconnect") in run.steps}
     if args.figures:
         with open(args.figures, "w") as f:
-            json.dump(table, f, indent=1, sort_keys=True)
+            json.dump(dict(table, reconnect=reconnects), f, indent=1, sort_keys=True)
     # Every step's duration is in the JSON; of them the table shows whole tool commands.
     shown = {"tool-list:step-ms", "tool-info-serial:step-ms", "tool-get:step-ms", "tool-set:step-ms",
              "minimal:step-ms"}
@@ -643,6 +752,18 @@ def bench(args, work, started):
         log("  " + "".join(f"{n:>14}" for n in names) + "  what")
         for k in keys:
             log("  " + "".join(f"{table.get(n, {}).get(k, float('nan')):14.3f}" for n in names) + f"  {k}")
+    for stack, r in reconnects.items():
+        for key, what in (("unplugged-ms", "unplug (device_del) to replug"),
+                          ("replug-to-sample-ms", "replug (device_add) to samples again"),
+                          ("power-cycle-to-sample-ms", "board power cycle (1 s off) to samples again")):
+            times = r[key]
+            if times:
+                log(f"reconnect {stack}: {len(times)} x {what}, ms: median "
+                    f"{statistics.median(times):.0f}, max {max(times):.0f}; each {' '.join(f'{t:.0f}' for t in times)}")
+        log(f"reconnect {stack}: samples lost per cycle {' '.join(map(str, r['lost']))}; {r['gaps']} gaps, "
+            f"{r['lost-warnings']} lost warnings besides")
+        for when, p in r["proc"].items():
+            log(f"reconnect {stack}: {when}: {p['fd']} descriptors, {p['threads']} threads, {p['rss-kb']} kB resident")
     for why in skipped:
         log(f"part skipped: {why}")
     total = time.monotonic() - started

@@ -3,11 +3,14 @@
 # Every step prints "@@STEP STACK NAME", its standard output as it comes, its
 # standard error as "stderr: " lines, then "@@END STACK NAME rc=N".  A line
 # "@@ACTION WHAT" asks the host to act on the bridges or the board (bench.py);
-# the step then waits for the effect it can see itself.
+# the step then waits for the effect it can see itself.  "@@RESUMED" marks the
+# moment a stream took samples again after a replug or a power cycle (the host
+# times it).
 #
-# /bench/config sets SERIAL, LONG_SERIAL, STREAM_SECONDS, EXCHANGES, and for
-# a look at one thing ONLY_STEPS (names of the steps to run) and EXTRA (a
-# command run as the step "extra", with QOLVEN, PROBE, SERIAL at hand);
+# /bench/config sets SERIAL, LONG_SERIAL, STREAM_SECONDS, EXCHANGES,
+# RECONNECT_CYCLES, RECONNECT_POWER_CYCLES, RECONNECT_GAP, and for a look at
+# one thing ONLY_STEPS (names of the steps to run) and EXTRA (a command run as
+# the step "extra", with QOLVEN, PROBE, SERIAL at hand);
 # /bench/stacks has one line per stack: NAME ARCH LIBRARY MINIMAL BRIDGE, where
 # BRIDGE is the tool's name for the provider (QOLVEN_BRIDGE).
 . /bench/config
@@ -147,6 +150,9 @@ stream() {
 # is started again, as tool() does.
 start_reading() {
   for try in 1 2 3; do
+    # Emptied here, not by the reader's redirection: that may come after the
+    # first look below, which would then find the counts of the stack before.
+    : >/tmp/read.out
     "$QOLVEN" --serial "$SERIAL" read --count 40 --interval 0.1 >/tmp/read.out 2>/tmp/read.err &
     reader=$!
     i=0
@@ -206,6 +212,115 @@ power_cycle_during_read() {
   echo "info-after-power-cycle ok"
 }
 
+# One `qolven stream` while the bridge is unplugged and plugged in again
+# RECONNECT_CYCLES times, then the board loses power RECONNECT_POWER_CYCLES
+# times (the bridge stays).  RECONNECT_GAP samples are written before each
+# cycle and after the last, so that the stream ends by itself (--samples; --seconds
+# only bounds it).  The tool's standard error passes through a reader that
+# prints "@@RESUMED" as soon as a reconnected warning comes (the tool writes it
+# right after the first samples of the gap): the host times the replug from
+# its device_add to that line.  At the end: the process's descriptors, threads
+# and memory after the start, the first and the last cycle, the gaps in the
+# sample column, the warnings (as stderr lines) and the tool's exit code.
+
+# Rows written so far: the last sample number, less the samples the warnings
+# gave as lost.
+stream_rows() {
+  last=$(tail -n 1 /tmp/rc.csv 2>/dev/null | cut -d, -f1 | grep -x '[0-9][0-9]*') || last=-1
+  lost=$(sed -n 's/.*warning: \(reconnected\|lost\) at .*[:;] \([0-9][0-9]*\) samples lost.*/\2/p' /tmp/rc.err |
+    awk '{ n += $1 } END { print n + 0 }')
+  echo $((last + 1 - lost))
+}
+
+# Waits (up to $2 s) until the tool has written $1 rows; fails when it ended.
+await_rows() {
+  i=0
+  while [ "$(stream_rows)" -lt "$1" ]; do
+    kill -0 $streamer 2>/dev/null || { echo "the stream ended before row $1"; return 1; }
+    i=$((i + 1))
+    [ $i -ge $(($2 * 10)) ] && { echo "no row $1 after $2 s"; return 1; }
+    sleep 0.1
+  done
+}
+
+# Waits (up to $3 s) until the tool has given $2 warnings of kind $1.
+await_warnings() {
+  i=0
+  while [ "$(grep -c "warning: $1 at" /tmp/rc.err)" -lt "$2" ]; do
+    kill -0 $streamer 2>/dev/null || { echo "the stream ended before $1 warning $2"; return 1; }
+    i=$((i + 1))
+    [ $i -ge $(($3 * 20)) ] && { echo "no $1 warning $2 after $3 s"; stream_state; return 1; }
+    sleep 0.05
+  done
+}
+
+# Where a stream that does not come back is: the bridge's driver and each
+# thread's system call (its number and arguments) and kernel wait.
+stream_state() {
+  drivers "$SERIAL"
+  for t in /proc/$streamer/task/*; do
+    echo "thread ${t##*/} $(cat $t/comm) syscall $(cut -d' ' -f1-3 $t/syscall) wchan $(cat $t/wchan)"
+  done
+  ls -l /proc/$streamer/fd | awk '{ print "fd", $(NF-2), $NF }'
+}
+
+proc_figures() {
+  echo "proc $1 fd $(ls /proc/$streamer/fd | wc -l)" \
+    "threads $(awk '/^Threads:/ { print $2 }' /proc/$streamer/status)" \
+    "rss-kb $(awk '/^VmRSS:/ { print $2 }' /proc/$streamer/status)"
+}
+
+stream_through_replugs() {
+  get_rate && tool --serial "$SERIAL" set sampling-rate 15 || return 1
+  rm -f /tmp/rc.csv /tmp/rc.err /tmp/rc.fifo
+  : >/tmp/rc.err
+  mkfifo /tmp/rc.fifo
+  while IFS= read -r line; do
+    echo "$line" >>/tmp/rc.err
+    case $line in *"warning: reconnected at"*) echo "@@RESUMED" ;; esac
+  done </tmp/rc.fifo &
+  watcher=$!
+  cycles=$((RECONNECT_CYCLES + RECONNECT_POWER_CYCLES))
+  "$QOLVEN" --serial "$SERIAL" stream --samples $(((cycles + 1) * RECONNECT_GAP)) \
+    --seconds $((30 + 20 * cycles)) --output /tmp/rc.csv 2>/tmp/rc.fifo &
+  streamer=$!
+  ok=0
+  if await_rows 1 20; then
+    proc_figures after-start
+    c=1
+    while [ $c -le $cycles ]; do
+      await_rows $((c * RECONNECT_GAP)) 30 || { ok=1; break; }
+      if [ $c -le "$RECONNECT_CYCLES" ]; then
+        echo "@@ACTION unplug"
+        await_warnings disconnected $c 15 || { ok=1; break; }
+        await_bridge "$SERIAL" absent 10 || { ok=1; break; }
+        echo "@@ACTION replug"
+      else
+        echo "@@ACTION powercycle"
+        await_warnings disconnected $c 15 || { ok=1; break; }
+      fi
+      await_warnings reconnected $c 30 || { ok=1; break; }
+      [ $c -eq 1 ] && proc_figures after-first
+      [ $c -eq $cycles ] && proc_figures after-last
+      c=$((c + 1))
+    done
+  else
+    ok=1
+  fi
+  [ $ok -ne 0 ] && kill $streamer 2>/dev/null
+  wait $streamer
+  rc=$?
+  wait $watcher
+  echo "stream-exit $rc"
+  # Where the sample column skips: the last sample before, the first after, how many are missing.
+  awk -F, 'NR > 1 { if (NR > 2 && $1 != prev + 1) print "gap " prev " " $1 " " $1 - prev - 1; prev = $1 }
+           END { print "rows " NR - 1 }' /tmp/rc.csv
+  cat /tmp/rc.err >&2
+  set_rate_back || ok=1
+  [ $ok -ne 0 ] && return 1
+  return $rc
+}
+
 # The tool and the example host of stack $1 on architecture $2 over library $3.
 use_stack() {
   S=$1
@@ -250,6 +365,7 @@ run_stack() {
   step $S probe-unplug limited 60 $PROBE unplug "$SERIAL"
   step $S tool-unplug unplug_during_read
   step $S tool-power-cycle power_cycle_during_read
+  [ $((RECONNECT_CYCLES + RECONNECT_POWER_CYCLES)) -gt 0 ] && step $S tool-reconnect stream_through_replugs
 }
 
 # The second bridge, whose serial number is longer than 15 characters.
