@@ -126,13 +126,7 @@ void set_board_type(const std::string &serial, int boardType) {
         init_storage(d);
         apply_overrides(d);
         apply_replay(d);
-        fast_restart(d, now);
-        d.rotationPulses = 0;
-        d.rotationLast = now;
-        d.displayOverride.reset();
-        d.lastKey = -1;
-        d.menuOpen = false;
-        d.menuItem = 0;
+        restart_board(d, now);
     });
 }
 

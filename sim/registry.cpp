@@ -148,6 +148,10 @@ void init_device(Device &d, TimePoint now) {
 void power_up(Device &d, TimePoint now) {
     d.rx.clear();
     d.rxBytes = 0;
+    restart_board(d, now);
+}
+
+void restart_board(Device &d, TimePoint now) {
     fast_restart(d, now);
     d.rotationPulses = 0;
     d.rotationLast = now;

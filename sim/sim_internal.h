@@ -245,6 +245,8 @@ void init_device(Device &d, TimePoint now);     // board storage and generators 
 // A board switched on again: what it keeps in RAM starts afresh, its stored registers stay
 // and the answers it had not sent yet are gone.
 void power_up(Device &d, TimePoint now);
+// Fast data, rotation, display and menu as after power-up; the receive queue stays.
+void restart_board(Device &d, TimePoint now);
 // Replaces the attached devices (all of them, or those with the same serial numbers when
 // `replaceAll` is false) by `devices`, with their stored registers from the state file
 // in use.  Nothing changes when it fails (too many devices).
